@@ -1,0 +1,2 @@
+// Placeholder entry; replaced by the real program.
+int main() { return 0; }

@@ -1,0 +1,28 @@
+// MeshIO: reads the connectivity (and first-frame positions) from OBJ text and
+// writes reconstructed frames as OBJ files, one per frame.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "Common/Types.h"
+#include "Mesh/GeometryT.h"
+
+namespace orv {
+
+// Appends the faces of the file to _faces and returns its vertices as a
+// one-frame geometry, or nullptr when the file has no vertex line or cannot be
+// opened (the latter reported as "Error: Opening file <path> failed!").
+// Malformed lines throw orv::Error naming the file and the line number.
+std::unique_ptr<GeometryT<double>> readOBJ(const std::string& _path, FaceList& _faces);
+
+// The text of one frame as an OBJ file (header comments, v lines, f lines).
+std::string objFrameText(const GeometryT<double>& _geometry, int _f, const FaceList& _faces);
+
+// Formats one coordinate as the C++ stream's default does (6 significant digits).
+void appendCoordinate(std::string& _out, double _value);
+
+bool writeOBJ(const GeometryT<double>& _geometry, const std::string& _name, int _f, const FaceList& _faces);
+bool writeOBJFrames(const FaceList& _faces, const std::string& _prefix, const GeometryT<double>& _geometry);
+
+}  // namespace orv

@@ -1,0 +1,35 @@
+// DecoderContext: everything the geometry decoder reads and writes across
+// frames: step sizes, decoded positions, details, residuals, local frames, the
+// spatial layering, temporal filter weights and the coding order tables. The
+// encoder keeps one too: its reconstruction is the decoder's, bit for bit.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "Common/Types.h"
+#include "Mesh/GeometryT.h"
+
+namespace orv {
+
+struct DecoderContext {
+    DecoderContext(int V, int F, int nSL);
+
+    // Bytes the per-frame geometries of a (V, F) context take, to refuse
+    // impossible headers before allocating.
+    static uint64_t bytesNeeded(uint64_t V, uint64_t F);
+
+    double qStep[3] = {1.0, 1.0, 1.0};
+    GeometryT<double> GDec;     // decoded positions, V x F
+    GeometryT<double> GDetail;  // decoded details (spatial prediction errors), V x F
+    GeometryT<int> GQuant;      // integer residuals, V x F
+    GeometryT<double> GFrames;  // local frames t1, t2, n at 3f, 3f+1, 3f+2: V x 3F
+    std::vector<std::vector<int>> allLayerVertexOrders;
+    std::vector<std::vector<Predictor>> allLayerPredictors;
+    std::vector<std::vector<std::vector<double>>> filterDec;  // [f][l] -> one weight per reference
+    std::vector<int> codingOrder;
+    std::vector<std::vector<int>> codingRefs;
+    std::vector<int> codingLayers;
+};
+
+}  // namespace orv

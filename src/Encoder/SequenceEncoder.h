@@ -1,0 +1,32 @@
+// The library encoder: a whole animated mesh in, a stream file out, together
+// with the encoder's own reconstruction (equal to the decoder's, bit for bit).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "Common/Types.h"
+#include "Encoder/Settings.h"
+#include "Mesh/GeometryT.h"
+
+namespace orv {
+
+struct EncodedSequence {
+    std::vector<uint8_t> streamFile;  // 4-byte little-endian length N, then N bytes of bit stream
+    GeometryT<double> reconstruction{0, 0};
+};
+
+// Called after each frame record: (records done, F).
+using EncodeProgress = std::function<void(int, int)>;
+
+// Encodes _positions (V vertices x F frames) with the faces and switches given.
+// _settings.nSL, nTL, refFirstFrame and baseLayerPred are honoured; the
+// stream is written with enhLayerPred 0 and entrType CABAC. Invalid input
+// (non-positive steps, residuals that do not fit, references the frame header
+// cannot hold, F >= 65536, face ids out of range) throws orv::Error before
+// anything is written.
+EncodedSequence encodeSequence(const GeometryT<double>& _positions, const FaceList& _faces, const Settings& _settings,
+                               const double _qStep[3], const EncodeProgress& _progress = {});
+
+}  // namespace orv

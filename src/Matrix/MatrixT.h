@@ -1,0 +1,74 @@
+// MatrixT: the abstract, bounds-checked matrix of T; DenseMatrixT: its one
+// implementation, column-major, so each column (one frame of a geometry) is a
+// contiguous run. Index arithmetic is 64-bit: a 100,000-vertex x 10,000-frame
+// geometry has more than 2^31 elements.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "Common/Check.h"
+
+namespace orv {
+
+template <typename T>
+class MatrixT {
+public:
+    virtual T operator()(int _i, int _j) const = 0;
+    virtual MatrixT& operator=(const MatrixT& B) = 0;
+    virtual int nRows() const = 0;
+    virtual int nCols() const = 0;
+
+protected:
+    MatrixT() = default;
+    MatrixT(const MatrixT&) = default;
+    ~MatrixT() = default;
+};
+
+template <typename T>
+class DenseMatrixT : public MatrixT<T> {
+public:
+    DenseMatrixT(int rows, int cols)
+        : nRows_(rows), nCols_(cols), elements_(static_cast<size_t>(rows) * static_cast<size_t>(cols), T(0)) {}
+    DenseMatrixT(const DenseMatrixT&) = default;
+    DenseMatrixT(DenseMatrixT&&) noexcept = default;
+    DenseMatrixT& operator=(DenseMatrixT&&) noexcept = default;
+    DenseMatrixT& operator=(const DenseMatrixT& B) {
+        assign(B);
+        return *this;
+    }
+
+    T operator()(int _i, int _j) const override { return elements_[index(_i, _j)]; }
+    T& at(int _i, int _j) { return elements_[index(_i, _j)]; }
+
+    MatrixT<T>& operator=(const MatrixT<T>& B) override {
+        assign(B);
+        return *this;
+    }
+
+    int nRows() const override { return nRows_; }
+    int nCols() const override { return nCols_; }
+
+    // Contiguous column access for bulk work (frame writers, metrics).
+    const T* column(int _j) const { return elements_.data() + index(0, _j); }
+    T* column(int _j) { return elements_.data() + index(0, _j); }
+
+private:
+    size_t index(int _i, int _j) const {
+        ORV_CHECK(_i>=0 && _i<nRows_, "Matrix/MatrixT");
+        ORV_CHECK(_j>=0 && _j<nCols_, "Matrix/MatrixT");
+        return static_cast<size_t>(_i) + static_cast<size_t>(_j) * static_cast<size_t>(nRows_);
+    }
+    void assign(const MatrixT<T>& B) {
+        ORV_CHECK(B.nRows()==nRows(), "Matrix/MatrixT");
+        ORV_CHECK(B.nCols()==nCols(), "Matrix/MatrixT");
+        for (int j = 0; j < nCols_; ++j)
+            for (int i = 0; i < nRows_; ++i) elements_[index(i, j)] = B(i, j);
+    }
+
+    int nRows_;
+    int nCols_;
+    std::vector<T> elements_;
+};
+
+}  // namespace orv

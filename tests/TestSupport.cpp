@@ -1,0 +1,119 @@
+// Implementation of the shared test helpers (see TestSupport.h).
+#include "TestSupport.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <random>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace orvtest {
+
+std::string binPath(const std::string& program) { return std::string(ORV_BIN_DIR) + "/" + program; }
+
+static std::string shellQuote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) {
+        if (c == '\'')
+            q += "'\\''";
+        else
+            q += c;
+    }
+    return q + "'";
+}
+
+RunResult run(const std::string& program, const std::vector<std::string>& args, const fs::path& cwd) {
+    std::string cmd;
+    if (!cwd.empty()) cmd += "cd " + shellQuote(cwd.string()) + " && ";
+    cmd += shellQuote(binPath(program));
+    for (const auto& a : args) cmd += " " + shellQuote(a);
+    cmd += " 2>&1 </dev/null";
+    RunResult r;
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p) return r;
+    std::array<char, 4096> buf;
+    size_t n;
+    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.output.append(buf.data(), n);
+    int status = pclose(p);
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    return r;
+}
+
+ScratchDir::ScratchDir() {
+    static std::mt19937_64 rng(std::random_device{}());
+    do {
+        path_ = fs::temp_directory_path() / ("orvtest-" + std::to_string(getpid()) + "-" + std::to_string(rng() % 1000000000));
+    } while (fs::exists(path_));
+    fs::create_directories(path_);
+}
+
+ScratchDir::~ScratchDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+}
+
+fs::path sharedDir() {
+    if (const char* env = std::getenv("ORV_SHARED_DIR")) return env;
+    return ORV_SHARED_DIR;
+}
+
+fs::path sequenceDir(const std::string& name) {
+    static std::mutex m;
+    std::lock_guard<std::mutex> lock(m);
+    const fs::path archive = sharedDir() / "data" / (name + ".tar.xz");
+    if (!fs::exists(archive)) return {};
+    // Unpacked once per machine into a cache folder; the marker file makes a
+    // half-finished unpack (interrupted run) count as absent.
+    const fs::path cache = fs::temp_directory_path() / "orv-shared-data";
+    const fs::path dir = cache / name;
+    const fs::path marker = cache / (name + ".done");
+    if (!fs::exists(marker)) {
+        fs::create_directories(cache);
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+        const std::string cmd = "tar xJf " + shellQuote(archive.string()) + " -C " + shellQuote(cache.string());
+        if (std::system(cmd.c_str()) != 0) return {};
+        std::ofstream(marker) << "ok\n";
+    }
+    return dir;
+}
+
+std::vector<fs::path> sequenceFrames(const fs::path& dir) {
+    std::vector<fs::path> files;
+    for (const auto& e : fs::directory_iterator(dir))
+        if (e.path().extension() == ".obj") files.push_back(e.path());
+    auto number = [](const fs::path& p) {
+        const std::string s = p.stem().string();
+        long v = 0;
+        for (char c : s)
+            if (c >= '0' && c <= '9') v = v * 10 + (c - '0');
+        return v;
+    };
+    std::sort(files.begin(), files.end(), [&](const fs::path& a, const fs::path& b) {
+        const long na = number(a), nb = number(b);
+        return na != nb ? na < nb : a < b;
+    });
+    return files;
+}
+
+std::string readFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void writeFile(const fs::path& p, const std::string& text) {
+    std::ofstream out(p, std::ios::binary);
+    out << text;
+}
+
+}  // namespace orvtest

@@ -1,0 +1,50 @@
+// Helpers shared by the test files: paths to the programs and to the shared
+// data, running a program as a subprocess, scratch folders, and unpacking the
+// real sequences (tests that need them skip when ../shared is absent).
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace orvtest {
+
+struct RunResult {
+    int exitCode = -1;   // the program's exit status (255 for exit(-1))
+    std::string output;  // standard output and standard error together
+};
+
+std::string binPath(const std::string& program);  // e.g. binPath("OrvDec")
+RunResult run(const std::string& program, const std::vector<std::string>& args,
+              const std::filesystem::path& cwd = {});
+
+// A fresh empty folder, removed when the object goes away.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+std::filesystem::path sharedDir();  // ../shared beside the source tree
+// Unpacks ../shared/data/<archive>.tar.xz once per test run and returns the
+// folder of OBJ frames, or an empty path when the data is absent.
+std::filesystem::path sequenceDir(const std::string& name);  // "horse-gallop", "pcow", ...
+// The OBJ frame files of a sequence folder in natural (numeric) order.
+std::vector<std::filesystem::path> sequenceFrames(const std::filesystem::path& dir);
+
+std::string readFile(const std::filesystem::path& p);
+void writeFile(const std::filesystem::path& p, const std::string& text);
+
+}  // namespace orvtest
+
+// Skips the current test with a clear message when the shared data is absent.
+#define ORV_REQUIRE_SEQUENCE(var, name)                                                      \
+    const std::filesystem::path var = ::orvtest::sequenceDir(name);                          \
+    if (var.empty()) GTEST_SKIP() << "shared data for " << (name) << " is absent (../shared/data)"
