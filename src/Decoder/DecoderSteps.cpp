@@ -1,0 +1,73 @@
+// The decoder's run from the decomposition to the written frames. The two
+// timing lines use a 32-bit millisecond tick count, differences taken as signed
+// 32-bit numbers, so that they behave like the platform counter they mimic.
+#include "Decoder/DecoderSteps.h"
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+
+#include "Common/Check.h"
+#include "Decoder/FrameDecoder.h"
+#include "Decoder/LODConnectivity.h"
+#include "Decoder/MeshIO.h"
+#include "Encoder/FrameCodingOrderGen.h"
+
+namespace orv {
+
+static uint32_t tickCount() {
+    using namespace std::chrono;
+    return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+static double seconds(uint32_t from, uint32_t to) { return static_cast<int32_t>(to - from) / 1000.0; }
+
+int decodeAndWriteFrames(const std::string& _orvPath, const std::string& _conPath, const FaceList& _faces,
+                         BitBuffer& _buffer, const Settings& _settings, DecoderContext& _context, int _nSLdec,
+                         int _nTLdec) {
+    const int V = _context.GDec.V;
+    const int F = _context.GDec.F;
+    // A face naming a vertex the stream does not have is the connectivity
+    // file's fault: say so before the decomposition trips over it.
+    checkFaceIndices(_faces, V, _conPath);
+    if (_settings.nTL < 1 || _settings.nTL > 31)
+        throw Error("the stream header gives " + std::to_string(_settings.nTL) +
+                    " temporal layers; a stream holds 1 to 31");
+
+    const uint32_t t0 = tickCount();
+    std::printf("---------------------------------------\n");
+    std::printf("Decoding:\n");
+    std::printf("  Calculating layered decomposition...\r");
+    std::fflush(stdout);
+
+    {
+        LODConnectivity lod(_settings.nSL, _faces, V);
+        _context.allLayerVertexOrders = lod.vertexOrder_;
+        _context.allLayerPredictors = lod.vertexPredictor_;
+    }
+    if (_settings.refFirstFrame)
+        generateFrameCodingOrder(_context.codingOrder, _context.codingRefs, _context.codingLayers, F, _settings.nTL,
+                                 true, 0);
+    else
+        generateFrameCodingOrder(_context.codingOrder, _context.codingRefs, _context.codingLayers, F, _settings.nTL,
+                                 false, -1);
+
+    std::printf("                                        \r");
+    const uint32_t t1 = tickCount();
+    std::printf("  Decomposition time : %5.2fsec\n", seconds(t0, t1));
+    std::fflush(stdout);
+
+    decodeAllFrames(_buffer, _context, _settings, _nSLdec, _nTLdec);
+
+    const uint32_t t2 = tickCount();
+    std::printf("  Decoding frame rate: %5.2ffps\n", F / seconds(t1, t2));
+    std::printf("---------------------------------------\n");
+    std::printf("Writing reconstructed frames...\n");
+    std::fflush(stdout);
+
+    const std::string prefix = _orvPath.substr(0, _orvPath.size() - 4) + "Dec";
+    // A frame file that cannot be created is a failure, not a success.
+    return writeOBJFrames(_faces, prefix, _context.GDec) ? 0 : -1;
+}
+
+}  // namespace orv
