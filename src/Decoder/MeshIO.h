@@ -22,6 +22,10 @@ std::string objFrameText(const GeometryT<double>& _geometry, int _f, const FaceL
 // Formats one coordinate as the C++ stream's default does (6 significant digits).
 void appendCoordinate(std::string& _out, double _value);
 
+// Refuses a face list that names a vertex outside 0..V-1 (the stream's V),
+// with an orv::Error naming the connectivity file.
+void checkFaceIndices(const FaceList& _faces, int _V, const std::string& _path);
+
 bool writeOBJ(const GeometryT<double>& _geometry, const std::string& _name, int _f, const FaceList& _faces);
 bool writeOBJFrames(const FaceList& _faces, const std::string& _prefix, const GeometryT<double>& _geometry);
 

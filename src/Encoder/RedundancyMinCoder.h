@@ -41,6 +41,9 @@ public:
 
     // Reads the header fields only (the packetizer needs no geometry).
     static StreamHeader readStreamHeaderFields(BitBuffer& _buf, Settings& _settings);
+    // Refuses nSL 0 and F records (at least one) that cannot fit in the bytes
+    // after the header: each takes at least 5 + 4 nSL bytes. Throws orv::Error.
+    static void checkRecordsFit(const StreamHeader& _header, const Settings& _settings, int64_t _bytesAfterHeader);
     // Reads the header and creates the full decoder context from V, F and nSL.
     // Headers that cannot be real (nSL 0, more records than the bytes can hold,
     // F 0, more memory than the machine has) are refused before allocating.

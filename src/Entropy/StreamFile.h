@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -10,10 +12,35 @@ namespace orv {
 
 // Returns the N bytes of bit stream. Throws orv::Error("cannot open"/"is
 // shorter than its length field promises"...) with a message naming the file.
+// An unopenable file gives exactly "Opening file <path> failed!".
 std::vector<uint8_t> readStreamFile(const std::string& _path);
+// The same, calling _afterOpen once the file is open and before anything is
+// read (the programs report "Reading data from file" between the two).
+std::vector<uint8_t> readStreamFile(const std::string& _path, const std::function<void()>& _afterOpen);
 
 // Writes length and bytes to a temporary name beside _path, then renames it,
 // so a failed run never leaves a truncated stream. Throws orv::Error.
 void writeStreamFile(const std::string& _path, const uint8_t* _bitStream, uint64_t _nBytes);
+
+// The steps of writeStreamFile one by one, for programs that report between
+// creating the file and writing it. Construction creates the temporary file
+// (orv::Error "Creating file <path> failed!" when it cannot); commit() writes
+// and renames it into place; without commit() the temporary file is removed.
+class StreamFileWriter {
+public:
+    explicit StreamFileWriter(std::string _path);
+    ~StreamFileWriter();
+    StreamFileWriter(const StreamFileWriter&) = delete;
+    StreamFileWriter& operator=(const StreamFileWriter&) = delete;
+
+    void commit(const uint8_t* _bitStream, uint64_t _nBytes);
+
+private:
+    void discard();
+
+    std::string path_;
+    std::string tempPath_;
+    std::FILE* file_ = nullptr;
+};
 
 }  // namespace orv
