@@ -1,0 +1,239 @@
+// The OrvEnc program (see EncoderApp.h). Every check a user can fail runs
+// before the long work where possible (options and frame count before loading,
+// frame consistency while loading), and nothing is written under the final
+// names until the whole stream exists in memory.
+#include "Encoder/EncoderApp.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <new>
+#include <string>
+
+#include "Common/Check.h"
+#include "Decoder/MeshIO.h"
+#include "Encoder/EncoderOptions.h"
+#include "Encoder/FrameSource.h"
+#include "Encoder/ProgressMeter.h"
+#include "Encoder/QualityMetrics.h"
+#include "Encoder/SequenceEncoder.h"
+#include "Entropy/StreamFile.h"
+
+#ifndef ORV_VERSION
+#define ORV_VERSION "unknown"
+#endif
+
+namespace fs = std::filesystem;
+
+namespace orv {
+
+namespace {
+
+std::string quoted(const std::string& _s) { return "'" + _s + "'"; }
+
+// Whether every reference of the coding order of _F frames and _nTL temporal
+// layers fits the frame header: a reference to frame 0 always does, any other
+// needs an offset below 127. Groups are cut as the coding order cuts them:
+// full groups of 2^(nTL-1) frames, then ever smaller powers of two.
+bool temporalLayersFit(int _F, int _nTL, bool _refFirstFrame) {
+    if (_nTL < 1 || _nTL > 31) return false;
+    long long size = 1LL << (_nTL - 1);
+    for (long long p = 1; p < _F; p += size) {
+        while (p + size > _F) size >>= 1;
+        // The key frame (p + size - 1) references frame p - 1, or frame 0.
+        if (!_refFirstFrame && p - 1 != 0 && size >= 127) return false;
+        // The first bisected frame lies size/2 before its later reference.
+        if (size / 2 >= 127) return false;
+    }
+    return true;
+}
+
+void writeFileAtomically(const std::string& _path, const std::string& _text, std::string& _tempOut) {
+    const std::string temp = _path + ".tmp" + std::to_string(getpid());
+    _tempOut = temp;
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        if (!out) throw Error("cannot create " + quoted(temp) + ": " + std::strerror(errno));
+        out.write(_text.data(), static_cast<std::streamsize>(_text.size()));
+        out.flush();
+        if (!out) throw Error("cannot write " + quoted(temp) + ": " + std::strerror(errno));
+    }
+}
+
+void commitFile(const std::string& _temp, const std::string& _path) {
+    if (std::rename(_temp.c_str(), _path.c_str()) != 0) {
+        const int err = errno;
+        std::remove(_temp.c_str());
+        throw Error("cannot rename " + quoted(_temp) + " to " + quoted(_path) + ": " + std::strerror(err));
+    }
+}
+
+std::string connectivityText(const FaceList& _faces, int _V) {
+    std::string text = "# orv connectivity: " + std::to_string(_V) + " vertices, " + std::to_string(_faces.size()) +
+                       " faces\n";
+    text.reserve(text.size() + _faces.size() * 24);
+    for (const Face& face : _faces) {
+        text += 'f';
+        for (int id : face) {
+            text += ' ';
+            text += std::to_string(id + 1);
+        }
+        text += '\n';
+    }
+    return text;
+}
+
+void writeReconstruction(const std::string& _dir, const GeometryT<double>& _g, const FaceList& _faces) {
+    std::error_code ec;
+    fs::create_directories(_dir, ec);
+    if (ec) throw Error("cannot create folder " + quoted(_dir) + ": " + ec.message());
+    // Frame numbers are padded as OrvDec pads them, so the names sort alike.
+    const size_t width = std::to_string(_g.F > 0 ? _g.F - 1 : 0).size();
+    for (int f = 0; f < _g.F; ++f) {
+        std::string number = std::to_string(f);
+        number.insert(0, width - number.size(), '0');
+        const std::string path = (fs::path(_dir) / (number + ".obj")).string();
+        const std::string text = objFrameText(_g, f, _faces);
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(text.data(), static_cast<std::streamsize>(text.size()));
+        if (!out) throw Error("cannot write " + quoted(path) + ": " + std::strerror(errno));
+    }
+}
+
+std::string stepDescription(const double _q[3]) {
+    char text[128];
+    std::snprintf(text, sizeof text, "q0 %.6g, q1 %.6g, q2 %.6g", _q[0], _q[1], _q[2]);
+    return text;
+}
+
+int encode(const EncoderOptions& _o) {
+    const bool talk = !_o.quiet;
+    const std::vector<std::string> paths = expandFrameArguments(_o.frames);
+    const int F = static_cast<int>(paths.size());
+
+    const int maxTL = maxTemporalLayers(F, _o.refFirstFrame);
+    if (_o.nTL > maxTL)
+        throw UsageError("--temporal-layers " + std::to_string(_o.nTL) + " does not fit " + std::to_string(F) +
+                         " frames (the frame header cannot reference that far): use --temporal-layers " +
+                         std::to_string(maxTL) + " or fewer");
+
+    const ProgressMeter::Style style = ProgressMeter::styleFor(_o.quiet);
+    if (talk) std::printf("OrvEnc %s: %d frame files, writing %s\n", ORV_VERSION, F, _o.output.c_str());
+    std::fflush(stdout);
+
+    ProgressMeter loadMeter(stdout, style, "Loading", F);
+    LoadedAnimation anim = loadAnimation(paths, [&](int done, int) { loadMeter.update(done); });
+    loadMeter.finish();
+    const double loadSeconds = loadMeter.elapsedSeconds();
+    const int V = anim.positions.V;
+
+    const double diagonal = sequenceBoundingBox(anim.positions).diagonal();
+    double q[3];
+    if (_o.steps) {
+        for (int i = 0; i < 3; ++i) q[i] = (*_o.steps)[static_cast<size_t>(i)];
+    } else {
+        if (!(diagonal > 0))
+            throw UsageError("all vertices of all frames lie on one point, so --precision has no scale: give --steps");
+        for (int i = 0; i < 3; ++i) q[i] = diagonal / std::ldexp(1.0, _o.precisionBits[i]);
+    }
+
+    Settings settings;
+    settings.nSL = _o.nSL;
+    settings.nTL = _o.nTL;
+    settings.refFirstFrame = _o.refFirstFrame;
+    settings.baseLayerPred = _o.baseLayerPred;
+
+    ProgressMeter encodeMeter(stdout, style, "Encoding", F);
+    EncodedSequence encoded =
+        encodeSequence(anim.positions, anim.faces, settings, q, [&](int done, int) { encodeMeter.update(done); });
+    encodeMeter.finish();
+    const double encodeSeconds = encodeMeter.elapsedSeconds();
+
+    const QualityMetrics quality = measureQuality(anim.positions, encoded.reconstruction);
+
+    // The connectivity goes to a temporary name first and is renamed only once
+    // the stream is in place, so a failure leaves neither file half-written.
+    std::string conTemp;
+    try {
+        writeFileAtomically(_o.connectivity, connectivityText(anim.faces, V), conTemp);
+        if (encoded.streamFile.size() < 4) throw Error("the encoder returned no stream");
+        writeStreamFile(_o.output, encoded.streamFile.data() + 4, encoded.streamFile.size() - 4);
+        commitFile(conTemp, _o.connectivity);
+    } catch (...) {
+        if (!conTemp.empty()) std::remove(conTemp.c_str());
+        throw;
+    }
+    if (!_o.reconstructionDir.empty()) writeReconstruction(_o.reconstructionDir, encoded.reconstruction, anim.faces);
+
+    if (talk) {
+        const double vertexFrames = static_cast<double>(V) * F;
+        const double bytes = static_cast<double>(encoded.streamFile.size());
+        const char* rule = "---------------------------------------\n";
+        std::printf("%s", rule);
+        std::printf("  vertices x frames : %d x %d (%zu faces)\n", V, F, anim.faces.size());
+        std::printf("  layers            : %d spatial, %d temporal (ref-first-frame %s, base-layer-pred %s)\n", _o.nSL,
+                    _o.nTL, _o.refFirstFrame ? "on" : "off", _o.baseLayerPred ? "local" : "global");
+        if (_o.steps)
+            std::printf("  step sizes        : %s (bounding-box diagonal %.6g)\n", stepDescription(q).c_str(), diagonal);
+        else
+            std::printf("  step sizes        : %s (diagonal %.6g / 2^%d,%d,%d)\n", stepDescription(q).c_str(), diagonal,
+                        _o.precisionBits[0], _o.precisionBits[1], _o.precisionBits[2]);
+        std::printf("  stream            : %s, %.0f bytes\n", _o.output.c_str(), bytes);
+        std::printf("  connectivity      : %s\n", _o.connectivity.c_str());
+        std::printf("  rate              : %.4f bits per vertex per frame\n", 8.0 * bytes / vertexFrames);
+        std::printf("  compression ratio : %.1f : 1 against float32 positions (%.0f bytes)\n",
+                    12.0 * vertexFrames / bytes, 12.0 * vertexFrames);
+        std::printf("  encoding speed    : %.3f M vertex-frames/s (%.2f s; loading %.2f s)\n",
+                    encodeSeconds > 0 ? vertexFrames / encodeSeconds / 1e6 : 0.0, encodeSeconds, loadSeconds);
+        std::printf("  RMSE / diagonal   : %.4e\n", quality.rmseOverDiagonal());
+        std::printf("  max error / diag. : %.4e\n", quality.maxOverDiagonal());
+        std::printf("  KG error          : %.4f %%\n", quality.kg);
+        if (!_o.reconstructionDir.empty())
+            std::printf("  reconstruction    : %s\n", _o.reconstructionDir.c_str());
+        std::printf("Decode with: OrvDec %s %s\n", _o.output.c_str(), _o.connectivity.c_str());
+    }
+    std::fflush(stdout);
+    return 0;
+}
+
+// One line on standard error; on a terminal the progress bar's line is closed first.
+void reportError(const char* _message) {
+    if (isatty(fileno(stdout))) std::fputc('\n', stdout);
+    std::fflush(stdout);
+    std::fprintf(stderr, "OrvEnc: %s\n", _message);
+}
+
+}  // namespace
+
+int maxTemporalLayers(int _F, bool _refFirstFrame) {
+    int best = 1;
+    while (best < 31 && temporalLayersFit(_F, best + 1, _refFirstFrame)) ++best;
+    return best;
+}
+
+int runOrvEnc(int argc, char** argv) {
+    try {
+        const EncoderOptions options = parseEncoderOptions(argc, argv);
+        if (options.help) {
+            std::fputs(encoderUsage().c_str(), stdout);
+            return 0;
+        }
+        if (options.version) {
+            std::printf("OrvEnc %s\n", ORV_VERSION);
+            return 0;
+        }
+        return encode(options);
+    } catch (const std::bad_alloc&) {
+        reportError("out of memory");
+    } catch (const std::exception& e) {
+        reportError(e.what());
+    }
+    return -1;
+}
+
+}  // namespace orv

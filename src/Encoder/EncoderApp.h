@@ -1,0 +1,17 @@
+// EncoderApp: the OrvEnc program (command line, loading, encoding, writing
+// the stream and the connectivity, the closing report). MainOrvEnc.cpp only
+// calls runOrvEnc, so tests and tools can run the whole program in-process.
+#pragma once
+
+namespace orv {
+
+// Returns the exit status: 0 on success, -1 on any error (reported as one
+// line on standard error).
+int runOrvEnc(int argc, char** argv);
+
+// The largest temporal layer count from 1 up to which every count lets the
+// frame header reference the coding order of _F frames (offsets below 127,
+// frame 0 always reachable); at most 31.
+int maxTemporalLayers(int _F, bool _refFirstFrame);
+
+}  // namespace orv

@@ -1,0 +1,235 @@
+// OrvEnc's option table and its GNU-style parser (see EncoderOptions.h).
+#include "Encoder/EncoderOptions.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+
+namespace orv {
+
+namespace {
+
+struct OptionSpec {
+    const char* longName;
+    char shortName;  // 0: long form only
+    const char* valueName;  // nullptr: a flag
+    std::function<void(EncoderOptions&, const std::string&)> apply;
+};
+
+std::string quoted(const std::string& _s) { return "'" + _s + "'"; }
+
+int parseInt(const std::string& _option, const std::string& _value, int _lo, int _hi) {
+    int v = 0;
+    const char* end = _value.data() + _value.size();
+    auto [p, ec] = std::from_chars(_value.data(), end, v);
+    if (_value.empty() || ec != std::errc() || p != end || v < _lo || v > _hi)
+        throw UsageError(_option + " must be a whole number from " + std::to_string(_lo) + " to " +
+                         std::to_string(_hi) + " (got " + quoted(_value) + ")");
+    return v;
+}
+
+std::vector<std::string> splitCommas(const std::string& _value) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = _value.find(',', start);
+        parts.push_back(_value.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    return parts;
+}
+
+void setPrecision(EncoderOptions& _o, const std::string& _value) {
+    const std::vector<std::string> parts = splitCommas(_value);
+    if (parts.size() != 1 && parts.size() != 3)
+        throw UsageError("--precision takes one number of bits or three (first frame, base layer, enhancement "
+                         "layers), e.g. 12 or 15,13,12 (got " + quoted(_value) + ")");
+    for (int i = 0; i < 3; ++i)
+        _o.precisionBits[i] = parseInt("--precision", parts[parts.size() == 1 ? 0 : static_cast<size_t>(i)],
+                                       kMinPrecisionBits, kMaxPrecisionBits);
+    _o.steps.reset();
+}
+
+void setSteps(EncoderOptions& _o, const std::string& _value) {
+    const std::vector<std::string> parts = splitCommas(_value);
+    if (parts.size() != 1 && parts.size() != 3)
+        throw UsageError("--steps takes one step size or three (q0,q1,q2), e.g. 0.001 or 0.0005,0.001,0.002 (got " +
+                         quoted(_value) + ")");
+    std::vector<double> steps;
+    for (const std::string& s : parts) {
+        char* end = nullptr;
+        const double q = s.empty() ? 0.0 : std::strtod(s.c_str(), &end);
+        if (s.empty() || *end != '\0' || !std::isfinite(q) || q <= 0)
+            throw UsageError("--steps needs positive finite step sizes (got " + quoted(s.empty() ? _value : s) + ")");
+        steps.push_back(q);
+    }
+    if (steps.size() == 1) steps.assign(3, steps[0]);
+    _o.steps = steps;
+}
+
+const std::vector<OptionSpec>& optionTable() {
+    static const std::vector<OptionSpec> table = {
+        {"output", 'o', "OUT", [](EncoderOptions& o, const std::string& v) { o.output = v; }},
+        {"spatial-layers", 's', "N",
+         [](EncoderOptions& o, const std::string& v) { o.nSL = parseInt("--spatial-layers", v, 1, 255); }},
+        {"temporal-layers", 't', "N",
+         [](EncoderOptions& o, const std::string& v) { o.nTL = parseInt("--temporal-layers", v, 1, 255); }},
+        {"precision", 'p', "BITS", setPrecision},
+        {"steps", 0, "Q0,Q1,Q2", setSteps},
+        {"ref-first-frame", 0, nullptr, [](EncoderOptions& o, const std::string&) { o.refFirstFrame = true; }},
+        {"base-layer-pred", 0, "global|local",
+         [](EncoderOptions& o, const std::string& v) {
+             if (v == "global")
+                 o.baseLayerPred = 0;
+             else if (v == "local")
+                 o.baseLayerPred = 1;
+             else
+                 throw UsageError("--base-layer-pred must be 'global' or 'local' (got " + quoted(v) + ")");
+         }},
+        {"connectivity", 'c', "FILE",
+         [](EncoderOptions& o, const std::string& v) {
+             if (v.empty()) throw UsageError("--connectivity needs a file name");
+             o.connectivity = v;
+         }},
+        {"write-reconstruction", 0, "DIR",
+         [](EncoderOptions& o, const std::string& v) {
+             if (v.empty()) throw UsageError("--write-reconstruction needs a folder name");
+             o.reconstructionDir = v;
+         }},
+        {"quiet", 'q', nullptr, [](EncoderOptions& o, const std::string&) { o.quiet = true; }},
+        {"help", 'h', nullptr, [](EncoderOptions& o, const std::string&) { o.help = true; }},
+        {"version", 'V', nullptr, [](EncoderOptions& o, const std::string&) { o.version = true; }},
+    };
+    return table;
+}
+
+const OptionSpec& findLong(const std::string& _name) {
+    const OptionSpec* match = nullptr;
+    int prefixMatches = 0;
+    for (const OptionSpec& spec : optionTable()) {
+        const std::string name = spec.longName;
+        if (name == _name) return spec;
+        if (!_name.empty() && name.compare(0, _name.size(), _name) == 0) {
+            match = &spec;
+            ++prefixMatches;
+        }
+    }
+    if (prefixMatches == 1) return *match;
+    if (prefixMatches > 1) throw UsageError("option '--" + _name + "' is ambiguous (try 'OrvEnc --help')");
+    throw UsageError("unknown option '--" + _name + "' (try 'OrvEnc --help')");
+}
+
+const OptionSpec& findShort(char _c) {
+    for (const OptionSpec& spec : optionTable())
+        if (spec.shortName == _c) return spec;
+    throw UsageError(std::string("unknown option '-") + _c + "' (try 'OrvEnc --help')");
+}
+
+}  // namespace
+
+std::string defaultConnectivityPath(const std::string& _output) {
+    std::string stem = _output;
+    if (stem.size() >= 4 && stem.compare(stem.size() - 4, 4, ".orv") == 0) stem.resize(stem.size() - 4);
+    return stem + "_con.obj";
+}
+
+EncoderOptions parseEncoderOptions(int argc, const char* const* argv) {
+    EncoderOptions o;
+    bool precisionGiven = false, stepsGiven = false;
+    auto apply = [&](const OptionSpec& spec, const std::string& value) {
+        const std::string name = spec.longName;
+        if (name == "precision") precisionGiven = true;
+        if (name == "steps") stepsGiven = true;
+        spec.apply(o, value);
+    };
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            o.frames.push_back(arg);
+        } else if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg[1] == '-') {
+            const size_t eq = arg.find('=');
+            const std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
+            const OptionSpec& spec = findLong(name);
+            const std::string shown = std::string("--") + spec.longName;
+            if (!spec.valueName) {
+                if (eq != std::string::npos) throw UsageError("option '" + shown + "' takes no value");
+                apply(spec, "");
+            } else if (eq != std::string::npos) {
+                apply(spec, arg.substr(eq + 1));
+            } else {
+                if (i + 1 >= argc) throw UsageError("option '" + shown + "' needs a value " + spec.valueName);
+                apply(spec, argv[++i]);
+            }
+        } else {
+            for (size_t k = 1; k < arg.size(); ++k) {
+                const OptionSpec& spec = findShort(arg[k]);
+                if (!spec.valueName) {
+                    apply(spec, "");
+                    continue;
+                }
+                if (k + 1 < arg.size()) {
+                    apply(spec, arg.substr(k + 1));
+                } else {
+                    if (i + 1 >= argc)
+                        throw UsageError(std::string("option '-") + arg[k] + "' needs a value " + spec.valueName);
+                    apply(spec, argv[++i]);
+                }
+                break;
+            }
+        }
+    }
+    if (o.help || o.version) return o;
+    if (precisionGiven && stepsGiven) throw UsageError("give either --precision or --steps, not both");
+    if (o.output.empty()) throw UsageError("no output stream given: use -o OUT.orv (try 'OrvEnc --help')");
+    if (o.frames.empty()) throw UsageError("no frames given: name OBJ files, a folder of them or a pattern such as frames/%04d.obj");
+    if (o.connectivity.empty()) o.connectivity = defaultConnectivityPath(o.output);
+    if (o.connectivity == o.output) throw UsageError("the connectivity file cannot be the output stream itself");
+    return o;
+}
+
+std::string encoderUsage() {
+    std::string text =
+        "Usage: OrvEnc [options] -o OUT.orv FRAME...\n"
+        "\n"
+        "Encodes an animated triangle mesh (one OBJ file per frame, all with the same\n"
+        "faces) into a scalable stream for OrvDec and OrvPacketize. The connectivity\n"
+        "comes from the first frame and is written, faces only, beside the stream.\n"
+        "\n"
+        "FRAME is an OBJ file, a folder of OBJ files (taken in natural order: 2.obj\n"
+        "before 10.obj) or a pattern such as frames/%04d.obj (numbered from 0 or 1 up\n"
+        "to the first missing number). Several may be given; they are joined in order.\n"
+        "\n"
+        "Options:\n"
+        "  -o, --output OUT.orv        the stream file to write (required)\n"
+        "  -s, --spatial-layers N      spatial layers, 1..255 (default 8)\n"
+        "  -t, --temporal-layers N     temporal layers; a group spans 2^(N-1) frames\n"
+        "                              (default 4)\n"
+        "  -p, --precision BITS        step size = bounding-box diagonal of the whole\n"
+        "                              sequence / 2^BITS, BITS from " + std::to_string(kMinPrecisionBits) + " to " +
+        std::to_string(kMaxPrecisionBits) + " (default " + std::to_string(kDefaultPrecisionBits) + ");\n"
+        "                              B0,B1,B2 sets the first frame, the base layer of\n"
+        "                              later frames and the enhancement layers apart\n"
+        "      --steps Q0,Q1,Q2        explicit step sizes (one value: all three)\n"
+        "      --ref-first-frame       key frames reference frame 0 instead of the\n"
+        "                              previous group's key frame\n"
+        "      --base-layer-pred global|local\n"
+        "                              predictor of spatial layer 0 (default local)\n"
+        "  -c, --connectivity FILE     connectivity file to write (default OUT without\n"
+        "                              \".orv\" plus \"_con.obj\")\n"
+        "      --write-reconstruction DIR\n"
+        "                              also write the decoded frames as DIR/<frame>.obj\n"
+        "  -q, --quiet                 print nothing but errors\n"
+        "  -h, --help                  show this text\n"
+        "  -V, --version               show the version\n"
+        "\n"
+        "Exit status: 0 on success, 255 on any error (one line on standard error).\n"
+        "Decode with: OrvDec OUT.orv OUT_con.obj\n";
+    return text;
+}
+
+}  // namespace orv

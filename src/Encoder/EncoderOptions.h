@@ -1,0 +1,57 @@
+// EncoderOptions: OrvEnc's command line. Options are described by one table
+// (long name, short letter, value or flag, handler), so a new option is one
+// more row; parsing follows GNU conventions: --name=value, --name value,
+// -x value, -xvalue, bundled flags (-qV), "--" ends the options, and options
+// and frame arguments may be mixed.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Common/Check.h"
+
+namespace orv {
+
+// The precision used when neither --precision nor --steps is given; chosen
+// from the rate-distortion table in docs/rate-distortion.md.
+constexpr int kDefaultPrecisionBits = 12;
+constexpr int kMinPrecisionBits = 1;
+constexpr int kMaxPrecisionBits = 24;
+
+struct EncoderOptions {
+    int nSL = 8;
+    int nTL = 4;
+    bool refFirstFrame = false;
+    int baseLayerPred = 1;  // 0 global, 1 local
+    // Step sizes in bits of the sequence's bounding-box diagonal, one per role
+    // (first frame, base layer of later frames, enhancement layers) ...
+    int precisionBits[3] = {kDefaultPrecisionBits, kDefaultPrecisionBits, kDefaultPrecisionBits};
+    // ... unless given outright.
+    std::optional<std::vector<double>> steps;
+    std::string output;
+    std::string connectivity;  // empty: derived from output
+    std::string reconstructionDir;  // empty: not written
+    bool quiet = false;
+    bool help = false;
+    bool version = false;
+    std::vector<std::string> frames;
+};
+
+// A command line that cannot be used; the message says what would work.
+class UsageError : public Error {
+public:
+    using Error::Error;
+};
+
+// Parses argv[1..argc-1]. Throws UsageError. With --help or --version the
+// other checks (output, frames) are skipped.
+EncoderOptions parseEncoderOptions(int argc, const char* const* argv);
+
+// The connectivity path for an output stream: OUT without ".orv" plus "_con.obj".
+std::string defaultConnectivityPath(const std::string& _output);
+
+// The --help text.
+std::string encoderUsage();
+
+}  // namespace orv

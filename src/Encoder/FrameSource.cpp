@@ -1,0 +1,251 @@
+// Expansion of OrvEnc's FRAME arguments and loading of the frames (see
+// FrameSource.h). Everything a user can get wrong is caught here, before the
+// long encoding starts, with a message that names the file.
+#include "Encoder/FrameSource.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "Common/Check.h"
+#include "Decoder/MeshIO.h"
+
+namespace fs = std::filesystem;
+
+namespace orv {
+
+namespace {
+
+bool isDigit(char _c) { return _c >= '0' && _c <= '9'; }
+
+std::string quoted(const std::string& _s) { return "'" + _s + "'"; }
+
+std::string faceText(const Face& _face) {
+    std::string s;
+    for (size_t i = 0; i < _face.size(); ++i) s += (i ? " " : "") + std::to_string(static_cast<long long>(_face[i]) + 1);
+    return s;
+}
+
+// Where the single conversion of a pattern starts and ends, or throws.
+struct PatternSpec {
+    size_t begin = 0, end = 0;
+    bool zeroPad = false;
+    int width = 0;
+};
+
+PatternSpec parsePattern(const std::string& _pattern) {
+    PatternSpec spec;
+    int conversions = 0;
+    for (size_t i = 0; i < _pattern.size(); ++i) {
+        if (_pattern[i] != '%') continue;
+        if (i + 1 < _pattern.size() && _pattern[i + 1] == '%') {
+            ++i;  // a literal percent sign
+            continue;
+        }
+        size_t j = i + 1;
+        bool zero = false;
+        if (j < _pattern.size() && _pattern[j] == '0') {
+            zero = true;
+            ++j;
+        }
+        int width = 0;
+        while (j < _pattern.size() && isDigit(_pattern[j]) && width < 100) width = 10 * width + (_pattern[j++] - '0');
+        if (j >= _pattern.size() || (_pattern[j] != 'd' && _pattern[j] != 'i' && _pattern[j] != 'u') || width > 9)
+            throw Error("frame pattern " + quoted(_pattern) +
+                        ": only a frame number such as %d or %04d (width up to 9) is understood");
+        spec = {i, j + 1, zero, width};
+        ++conversions;
+        i = j;
+    }
+    if (conversions != 1)
+        throw Error("frame pattern " + quoted(_pattern) + " must hold exactly one frame number such as %d or %04d");
+    return spec;
+}
+
+std::string unescapePercents(const std::string& _s) {
+    std::string out;
+    for (size_t i = 0; i < _s.size(); ++i) {
+        out += _s[i];
+        if (_s[i] == '%' && i + 1 < _s.size() && _s[i + 1] == '%') ++i;
+    }
+    return out;
+}
+
+bool isRegularFile(const std::string& _path) {
+    std::error_code ec;
+    return fs::is_regular_file(_path, ec);
+}
+
+bool hasObjExtension(const fs::path& _p) {
+    std::string ext = _p.extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    return ext == ".obj";
+}
+
+void addFrame(std::vector<std::string>& _out, std::string _path) {
+    if (_out.size() >= static_cast<size_t>(kMaxFrames))
+        throw Error("too many frames: a stream holds at most " + std::to_string(kMaxFrames) + " frames");
+    _out.push_back(std::move(_path));
+}
+
+void expandDirectory(const std::string& _dir, std::vector<std::string>& _out) {
+    std::vector<std::string> files;
+    std::error_code ec;
+    for (fs::directory_iterator it(_dir, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code typeEc;
+        if (hasObjExtension(it->path()) && it->is_regular_file(typeEc)) files.push_back(it->path().string());
+    }
+    if (ec) throw Error("cannot list folder " + quoted(_dir) + ": " + ec.message());
+    if (files.empty()) throw Error("folder " + quoted(_dir) + " holds no .obj file");
+    std::sort(files.begin(), files.end(), [](const std::string& a, const std::string& b) {
+        return naturalLess(fs::path(a).filename().string(), fs::path(b).filename().string()) ||
+               (!naturalLess(fs::path(b).filename().string(), fs::path(a).filename().string()) && a < b);
+    });
+    for (auto& f : files) addFrame(_out, std::move(f));
+}
+
+void expandPattern(const std::string& _pattern, std::vector<std::string>& _out) {
+    int n = 0;
+    if (!isRegularFile(formatFramePattern(_pattern, 0))) {
+        n = 1;
+        if (!isRegularFile(formatFramePattern(_pattern, 1)))
+            throw Error("no frame matches " + quoted(_pattern) + " (neither " + quoted(formatFramePattern(_pattern, 0)) +
+                        " nor " + quoted(formatFramePattern(_pattern, 1)) + " exists)");
+    }
+    for (; isRegularFile(formatFramePattern(_pattern, n)); ++n) addFrame(_out, formatFramePattern(_pattern, n));
+}
+
+}  // namespace
+
+bool naturalLess(const std::string& _a, const std::string& _b) {
+    size_t i = 0, j = 0;
+    while (i < _a.size() && j < _b.size()) {
+        if (isDigit(_a[i]) && isDigit(_b[j])) {
+            size_t ie = i, je = j;
+            while (ie < _a.size() && isDigit(_a[ie])) ++ie;
+            while (je < _b.size() && isDigit(_b[je])) ++je;
+            size_t is = i, js = j;  // numbers compare without their leading zeros
+            while (is + 1 < ie && _a[is] == '0') ++is;
+            while (js + 1 < je && _b[js] == '0') ++js;
+            if (ie - is != je - js) return ie - is < je - js;
+            const int c = _a.compare(is, ie - is, _b, js, je - js);
+            if (c != 0) return c < 0;
+            i = ie;
+            j = je;
+        } else {
+            if (_a[i] != _b[j]) return static_cast<unsigned char>(_a[i]) < static_cast<unsigned char>(_b[j]);
+            ++i;
+            ++j;
+        }
+    }
+    if ((_a.size() - i) != (_b.size() - j)) return _a.size() - i < _b.size() - j;
+    return _a < _b;
+}
+
+bool isFramePattern(const std::string& _arg) {
+    for (size_t i = 0; i < _arg.size(); ++i) {
+        if (_arg[i] != '%') continue;
+        if (i + 1 < _arg.size() && _arg[i + 1] == '%') {
+            ++i;
+            continue;
+        }
+        return true;
+    }
+    return false;
+}
+
+std::string formatFramePattern(const std::string& _pattern, int _n) {
+    const PatternSpec spec = parsePattern(_pattern);
+    std::string number = std::to_string(_n);
+    if (static_cast<int>(number.size()) < spec.width)
+        number.insert(0, static_cast<size_t>(spec.width) - number.size(), spec.zeroPad ? '0' : ' ');
+    return unescapePercents(_pattern.substr(0, spec.begin)) + number + unescapePercents(_pattern.substr(spec.end));
+}
+
+std::vector<std::string> expandFrameArguments(const std::vector<std::string>& _args) {
+    std::vector<std::string> out;
+    for (const std::string& arg : _args) {
+        std::error_code ec;
+        if (isFramePattern(arg) && !fs::exists(arg, ec)) {
+            expandPattern(arg, out);
+        } else if (fs::is_directory(arg, ec)) {
+            expandDirectory(arg, out);
+        } else if (fs::exists(arg, ec)) {
+            addFrame(out, arg);
+        } else {
+            throw Error("frame file " + quoted(arg) + " does not exist");
+        }
+    }
+    if (out.empty()) throw Error("no frames given");
+    return out;
+}
+
+LoadedAnimation loadAnimation(const std::vector<std::string>& _paths, const LoadProgress& _progress) {
+    if (_paths.empty()) throw Error("no frames given");
+    if (_paths.size() > static_cast<size_t>(kMaxFrames))
+        throw Error("too many frames (" + std::to_string(_paths.size()) + "): a stream holds at most " +
+                    std::to_string(kMaxFrames) + " frames");
+    const int F = static_cast<int>(_paths.size());
+    LoadedAnimation anim;
+    FaceList frameFaces;
+    for (int f = 0; f < F; ++f) {
+        const std::string& path = _paths[static_cast<size_t>(f)];
+        {
+            // readOBJ reports an unopenable file in its own words on standard
+            // output; OrvEnc wants one clear error line with the reason.
+            std::ifstream probe(path);
+            if (!probe) throw Error("cannot read frame file " + quoted(path) + ": " + std::strerror(errno));
+        }
+        FaceList& faces = f == 0 ? anim.faces : frameFaces;
+        faces.clear();
+        std::unique_ptr<GeometryT<double>> frame = readOBJ(path, faces);
+        if (!frame || frame->V == 0) throw Error("frame file " + quoted(path) + " has no vertices");
+        if (f == 0) {
+            if (faces.empty())
+                throw Error("first frame " + quoted(path) + " has no faces (the connectivity is taken from it)");
+            for (size_t i = 0; i < faces.size(); ++i)
+                for (int id : faces[i])
+                    if (id < 0 || id >= frame->V)
+                        throw Error("first frame " + quoted(path) + ": face " + std::to_string(i + 1) + " (" +
+                                    faceText(faces[i]) + ") names a vertex outside 1.." + std::to_string(frame->V));
+            anim.positions = GeometryT<double>(frame->V, F);
+        } else {
+            const std::string& first = _paths[0];
+            if (frame->V != anim.positions.V)
+                throw Error("frame file " + quoted(path) + " has " + std::to_string(frame->V) +
+                            " vertices, the first frame " + quoted(first) + " has " +
+                            std::to_string(anim.positions.V));
+            if (faces.size() != anim.faces.size()) {
+                const size_t common = std::min(faces.size(), anim.faces.size());
+                size_t i = 0;
+                while (i < common && faces[i] == anim.faces[i]) ++i;
+                throw Error("frame file " + quoted(path) + " has " + std::to_string(faces.size()) +
+                            " faces, the first frame " + quoted(first) + " has " + std::to_string(anim.faces.size()) +
+                            (i < common ? " (first difference at face " + std::to_string(i + 1) + ": " +
+                                              faceText(faces[i]) + " instead of " + faceText(anim.faces[i]) + ")"
+                                        : ""));
+            }
+            for (size_t i = 0; i < faces.size(); ++i)
+                if (faces[i] != anim.faces[i])
+                    throw Error("frame file " + quoted(path) + ": face " + std::to_string(i + 1) + " is " +
+                                faceText(faces[i]) + ", in the first frame " + quoted(first) + " it is " +
+                                faceText(anim.faces[i]) + " (every frame must have the same faces)");
+        }
+        const double* src = frame->frame(0);
+        for (size_t i = 0; i < 3 * static_cast<size_t>(frame->V); ++i)
+            if (!std::isfinite(src[i]))
+                throw Error("frame file " + quoted(path) + ": vertex " + std::to_string(i / 3 + 1) +
+                            " has a non-finite coordinate");
+        std::copy(src, src + 3 * static_cast<size_t>(frame->V), anim.positions.frame(f));
+        if (_progress) _progress(f + 1, F);
+    }
+    return anim;
+}
+
+}  // namespace orv

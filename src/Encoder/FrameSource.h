@@ -1,0 +1,50 @@
+// FrameSource: turns OrvEnc's FRAME arguments into an ordered list of OBJ files
+// and loads them into one animation (connectivity of the first frame, the
+// positions of every frame), refusing frames that do not fit together.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "Common/Types.h"
+#include "Mesh/GeometryT.h"
+
+namespace orv {
+
+// The stream header holds the frame count in 16 bits.
+constexpr int kMaxFrames = 65535;
+
+// True when _a sorts before _b with digit runs compared as numbers, so that
+// "2.obj" comes before "10.obj"; equal numbers fall back to plain text order.
+bool naturalLess(const std::string& _a, const std::string& _b);
+
+// True when _arg holds a printf-style frame number such as "%04d".
+bool isFramePattern(const std::string& _arg);
+
+// _pattern with its one %d-style conversion replaced by _n. Throws orv::Error
+// for anything but a single %d / %i / %u with an optional 0 flag and width.
+std::string formatFramePattern(const std::string& _pattern, int _n);
+
+// Expands each argument in order: a directory gives its *.obj files in natural
+// order, a pattern the files numbered from 0 (or 1 when 0 is absent) up to the
+// first missing number, any other argument itself. Throws orv::Error for a
+// missing file, an empty directory, a pattern matching nothing, or more than
+// kMaxFrames frames.
+std::vector<std::string> expandFrameArguments(const std::vector<std::string>& _args);
+
+struct LoadedAnimation {
+    GeometryT<double> positions{0, 0};  // V x F
+    FaceList faces;                     // from the first frame
+};
+
+// Called after each frame file: (frames loaded, frames in all).
+using LoadProgress = std::function<void(int, int)>;
+
+// Reads every file; the first gives the faces. Throws orv::Error naming the
+// file and the first difference when a frame's vertex count or faces differ
+// from the first frame's, and for unreadable files, frames without vertices, a
+// first frame without faces, face ids out of range and non-finite coordinates.
+LoadedAnimation loadAnimation(const std::vector<std::string>& _paths, const LoadProgress& _progress = {});
+
+}  // namespace orv
