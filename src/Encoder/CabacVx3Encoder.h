@@ -3,6 +3,7 @@
 // so that the decoder's pass lengths come out exactly.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -16,6 +17,9 @@ public:
     // Same with fixed state bytes and B (tests, experiments).
     static std::vector<uint8_t> encodeValues(const std::vector<int>& _values, uint8_t _sigState, uint8_t _magState,
                                              int _B);
+    // Approximate payload size in bits of encodeValues(_values), from a model
+    // of the adaptive contexts; for rate decisions without encoding.
+    static size_t estimateBits(const std::vector<int>& _values);
 };
 
 }  // namespace orv

@@ -1,0 +1,236 @@
+// The H.264 binary arithmetic coding engines (9-bit range and offset) used by
+// the residual coder: an adaptive context, the decoding engine and its exact
+// mirror, the encoding engine. Private to CabacVx3Decoder / CabacVx3Encoder;
+// everything is inline so that the per-bin work stays in registers.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "Entropy/CabacTables.h"
+
+namespace orv::cabac {
+
+// An adaptive binary context: H.264's (pStateIdx, valMPS).
+struct Context {
+    uint8_t state;
+    uint8_t mps;
+};
+
+// The payload's state byte is H.264's preCtxState without the clipping to
+// 1..126: 0 and 127 therefore start in the trap state 63, which is legal.
+// The caller has checked that _c <= 127.
+inline Context contextFromStateByte(unsigned _c) {
+    if (_c <= 63)
+        return Context{static_cast<uint8_t>(63 - _c), 0};
+    return Context{static_cast<uint8_t>(_c - 64), 1};
+}
+
+// Decoding engine over one pass. Bits come from [begin, end); reading past the
+// end yields zero bits, and overran() tells afterwards whether any such bit
+// was consumed, so the bin loops need no per-bit bounds test and the engine
+// never touches memory outside the pass.
+class DecodingEngine {
+public:
+    DecodingEngine(const uint8_t* _begin, const uint8_t* _end) : begin_(_begin), p_(_begin), end_(_end) {
+        range_ = 510;
+        offset_ = readBits(8);
+        offset_ = (offset_ << 1) | readBits(1);
+    }
+
+    int decodeDecision(Context& _ctx) {
+        const unsigned s = _ctx.state;
+        const uint32_t rLPS = rangeTabLPS[s][(range_ >> 6) & 3];
+        range_ -= rLPS;
+        int bin;
+        if (offset_ < range_) {
+            bin = _ctx.mps;
+            _ctx.state = transIdxMPS[s];
+            if (range_ >= 256)
+                return bin;
+        } else {
+            offset_ -= range_;
+            range_ = rLPS;
+            bin = _ctx.mps ^ 1;
+            if (s == 0)
+                _ctx.mps ^= 1;
+            _ctx.state = transIdxLPS[s];
+        }
+        renormD();
+        return bin;
+    }
+
+    int decodeBypass() {
+        offset_ = (offset_ << 1) | readBits(1);
+        if (offset_ >= range_) {
+            offset_ -= range_;
+            return 1;
+        }
+        return 0;
+    }
+
+    int decodeTerminate() {
+        range_ -= 2;
+        if (offset_ >= range_)
+            return 1;
+        renormD();
+        return 0;
+    }
+
+    // Bits taken from the pass so far: 9 at initialisation, one per
+    // renormalisation step and per bypass bin.
+    uint64_t bitsRead() const { return 8 * (static_cast<uint64_t>(p_ - begin_) + padBytes_) - cached_; }
+    // Bytes fetched, counting a byte as soon as its first bit is used.
+    uint64_t bytesFetched() const { return (bitsRead() + 7) / 8; }
+    bool overran() const { return bitsRead() > 8 * static_cast<uint64_t>(end_ - begin_); }
+
+private:
+    // Scales the range back to 9 bits in one step; the offset takes exactly as
+    // many fresh bits as the range doubled.
+    void renormD() {
+        const int shift = std::countl_zero(range_) - 23;
+        range_ <<= shift;
+        offset_ = (offset_ << shift) | readBits(shift);
+    }
+
+    // _k in 1..8.
+    uint32_t readBits(int _k) {
+        if (cached_ < _k)
+            refill();
+        const uint32_t v = static_cast<uint32_t>(cache_ >> (64 - _k));
+        cache_ <<= _k;
+        cached_ -= _k;
+        return v;
+    }
+
+    // Tops the cache up; called only when fewer than 8 bits are left. Past
+    // the end of the pass it supplies zero bytes (counted, never read).
+    void refill() {
+        if (end_ - p_ >= 8) {
+            uint64_t w = 0;
+            for (int i = 0; i < 8; ++i)
+                w = (w << 8) | p_[i];
+            const int nb = (64 - cached_) >> 3;
+            const uint64_t keep = ~uint64_t{0} << (64 - 8 * nb);
+            cache_ |= (w & keep) >> cached_;
+            p_ += nb;
+            cached_ += 8 * nb;
+            return;
+        }
+        while (cached_ <= 56) {
+            if (p_ < end_)
+                cache_ |= static_cast<uint64_t>(*p_++) << (56 - cached_);
+            else
+                ++padBytes_;
+            cached_ += 8;
+        }
+    }
+
+    uint32_t range_ = 0;
+    uint32_t offset_ = 0;
+    uint64_t cache_ = 0;  // unread bits, left-aligned
+    int cached_ = 0;      // number of valid bits in cache_
+    const uint8_t* begin_;
+    const uint8_t* p_;
+    const uint8_t* end_;
+    uint64_t padBytes_ = 0;  // zero bytes supplied past the end
+};
+
+// Encoding engine over one pass (H.264 clause 9.3.4.2), appending bytes to
+// the caller's list. finish() ends the pass like a slice: terminating bin 1,
+// the flush, then zero bits to the byte boundary.
+class EncodingEngine {
+public:
+    explicit EncodingEngine(std::vector<uint8_t>& _out) : out_(_out) {}
+
+    void encodeDecision(Context& _ctx, int _bin) {
+        const unsigned s = _ctx.state;
+        const uint32_t rLPS = rangeTabLPS[s][(range_ >> 6) & 3];
+        range_ -= rLPS;
+        if (_bin != _ctx.mps) {
+            low_ += range_;
+            range_ = rLPS;
+            if (s == 0)
+                _ctx.mps ^= 1;
+            _ctx.state = transIdxLPS[s];
+        } else {
+            _ctx.state = transIdxMPS[s];
+        }
+        renormE();
+    }
+
+    void encodeBypass(int _bin) {
+        low_ <<= 1;
+        if (_bin)
+            low_ += range_;
+        if (low_ >= 1024) {
+            putBit(1);
+            low_ -= 1024;
+        } else if (low_ < 512) {
+            putBit(0);
+        } else {
+            low_ -= 512;
+            ++bitsOutstanding_;
+        }
+    }
+
+    void finish() {
+        // EncodeTerminate with bin 1, then EncodeFlush.
+        range_ -= 2;
+        low_ += range_;
+        range_ = 2;
+        renormE();
+        putBit((low_ >> 9) & 1);
+        writeBit((low_ >> 8) & 1);
+        writeBit(1);
+        while (nBits_ != 0)
+            writeBit(0);
+    }
+
+private:
+    void renormE() {
+        while (range_ < 256) {
+            if (low_ < 256) {
+                putBit(0);
+            } else if (low_ >= 512) {
+                low_ -= 512;
+                putBit(1);
+            } else {
+                low_ -= 256;
+                ++bitsOutstanding_;
+            }
+            range_ <<= 1;
+            low_ <<= 1;
+        }
+    }
+
+    void putBit(int _b) {
+        if (firstBitFlag_)
+            firstBitFlag_ = false;
+        else
+            writeBit(_b);
+        for (; bitsOutstanding_ > 0; --bitsOutstanding_)
+            writeBit(_b ^ 1);
+    }
+
+    void writeBit(int _b) {
+        acc_ = (acc_ << 1) | static_cast<uint32_t>(_b);
+        if (++nBits_ == 8) {
+            out_.push_back(static_cast<uint8_t>(acc_));
+            acc_ = 0;
+            nBits_ = 0;
+        }
+    }
+
+    std::vector<uint8_t>& out_;
+    uint32_t low_ = 0;
+    uint32_t range_ = 510;
+    uint64_t bitsOutstanding_ = 0;
+    bool firstBitFlag_ = true;
+    uint32_t acc_ = 0;
+    int nBits_ = 0;
+};
+
+}  // namespace orv::cabac
