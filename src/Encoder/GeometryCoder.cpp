@@ -1,0 +1,385 @@
+// Layer prediction and reconstruction, shared by the decoder and the encoder.
+//
+// Every floating-point expression here is part of the stream format: sums
+// start from zero and run in predictor-term (or reference) order, the local
+// detail is applied as (d.x*t1 + d.y*t2) + d.z*n, and the layer-0 temporal
+// prediction divides each reference detail by the count before adding it.
+// The build forbids contraction into fused multiply-adds, so these
+// expressions evaluate identically on every machine.
+#include "Encoder/GeometryCoder.h"
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "Common/Check.h"
+
+namespace orv {
+
+namespace {
+
+constexpr const char* kModule = "Encoder/GeometryCoder";
+
+// A check whose reported text is given verbatim (the natural C++ spelling of
+// some conditions would compare signed with unsigned).
+#define ORV_CHECK_TEXT(cond, text)                                    \
+    do {                                                              \
+        if (!(cond)) [[unlikely]]                                     \
+            ::orv::checkFailed(text, kModule, __LINE__);              \
+    } while (0)
+
+void normalise(Vector3d& a) {
+    const double len = std::sqrt(a.x * a.x + a.y * a.y + a.z * a.z);
+    if (len == 0.0) {
+        a = {0.0, 0.0, 0.0};
+        return;
+    }
+    const double inv = 1.0 / len;
+    a.x = a.x * inv;
+    a.y = a.y * inv;
+    a.z = a.z * inv;
+}
+
+bool isZero(const Vector3d& a) { return a.x == 0.0 && a.y == 0.0 && a.z == 0.0; }
+
+// World axes: the stand-in for a degenerate local frame, so that layers that
+// were not decoded (or a damaged stream) can still be reconstructed.
+constexpr LocalFrame kWorldAxes{{1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}, true};
+
+inline Vector3d load(const double* frame, int v) {
+    const double* p = frame + 3 * static_cast<size_t>(v);
+    return {p[0], p[1], p[2]};
+}
+
+inline void store(double* frame, int v, const Vector3d& a) {
+    double* p = frame + 3 * static_cast<size_t>(v);
+    p[0] = a.x;
+    p[1] = a.y;
+    p[2] = a.z;
+}
+
+inline Vector3d predictFrom(const Predictor& terms, const double* positions) {
+    Vector3d s{0.0, 0.0, 0.0};
+    for (const PredictorTerm& t : terms) {
+        const double* p = positions + 3 * static_cast<size_t>(t.first);
+        s.x = s.x + p[0] * t.second;
+        s.y = s.y + p[1] * t.second;
+        s.z = s.z + p[2] * t.second;
+    }
+    return s;
+}
+
+inline double dot(const Vector3d& a, const Vector3d& b) { return (a.x * b.x + a.y * b.y) + a.z * b.z; }
+
+}  // namespace
+
+GeometryCoder::GeometryCoder(const Settings& _settings, DecoderContext& _context)
+    : settings_(_settings), context_(_context) {
+    const int V = context_.GDec.V;
+    ORV_CHECK(context_.allLayerPredictors.size()==context_.allLayerVertexOrders.size(), kModule);
+    for (size_t l = 0; l < context_.allLayerVertexOrders.size(); ++l) {
+        const auto& order = context_.allLayerVertexOrders[l];
+        const auto& preds = context_.allLayerPredictors[l];
+        ORV_CHECK(preds.size()==order.size(), kModule);
+        for (size_t k = 0; k < order.size(); ++k) {
+            const int v = order[k];
+            ORV_CHECK(0<=v && v<V, kModule);
+            for (const PredictorTerm& t : preds[k]) {
+                const int p = t.first;
+                ORV_CHECK(0<=p && p<V, kModule);
+            }
+            ensureTables(preds[k].size());
+        }
+    }
+}
+
+void GeometryCoder::ensureTables(size_t _m) {
+    if (_m < cos_.size() && !cos_[_m].empty()) return;
+    if (_m >= cos_.size()) {
+        cos_.resize(_m + 1);
+        sin_.resize(_m + 1);
+    }
+    if (_m == 0) return;
+    const double step = 6.283185307179586 / static_cast<double>(_m);
+    cos_[_m].resize(_m);
+    sin_[_m].resize(_m);
+    for (size_t i = 0; i < _m; ++i) {
+        const double a = static_cast<double>(i) * step;
+        cos_[_m][i] = std::cos(a);
+        sin_[_m][i] = std::sin(a);
+    }
+}
+
+void GeometryCoder::checkLayer(int _l) const {
+    const int nLayers = static_cast<int>(context_.allLayerVertexOrders.size());
+    ORV_CHECK_TEXT(1 <= _l && _l < nLayers, "1<=_l && _l<context_.allLayerVertexOrders.size()");
+}
+
+Vector3d GeometryCoder::spatialPrediction(int _l, int _k, int _f) const {
+    const int nLayers = static_cast<int>(context_.allLayerPredictors.size());
+    ORV_CHECK_TEXT(0 <= _l && _l < nLayers, "0<=_l && _l<context_.allLayerPredictors.size()");
+    const int nK = static_cast<int>(context_.allLayerPredictors[_l].size());
+    ORV_CHECK_TEXT(0 <= _k && _k < nK, "0<=_k && _k<context_.allLayerPredictors[_l].size()");
+    Vector3d s{0.0, 0.0, 0.0};
+    for (const PredictorTerm& t : context_.allLayerPredictors[_l][_k]) {
+        const Vector3d p = context_.GDec.position(t.first, _f);
+        s.x = s.x + p.x * t.second;
+        s.y = s.y + p.y * t.second;
+        s.z = s.z + p.z * t.second;
+    }
+    return s;
+}
+
+LocalFrame GeometryCoder::localFrame(int _l, int _k, int _f) const {
+    const int nLayers = static_cast<int>(context_.allLayerPredictors.size());
+    ORV_CHECK_TEXT(0 <= _l && _l < nLayers, "0<=_l && _l<context_.allLayerPredictors.size()");
+    const int nK = static_cast<int>(context_.allLayerPredictors[_l].size());
+    ORV_CHECK_TEXT(0 <= _k && _k < nK, "0<=_k && _k<context_.allLayerPredictors[_l].size()");
+    const Predictor& predictor = context_.allLayerPredictors[_l][_k];
+    ORV_CHECK(!predictor.empty(), kModule);
+    return frameFromTerms(predictor, context_.GDec.frame(_f));
+}
+
+LocalFrame GeometryCoder::frameFromTerms(const Predictor& _terms, const double* _positions) const {
+    const size_t m = _terms.size();
+    // Tables exist for every term count of the layering seen at construction.
+    ORV_CHECK(m<cos_.size() && cos_[m].size()==m, kModule);
+    const double* cs = cos_[m].data();
+    const double* sn = sin_[m].data();
+    Vector3d t1{0.0, 0.0, 0.0}, t2{0.0, 0.0, 0.0};
+    for (size_t i = 0; i < m; ++i) {
+        const double* p = _positions + 3 * static_cast<size_t>(_terms[i].first);
+        const double c = cs[i], s = sn[i];
+        t1.x = t1.x + c * p[0];
+        t1.y = t1.y + c * p[1];
+        t1.z = t1.z + c * p[2];
+        t2.x = t2.x + s * p[0];
+        t2.y = t2.y + s * p[1];
+        t2.z = t2.z + s * p[2];
+    }
+    LocalFrame r;
+    r.n.x = t1.y * t2.z - t1.z * t2.y;
+    r.n.y = t2.x * t1.z - t1.x * t2.z;
+    r.n.z = t1.x * t2.y - t2.x * t1.y;
+    normalise(r.n);
+    normalise(t1);
+    r.t1 = t1;
+    r.t2.x = r.n.y * t1.z - t1.y * r.n.z;
+    r.t2.y = t1.x * r.n.z - r.n.x * t1.z;
+    r.t2.z = r.n.x * t1.y - t1.x * r.n.y;
+    normalise(r.t2);
+    r.ok = !(isZero(r.t1) || isZero(r.t2) || isZero(r.n));
+    return r;
+}
+
+int32_t GeometryCoder::quantize(double _error, double _q, const ResidualSite& _site) const {
+    const double r = quantizer_ ? quantizer_(_error, _q, _site) : roundToNearest(_error, _q);
+    if (!std::isfinite(r) || std::fabs(r) > 2147483647.0 || r != std::trunc(r)) {
+        char text[256];
+        std::snprintf(text, sizeof text,
+                      "residual %g of vertex %d (component %d) in layer %d of frame %d does not fit a 32-bit "
+                      "integer: use a larger step size",
+                      r, _site.vertex, _site.component, _site.layer, _site.frame);
+        throw Error(text);
+    }
+    return static_cast<int32_t>(r);
+}
+
+// The one per-vertex kernel. Without _original it decodes (residuals come from
+// GQuant); with it, it first chooses each residual from the original position
+// and stores it in GQuant, then reconstructs through the same code.
+void GeometryCoder::codeLayer(Pass _pass, int _l, int _f, const std::vector<int>* _rf, double _q,
+                              const GeometryT<double>* _original) {
+    const int nLayers = static_cast<int>(context_.allLayerPredictors.size());
+    ORV_CHECK_TEXT(0 <= _l && _l < nLayers, "0<=_l && _l<context_.allLayerPredictors.size()");
+    const std::vector<int>& order = context_.allLayerVertexOrders[_l];
+    const std::vector<Predictor>& preds = context_.allLayerPredictors[_l];
+    if (order.empty()) return;
+
+    // Column pointers of the current frame: frame indices are checked here,
+    // vertex ids were validated at construction.
+    double* dec = context_.GDec.frame(_f);
+    double* detail = context_.GDetail.frame(_f);
+    int* quant = context_.GQuant.frame(_f);
+    double* ft1 = context_.GFrames.frame(3 * _f);
+    double* ft2 = context_.GFrames.frame(3 * _f + 1);
+    double* fn = context_.GFrames.frame(3 * _f + 2);
+    const double* orig = _original ? _original->frame(_f) : nullptr;
+
+    // Reference details and their weights, resolved once per layer.
+    const double* refDetail[2] = {nullptr, nullptr};
+    double refWeight[2] = {0.0, 0.0};
+    size_t nRef = 0;
+    if (_pass != Pass::First) {
+        ORV_CHECK_TEXT(_rf->size() <= 2, "_rf.size()<=2");
+        nRef = _rf->size();
+        if (_pass == Pass::Enhancement) {
+            ORV_CHECK_TEXT(_rf->size() == context_.filterDec[_f][_l].size(),
+                           "_rf.size() == context_.filterDec[_f][_l].size()");
+        }
+        for (size_t j = 0; j < nRef; ++j) {
+            refDetail[j] = context_.GDetail.frame((*_rf)[j]);
+            if (_pass == Pass::Enhancement) refWeight[j] = context_.filterDec[_f][_l][j];
+        }
+    }
+    const double count = static_cast<double>(nRef);
+    const bool addResidual = _pass == Pass::First || _q > 0.0;
+
+    for (size_t k = 0; k < order.size(); ++k) {
+        const int v = order[k];
+        const Predictor& terms = preds[k];
+        const Vector3d S = predictFrom(terms, dec);
+
+        bool local = false;
+        LocalFrame axes;
+        if (_pass == Pass::Enhancement) {
+            axes.t1 = load(ft1, v);
+            axes.t2 = load(ft2, v);
+            axes.n = load(fn, v);
+            local = true;
+        } else if (_pass != Pass::BaseGlobal && terms.size() >= 3) {
+            axes = frameFromTerms(terms, dec);
+            if (!axes.ok) {
+                axes = kWorldAxes;
+                ++fallbackFrames_;
+            }
+            store(ft1, v, axes.t1);
+            store(ft2, v, axes.t2);
+            store(fn, v, axes.n);
+            local = true;
+        }
+
+        Vector3d tp{0.0, 0.0, 0.0};
+        if (_pass == Pass::Enhancement) {
+            for (size_t j = 0; j < nRef; ++j) {
+                const Vector3d dr = load(refDetail[j], v);
+                tp.x = tp.x + refWeight[j] * dr.x;
+                tp.y = tp.y + refWeight[j] * dr.y;
+                tp.z = tp.z + refWeight[j] * dr.z;
+            }
+        } else if (_pass != Pass::First) {
+            for (size_t j = 0; j < nRef; ++j) {
+                const Vector3d dr = load(refDetail[j], v);
+                tp.x = tp.x + dr.x / count;
+                tp.y = tp.y + dr.y / count;
+                tp.z = tp.z + dr.z / count;
+            }
+        }
+
+        int* R = quant + 3 * static_cast<size_t>(v);
+        if (orig) {
+            const Vector3d x = load(orig, v);
+            const Vector3d e{x.x - S.x, x.y - S.y, x.z - S.z};
+            const Vector3d actual = local ? Vector3d{dot(e, axes.t1), dot(e, axes.t2), dot(e, axes.n)} : e;
+            const double err[3] = {actual.x - tp.x, actual.y - tp.y, actual.z - tp.z};
+            for (int c = 0; c < 3; ++c) R[c] = quantize(err[c], _q, ResidualSite{_f, _l, v, c});
+        }
+
+        Vector3d d;
+        if (_pass == Pass::First) {
+            d = {_q * static_cast<double>(R[0]), _q * static_cast<double>(R[1]), _q * static_cast<double>(R[2])};
+        } else {
+            Vector3d r{0.0, 0.0, 0.0};
+            if (addResidual)
+                r = {_q * static_cast<double>(R[0]), _q * static_cast<double>(R[1]), _q * static_cast<double>(R[2])};
+            d = {tp.x + r.x, tp.y + r.y, tp.z + r.z};
+        }
+        store(detail, v, d);
+
+        Vector3d pos;
+        if (local) {
+            const Vector3d& t1 = axes.t1;
+            const Vector3d& t2 = axes.t2;
+            const Vector3d& n = axes.n;
+            pos.x = S.x + ((d.x * t1.x + d.y * t2.x) + d.z * n.x);
+            pos.y = S.y + ((d.x * t1.y + d.y * t2.y) + d.z * n.y);
+            pos.z = S.z + ((d.x * t1.z + d.y * t2.z) + d.z * n.z);
+        } else {
+            pos = {S.x + d.x, S.y + d.y, S.z + d.z};
+        }
+        store(dec, v, pos);
+    }
+}
+
+void GeometryCoder::decodeFirstFrame(int _f, double _q) {
+    for (int l = 0; l < settings_.nSL; ++l) codeLayer(Pass::First, l, _f, nullptr, _q, nullptr);
+}
+
+void GeometryCoder::decodeBaseLayerGlobal(int _f, const std::vector<int>& _rf, double _q) {
+    codeLayer(Pass::BaseGlobal, 0, _f, &_rf, _q, nullptr);
+}
+
+void GeometryCoder::decodeBaseLayerLocal(int _f, const std::vector<int>& _rf, double _q) {
+    codeLayer(Pass::BaseLocal, 0, _f, &_rf, _q, nullptr);
+}
+
+void GeometryCoder::computeLayerFrames(int _l, int _f) {
+    checkLayer(_l);
+    const std::vector<Predictor>& preds = context_.allLayerPredictors[_l];
+    const std::vector<int>& order = context_.allLayerVertexOrders[_l];
+    if (order.empty()) return;
+    const double* dec = context_.GDec.frame(_f);
+    double* ft1 = context_.GFrames.frame(3 * _f);
+    double* ft2 = context_.GFrames.frame(3 * _f + 1);
+    double* fn = context_.GFrames.frame(3 * _f + 2);
+    for (size_t k = 0; k < order.size(); ++k) {
+        const Predictor& predictor = preds[k];
+        ORV_CHECK(!predictor.empty(), kModule);
+        LocalFrame axes = frameFromTerms(predictor, dec);
+        if (!axes.ok) {
+            axes = kWorldAxes;
+            ++fallbackFrames_;
+        }
+        const int v = order[k];
+        store(ft1, v, axes.t1);
+        store(ft2, v, axes.t2);
+        store(fn, v, axes.n);
+    }
+}
+
+void GeometryCoder::decodeEnhancementLayer(int _l, int _f, const std::vector<int>& _rf, double _q) {
+    checkLayer(_l);
+    codeLayer(Pass::Enhancement, _l, _f, &_rf, _q, nullptr);
+}
+
+namespace {
+void requireStep(double _q) {
+    if (!(_q > 0.0) || !std::isfinite(_q)) throw Error("step sizes must be positive and finite, got " + std::to_string(_q));
+}
+void requireShape(const GeometryT<double>& _original, const DecoderContext& _context) {
+    if (_original.V != _context.GDec.V || _original.F != _context.GDec.F)
+        throw Error("original positions have " + std::to_string(_original.V) + " vertices x " +
+                    std::to_string(_original.F) + " frames, the coder expects " + std::to_string(_context.GDec.V) +
+                    " x " + std::to_string(_context.GDec.F));
+}
+}  // namespace
+
+void GeometryCoder::encodeFirstFrame(int _f, double _q, const GeometryT<double>& _original) {
+    requireStep(_q);
+    requireShape(_original, context_);
+    for (int l = 0; l < settings_.nSL; ++l) codeLayer(Pass::First, l, _f, nullptr, _q, &_original);
+}
+
+void GeometryCoder::encodeBaseLayerGlobal(int _f, const std::vector<int>& _rf, double _q,
+                                          const GeometryT<double>& _original) {
+    requireStep(_q);
+    requireShape(_original, context_);
+    codeLayer(Pass::BaseGlobal, 0, _f, &_rf, _q, &_original);
+}
+
+void GeometryCoder::encodeBaseLayerLocal(int _f, const std::vector<int>& _rf, double _q,
+                                         const GeometryT<double>& _original) {
+    requireStep(_q);
+    requireShape(_original, context_);
+    codeLayer(Pass::BaseLocal, 0, _f, &_rf, _q, &_original);
+}
+
+void GeometryCoder::encodeEnhancementLayer(int _l, int _f, const std::vector<int>& _rf, double _q,
+                                           const GeometryT<double>& _original) {
+    requireStep(_q);
+    requireShape(_original, context_);
+    checkLayer(_l);
+    codeLayer(Pass::Enhancement, _l, _f, &_rf, _q, &_original);
+}
+
+}  // namespace orv

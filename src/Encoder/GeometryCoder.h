@@ -1,0 +1,75 @@
+// GeometryCoder: reconstructs one spatial layer of one frame from the spatial
+// prediction (weighted predictor positions), the temporally predicted detail
+// (from the reference frames' details) and the dequantized residual. The
+// encoder operations run the very same per-vertex kernel after choosing each
+// residual, so the encoder's reconstruction is the decoder's, bit for bit, and
+// later vertices and frames predict from it (closed loop).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "Encoder/DecoderContext.h"
+#include "Encoder/Quantizer.h"
+#include "Encoder/Settings.h"
+#include "Mesh/GeometryT.h"
+
+namespace orv {
+
+// Two tangents and a normal; ok is false when any of them is exactly zero.
+struct LocalFrame {
+    Vector3d t1, t2, n;
+    bool ok = false;
+};
+
+class GeometryCoder {
+public:
+    // The context's layering (orders and predictors) must be filled before:
+    // its vertex ids are validated here once, so the per-vertex work can use
+    // the frames' contiguous storage directly.
+    GeometryCoder(const Settings& _settings, DecoderContext& _context);
+
+    Vector3d spatialPrediction(int _l, int _k, int _f) const;
+    // The frame exactly as computed, ok false included (no fallback here).
+    LocalFrame localFrame(int _l, int _k, int _f) const;
+
+    void decodeFirstFrame(int _f, double _q);
+    void decodeBaseLayerGlobal(int _f, const std::vector<int>& _rf, double _q);
+    void decodeBaseLayerLocal(int _f, const std::vector<int>& _rf, double _q);
+    void computeLayerFrames(int _l, int _f);
+    void decodeEnhancementLayer(int _l, int _f, const std::vector<int>& _rf, double _q);
+
+    // Encoder mirrors: choose GQuant at frame _f from _original (same V and F
+    // as the context), then reconstruct as the decoder does. Steps must be
+    // positive and finite; a residual beyond 32 bits throws orv::Error.
+    void encodeFirstFrame(int _f, double _q, const GeometryT<double>& _original);
+    void encodeBaseLayerGlobal(int _f, const std::vector<int>& _rf, double _q, const GeometryT<double>& _original);
+    void encodeBaseLayerLocal(int _f, const std::vector<int>& _rf, double _q, const GeometryT<double>& _original);
+    void encodeEnhancementLayer(int _l, int _f, const std::vector<int>& _rf, double _q,
+                                const GeometryT<double>& _original);
+
+    // Replaces round-to-nearest; an empty function restores it.
+    void setQuantizer(Quantizer _quantizer) { quantizer_ = std::move(_quantizer); }
+
+    // How many local frames were degenerate and replaced by the world axes.
+    uint64_t fallbackFrames() const { return fallbackFrames_; }
+
+private:
+    enum class Pass { First, BaseGlobal, BaseLocal, Enhancement };
+
+    void codeLayer(Pass _pass, int _l, int _f, const std::vector<int>* _rf, double _q,
+                   const GeometryT<double>* _original);
+    void checkLayer(int _l) const;
+    LocalFrame frameFromTerms(const Predictor& _terms, const double* _positions) const;
+    void ensureTables(size_t _m);
+    int32_t quantize(double _error, double _q, const ResidualSite& _site) const;
+
+    const Settings& settings_;
+    DecoderContext& context_;
+    Quantizer quantizer_;
+    uint64_t fallbackFrames_ = 0;
+    // cos(i*step) and sin(i*step), step = 2*pi/m, per term count m.
+    std::vector<std::vector<double>> cos_, sin_;
+};
+
+}  // namespace orv

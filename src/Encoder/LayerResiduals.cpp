@@ -1,0 +1,90 @@
+// The residual front end: moves one layer chunk (32-bit byte count, then the
+// entropy-coded payload) between the bit stream and the context's GQuant. The
+// three residual components of the layer's vertices travel as one list, in the
+// layer's vertex order; a byte count of 0 stands for a layer of zeros.
+#include <cstdio>
+#include <string>
+
+#include "Common/Check.h"
+#include "Decoder/CabacVx3Decoder.h"
+#include "Encoder/CabacVx3Encoder.h"
+#include "Encoder/RedundancyMinCoder.h"
+
+namespace orv {
+
+namespace {
+constexpr const char* kModule = "Encoder/RedundancyMinCoder";
+
+const std::vector<int>& layerOrder(const DecoderContext& _context, int _l) {
+    const int nLayers = static_cast<int>(_context.allLayerVertexOrders.size());
+    if (!(0 <= _l && _l < nLayers)) checkFailed("0<=_l && _l<context_.allLayerVertexOrders.size()", kModule, __LINE__);
+    return _context.allLayerVertexOrders[_l];
+}
+}  // namespace
+
+void RedundancyMinCoder::decodeLayerResiduals(int _l, int _f) {
+    if (!(settings_.entrType == Settings::CABAC))
+        throw Error("the stream uses entropy coder " + std::to_string(settings_.entrType) +
+                    ", only CABAC (0) can be decoded (_settings.entrType == Settings::CABAC)");
+    const std::vector<int>& _subSet = layerOrder(context_, _l);
+    const size_t n = 3 * _subSet.size();
+
+    const uint32_t count = buf_.getBits(32);
+    if (static_cast<int64_t>(count) > buf_.bytesLeft()) {
+        char text[200];
+        std::snprintf(text, sizeof text,
+                      "corrupt stream: the chunk of layer %d of frame %d claims %u bytes, only %lld are left", _l, _f,
+                      count, static_cast<long long>(buf_.bytesLeft()));
+        throw Error(text);
+    }
+
+    std::vector<int> _outdata;
+    if (count == 0) {
+        _outdata.assign(n, 0);
+    } else {
+        std::vector<uint8_t> payload(count);
+        buf_.getBytes(payload.data(), count);
+        CabacVx3Decoder::decodeValues(payload.data(), payload.size(), n, _outdata);
+    }
+    ORV_CHECK(_outdata.size()==_subSet.size()*3, kModule);
+
+    int* quant = context_.GQuant.frame(_f);
+    const int V = context_.GQuant.V;
+    for (size_t i = 0; i < _subSet.size(); ++i) {
+        const int v = _subSet[i];
+        ORV_CHECK(0<=v && v<V, kModule);
+        int* R = quant + 3 * static_cast<size_t>(v);
+        R[0] = _outdata[3 * i];
+        R[1] = _outdata[3 * i + 1];
+        R[2] = _outdata[3 * i + 2];
+    }
+}
+
+void RedundancyMinCoder::encodeLayerResiduals(int _l, int _f) {
+    const std::vector<int>& _subSet = layerOrder(context_, _l);
+    std::vector<int> values(3 * _subSet.size());
+    const int* quant = context_.GQuant.frame(_f);
+    const int V = context_.GQuant.V;
+    bool allZero = true;
+    for (size_t i = 0; i < _subSet.size(); ++i) {
+        const int v = _subSet[i];
+        ORV_CHECK(0<=v && v<V, kModule);
+        const int* R = quant + 3 * static_cast<size_t>(v);
+        for (int c = 0; c < 3; ++c) {
+            values[3 * i + c] = R[c];
+            allZero = allZero && R[c] == 0;
+        }
+    }
+    // An all-zero (or empty) layer costs only its byte count: the decoder
+    // reads a count of 0 as a layer of zeros.
+    if (allZero) {
+        buf_.putBits(0, 32);
+        return;
+    }
+    const std::vector<uint8_t> payload = CabacVx3Encoder::encodeValues(values);
+    if (payload.size() > 0xffffffffull) throw Error("layer chunk too large for its 32-bit byte count");
+    buf_.putBits(static_cast<uint32_t>(payload.size()), 32);
+    buf_.putBytes(payload.data(), static_cast<int64_t>(payload.size()));
+}
+
+}  // namespace orv

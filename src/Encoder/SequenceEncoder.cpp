@@ -1,0 +1,209 @@
+// The library encoder: validates the input completely, then writes the stream
+// header and the frame records in coding order. Each layer is quantised and
+// reconstructed in closed loop by GeometryCoder (so later vertices and frames
+// predict from what the decoder will see), and its residuals are entropy coded
+// into the layer chunk.
+#include "Encoder/SequenceEncoder.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "Common/Check.h"
+#include "Decoder/LODConnectivity.h"
+#include "Encoder/DecoderContext.h"
+#include "Encoder/FrameCodingOrderGen.h"
+#include "Encoder/GeometryCoder.h"
+#include "Encoder/RedundancyMinCoder.h"
+#include "Entropy/BitBuffer.h"
+
+namespace orv {
+
+namespace {
+
+struct CodingOrder {
+    std::vector<int> frames;
+    std::vector<std::vector<int>> refs;
+    std::vector<int> layers;
+};
+
+CodingOrder makeCodingOrder(int F, int nTL, bool refFirstFrame) {
+    CodingOrder o;
+    if (refFirstFrame)
+        generateFrameCodingOrder(o.frames, o.refs, o.layers, F, nTL, true, 0);
+    else
+        generateFrameCodingOrder(o.frames, o.refs, o.layers, F, nTL, false, -1);
+    return o;
+}
+
+// The first reference the 7-bit offset of a frame header cannot hold, or -1.
+// Frame 0 is always reachable (offset 0 stands for it).
+int firstUnwritableReference(const CodingOrder& o, int* frame, int* ref) {
+    for (size_t p = 1; p < o.frames.size(); ++p)
+        for (int r : o.refs[p])
+            if (r != 0 && std::abs(r - o.frames[p]) >= RedundancyMinCoder::noRef) {
+                *frame = o.frames[p];
+                *ref = r;
+                return static_cast<int>(p);
+            }
+    return -1;
+}
+
+int largestWritableNTL(int F, int nTL, bool refFirstFrame) {
+    int frame = 0, ref = 0;
+    for (int t = nTL; t >= 1; --t)
+        if (firstUnwritableReference(makeCodingOrder(F, t, refFirstFrame), &frame, &ref) < 0) return t;
+    return 0;
+}
+
+void validate(const GeometryT<double>& _positions, const FaceList& _faces, const Settings& _settings,
+              const double _qStep[3]) {
+    const int V = _positions.V, F = _positions.F;
+    for (int i = 0; i < 3; ++i)
+        if (!(_qStep[i] > 0.0) || !std::isfinite(_qStep[i]))
+            throw Error("step size " + std::to_string(i) + " is " + std::to_string(_qStep[i]) +
+                        ": step sizes must be positive and finite");
+    if (F < 1 || F > 65535)
+        throw Error("a stream holds 1 to 65535 frames, the sequence has " + std::to_string(F));
+    if (V < 1) throw Error("the mesh has no vertices");
+    if (_settings.nSL < 1 || _settings.nSL > 255)
+        throw Error("nSL must lie in 1..255, got " + std::to_string(_settings.nSL));
+    if (_settings.nTL < 1 || _settings.nTL > 31)
+        throw Error("nTL must lie in 1..31, got " + std::to_string(_settings.nTL));
+    if (_settings.baseLayerPred != 0 && _settings.baseLayerPred != 1)
+        throw Error("baseLayerPred must be 0 or 1, got " + std::to_string(_settings.baseLayerPred));
+    for (size_t i = 0; i < _faces.size(); ++i) {
+        if (_faces[i].size() != 3)
+            throw Error("face " + std::to_string(i) + " has " + std::to_string(_faces[i].size()) +
+                        " vertices; only triangles can be coded");
+        for (int v : _faces[i])
+            if (v < 0 || v >= V)
+                throw Error("face " + std::to_string(i) + " names vertex " + std::to_string(v) +
+                            ", the mesh has vertices 0.." + std::to_string(V - 1));
+    }
+    for (int f = 0; f < F; ++f) {
+        const double* p = _positions.frame(f);
+        for (size_t i = 0; i < 3 * static_cast<size_t>(V); ++i)
+            if (!std::isfinite(p[i]))
+                throw Error("vertex " + std::to_string(i / 3) + " of frame " + std::to_string(f) +
+                            " has a coordinate that is not finite");
+    }
+    int frame = 0, ref = 0;
+    const CodingOrder order = makeCodingOrder(F, _settings.nTL, _settings.refFirstFrame);
+    if (firstUnwritableReference(order, &frame, &ref) >= 0) {
+        const int withOpen = largestWritableNTL(F, _settings.nTL, false);
+        const int withRefFirst = largestWritableNTL(F, _settings.nTL, true);
+        char text[400];
+        std::snprintf(text, sizeof text,
+                      "nTL %d cannot be coded for %d frames with refFirstFrame %d: frame %d would reference frame "
+                      "%d (offset %d), but a frame header holds offsets of at most 126 or frame 0; nTL <= %d works "
+                      "with refFirstFrame 0, nTL <= %d with refFirstFrame 1",
+                      _settings.nTL, F, _settings.refFirstFrame ? 1 : 0, frame, ref, ref - frame, withOpen,
+                      withRefFirst);
+        throw Error(text);
+    }
+}
+
+// Bytes a record can take at most once its residuals are known: the frame
+// header, and per chunk its count, three header bytes, and for each pass at
+// most one byte per bin (the engine emits at most seven bits per bin) plus the
+// start and flush of the engine. Computed in 64 bits from real values only.
+uint64_t recordBound(const DecoderContext& _context, int _f) {
+    uint64_t bytes = RedundancyMinCoder::kFrameHeaderBytes;
+    const int* quant = _context.GQuant.frame(_f);
+    for (const std::vector<int>& order : _context.allLayerVertexOrders) {
+        uint64_t n = 3 * static_cast<uint64_t>(order.size()), nonZero = 0, planes = 0;
+        for (int v : order)
+            for (int c = 0; c < 3; ++c) {
+                const int64_t x = quant[3 * static_cast<size_t>(v) + c];
+                if (x == 0) continue;
+                ++nonZero;
+                uint64_t m = static_cast<uint64_t>(x < 0 ? -x : x) - 1, b = 0;
+                while (m) {
+                    ++b;
+                    m >>= 1;
+                }
+                if (b > planes) planes = b;
+            }
+        bytes += 4 + 3 + 2 * 16 + n + nonZero + planes * nonZero;
+    }
+    return bytes;
+}
+
+void append(std::vector<uint8_t>& _out, BitBuffer& _buf) {
+    const int64_t n = _buf.padToByte();
+    _out.insert(_out.end(), _buf.data(), _buf.data() + n);
+}
+
+}  // namespace
+
+EncodedSequence encodeSequence(const GeometryT<double>& _positions, const FaceList& _faces, const Settings& _settings,
+                               const double _qStep[3], const EncodeProgress& _progress) {
+    validate(_positions, _faces, _settings, _qStep);
+    const int V = _positions.V, F = _positions.F, nSL = _settings.nSL;
+
+    Settings settings = _settings;
+    settings.enhLayerPred = 0;
+    settings.entrType = Settings::CABAC;
+
+    DecoderContext context(V, F, nSL);
+    for (int i = 0; i < 3; ++i) context.qStep[i] = _qStep[i];
+    {
+        LODConnectivity lod(nSL, _faces, V);
+        context.allLayerVertexOrders = std::move(lod.vertexOrder_);
+        context.allLayerPredictors = std::move(lod.vertexPredictor_);
+    }
+    CodingOrder order = makeCodingOrder(F, settings.nTL, settings.refFirstFrame);
+    context.codingOrder = std::move(order.frames);
+    context.codingRefs = std::move(order.refs);
+    context.codingLayers = std::move(order.layers);
+
+    std::vector<uint8_t> stream(4, 0);  // the length field, filled at the end
+    {
+        BitBuffer header(RedundancyMinCoder::kStreamHeaderBytes);
+        RedundancyMinCoder::writeStreamHeader(header, settings, context);
+        append(stream, header);
+    }
+
+    GeometryCoder coder(settings, context);
+    for (int p = 0; p < F; ++p) {
+        const int f = context.codingOrder[p];
+        const std::vector<int>& rf = context.codingRefs[p];
+        // The same layer-by-layer sequence the decoding loop runs.
+        if (p == 0) {
+            coder.encodeFirstFrame(f, context.qStep[0], _positions);
+        } else {
+            for (int l = 0; l < nSL; ++l) {
+                if (l == 0) {
+                    if (settings.baseLayerPred == 0)
+                        coder.encodeBaseLayerGlobal(f, rf, context.qStep[1], _positions);
+                    else
+                        coder.encodeBaseLayerLocal(f, rf, context.qStep[1], _positions);
+                    continue;
+                }
+                coder.computeLayerFrames(l, f);
+                if (!rf.empty()) context.filterDec[f][l].assign(rf.size(), 1.0 / static_cast<double>(rf.size()));
+                coder.encodeEnhancementLayer(l, f, rf, context.qStep[2], _positions);
+            }
+        }
+
+        // Layers own disjoint vertices, so every chunk of the record can be
+        // written once all its layers are quantised.
+        const uint64_t bound = recordBound(context, f);
+        if (bound > (uint64_t{1} << 40)) throw Error("frame record too large to encode");
+        BitBuffer record(static_cast<int64_t>(bound));
+        RedundancyMinCoder::writeFrameHeader(record, p == 0 ? 0 : context.codingLayers[p], f, p == 0 ? std::vector<int>{} : rf);
+        RedundancyMinCoder chunks(record, settings, context);
+        for (int l = 0; l < nSL; ++l) chunks.encodeLayerResiduals(l, f);
+        append(stream, record);
+        if (stream.size() - 4 > 0xffffffffull) throw Error("the stream exceeds the 4 GiB its length field can hold");
+        if (_progress) _progress(p + 1, F);
+    }
+
+    const uint64_t N = stream.size() - 4;
+    for (int i = 0; i < 4; ++i) stream[i] = static_cast<uint8_t>(N >> (8 * i));
+    return EncodedSequence{std::move(stream), std::move(context.GDec)};
+}
+
+}  // namespace orv
