@@ -75,7 +75,8 @@ public:
         range_ -= 2;
         if (offset_ >= range_)
             return 1;
-        renormD();
+        if (range_ < 256)
+            renormD();
         return 0;
     }
 
@@ -88,7 +89,7 @@ public:
 
 private:
     // Scales the range back to 9 bits in one step; the offset takes exactly as
-    // many fresh bits as the range doubled.
+    // many fresh bits as the range doubled. Only called with codIRange < 256.
     void renormD() {
         const int shift = std::countl_zero(range_) - 23;
         range_ <<= shift;
