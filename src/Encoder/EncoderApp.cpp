@@ -36,23 +36,6 @@ namespace {
 
 std::string quoted(const std::string& _s) { return "'" + _s + "'"; }
 
-// Whether every reference of the coding order of _F frames and _nTL temporal
-// layers fits the frame header: a reference to frame 0 always does, any other
-// needs an offset below 127. Groups are cut as the coding order cuts them:
-// full groups of 2^(nTL-1) frames, then ever smaller powers of two.
-bool temporalLayersFit(int _F, int _nTL, bool _refFirstFrame) {
-    if (_nTL < 1 || _nTL > 31) return false;
-    long long size = 1LL << (_nTL - 1);
-    for (long long p = 1; p < _F; p += size) {
-        while (p + size > _F) size >>= 1;
-        // The key frame (p + size - 1) references frame p - 1, or frame 0.
-        if (!_refFirstFrame && p - 1 != 0 && size >= 127) return false;
-        // The first bisected frame lies size/2 before its later reference.
-        if (size / 2 >= 127) return false;
-    }
-    return true;
-}
-
 void writeFileAtomically(const std::string& _path, const std::string& _text, std::string& _tempOut) {
     const std::string temp = _path + ".tmp" + std::to_string(getpid());
     _tempOut = temp;
@@ -209,12 +192,6 @@ void reportError(const char* _message) {
 }
 
 }  // namespace
-
-int maxTemporalLayers(int _F, bool _refFirstFrame) {
-    int best = 1;
-    while (best < 31 && temporalLayersFit(_F, best + 1, _refFirstFrame)) ++best;
-    return best;
-}
 
 int runOrvEnc(int argc, char** argv) {
     try {

@@ -9,9 +9,4 @@ namespace orv {
 // line on standard error).
 int runOrvEnc(int argc, char** argv);
 
-// The largest temporal layer count from 1 up to which every count lets the
-// frame header reference the coding order of _F frames (offsets below 127,
-// frame 0 always reachable); at most 31.
-int maxTemporalLayers(int _F, bool _refFirstFrame);
-
 }  // namespace orv

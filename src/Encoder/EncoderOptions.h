@@ -51,6 +51,11 @@ EncoderOptions parseEncoderOptions(int argc, const char* const* argv);
 // The connectivity path for an output stream: OUT without ".orv" plus "_con.obj".
 std::string defaultConnectivityPath(const std::string& _output);
 
+// The largest temporal layer count from 1 up to which every count lets the
+// frame header reference the coding order of _F frames (offsets below 127,
+// frame 0 always reachable); at most 31.
+int maxTemporalLayers(int _F, bool _refFirstFrame);
+
 // The --help text.
 std::string encoderUsage();
 

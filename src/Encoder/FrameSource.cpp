@@ -186,63 +186,78 @@ std::vector<std::string> expandFrameArguments(const std::vector<std::string>& _a
     return out;
 }
 
+namespace {
+
+// Reads one frame file; unreadable files and files without vertices throw.
+std::unique_ptr<GeometryT<double>> readFrame(const std::string& _path, FaceList& _faces) {
+    {
+        // readOBJ reports an unopenable file in its own words on standard
+        // output; OrvEnc wants one clear error line with the reason.
+        std::ifstream probe(_path);
+        if (!probe) throw Error("cannot read frame file " + quoted(_path) + ": " + std::strerror(errno));
+    }
+    _faces.clear();
+    std::unique_ptr<GeometryT<double>> frame = readOBJ(_path, _faces);
+    if (!frame || frame->V == 0) throw Error("frame file " + quoted(_path) + " has no vertices");
+    const double* p = frame->frame(0);
+    for (size_t i = 0; i < 3 * static_cast<size_t>(frame->V); ++i)
+        if (!std::isfinite(p[i]))
+            throw Error("frame file " + quoted(_path) + ": vertex " + std::to_string(i / 3 + 1) +
+                        " has a non-finite coordinate");
+    return frame;
+}
+
+void checkSameFaces(const FaceList& _faces, const FaceList& _firstFaces, const std::string& _path,
+                    const std::string& _first) {
+    const size_t common = std::min(_faces.size(), _firstFaces.size());
+    size_t i = 0;
+    while (i < common && _faces[i] == _firstFaces[i]) ++i;
+    if (_faces.size() != _firstFaces.size())
+        throw Error("frame file " + quoted(_path) + " has " + std::to_string(_faces.size()) + " faces, the first frame " +
+                    quoted(_first) + " has " + std::to_string(_firstFaces.size()) +
+                    (i < common ? " (first difference at face " + std::to_string(i + 1) + ": " + faceText(_faces[i]) +
+                                      " instead of " + faceText(_firstFaces[i]) + ")"
+                                : ""));
+    if (i < common)
+        throw Error("frame file " + quoted(_path) + ": face " + std::to_string(i + 1) + " is " + faceText(_faces[i]) +
+                    ", in the first frame " + quoted(_first) + " it is " + faceText(_firstFaces[i]) +
+                    " (every frame must have the same faces)");
+}
+
+}  // namespace
+
 LoadedAnimation loadAnimation(const std::vector<std::string>& _paths, const LoadProgress& _progress) {
     if (_paths.empty()) throw Error("no frames given");
     if (_paths.size() > static_cast<size_t>(kMaxFrames))
         throw Error("too many frames (" + std::to_string(_paths.size()) + "): a stream holds at most " +
                     std::to_string(kMaxFrames) + " frames");
     const int F = static_cast<int>(_paths.size());
-    LoadedAnimation anim;
-    FaceList frameFaces;
-    for (int f = 0; f < F; ++f) {
+    const std::string& first = _paths[0];
+
+    FaceList firstFaces;
+    std::unique_ptr<GeometryT<double>> frame = readFrame(first, firstFaces);
+    if (firstFaces.empty())
+        throw Error("first frame " + quoted(first) + " has no faces (the connectivity is taken from it)");
+    for (size_t i = 0; i < firstFaces.size(); ++i)
+        for (int id : firstFaces[i])
+            if (id < 0 || id >= frame->V)
+                throw Error("first frame " + quoted(first) + ": face " + std::to_string(i + 1) + " (" +
+                            faceText(firstFaces[i]) + ") names a vertex outside 1.." + std::to_string(frame->V));
+
+    LoadedAnimation anim{GeometryT<double>(frame->V, F), std::move(firstFaces)};
+    const size_t n = 3 * static_cast<size_t>(frame->V);
+    std::copy(frame->frame(0), frame->frame(0) + n, anim.positions.frame(0));
+    if (_progress) _progress(1, F);
+
+    FaceList faces;
+    for (int f = 1; f < F; ++f) {
         const std::string& path = _paths[static_cast<size_t>(f)];
-        {
-            // readOBJ reports an unopenable file in its own words on standard
-            // output; OrvEnc wants one clear error line with the reason.
-            std::ifstream probe(path);
-            if (!probe) throw Error("cannot read frame file " + quoted(path) + ": " + std::strerror(errno));
-        }
-        FaceList& faces = f == 0 ? anim.faces : frameFaces;
-        faces.clear();
-        std::unique_ptr<GeometryT<double>> frame = readOBJ(path, faces);
-        if (!frame || frame->V == 0) throw Error("frame file " + quoted(path) + " has no vertices");
-        if (f == 0) {
-            if (faces.empty())
-                throw Error("first frame " + quoted(path) + " has no faces (the connectivity is taken from it)");
-            for (size_t i = 0; i < faces.size(); ++i)
-                for (int id : faces[i])
-                    if (id < 0 || id >= frame->V)
-                        throw Error("first frame " + quoted(path) + ": face " + std::to_string(i + 1) + " (" +
-                                    faceText(faces[i]) + ") names a vertex outside 1.." + std::to_string(frame->V));
-            anim.positions = GeometryT<double>(frame->V, F);
-        } else {
-            const std::string& first = _paths[0];
-            if (frame->V != anim.positions.V)
-                throw Error("frame file " + quoted(path) + " has " + std::to_string(frame->V) +
-                            " vertices, the first frame " + quoted(first) + " has " +
-                            std::to_string(anim.positions.V));
-            if (faces.size() != anim.faces.size()) {
-                const size_t common = std::min(faces.size(), anim.faces.size());
-                size_t i = 0;
-                while (i < common && faces[i] == anim.faces[i]) ++i;
-                throw Error("frame file " + quoted(path) + " has " + std::to_string(faces.size()) +
-                            " faces, the first frame " + quoted(first) + " has " + std::to_string(anim.faces.size()) +
-                            (i < common ? " (first difference at face " + std::to_string(i + 1) + ": " +
-                                              faceText(faces[i]) + " instead of " + faceText(anim.faces[i]) + ")"
-                                        : ""));
-            }
-            for (size_t i = 0; i < faces.size(); ++i)
-                if (faces[i] != anim.faces[i])
-                    throw Error("frame file " + quoted(path) + ": face " + std::to_string(i + 1) + " is " +
-                                faceText(faces[i]) + ", in the first frame " + quoted(first) + " it is " +
-                                faceText(anim.faces[i]) + " (every frame must have the same faces)");
-        }
-        const double* src = frame->frame(0);
-        for (size_t i = 0; i < 3 * static_cast<size_t>(frame->V); ++i)
-            if (!std::isfinite(src[i]))
-                throw Error("frame file " + quoted(path) + ": vertex " + std::to_string(i / 3 + 1) +
-                            " has a non-finite coordinate");
-        std::copy(src, src + 3 * static_cast<size_t>(frame->V), anim.positions.frame(f));
+        frame = readFrame(path, faces);
+        if (frame->V != anim.positions.V)
+            throw Error("frame file " + quoted(path) + " has " + std::to_string(frame->V) + " vertices, the first frame " +
+                        quoted(first) + " has " + std::to_string(anim.positions.V));
+        checkSameFaces(faces, anim.faces, path, first);
+        std::copy(frame->frame(0), frame->frame(0) + n, anim.positions.frame(f));
         if (_progress) _progress(f + 1, F);
     }
     return anim;

@@ -1,0 +1,131 @@
+// OrvEnc's FRAME arguments: natural order, folders, numbered patterns, and the
+// refusal of frames that do not fit together, each error naming the file.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "Encoder/FrameSource.h"
+#include "TestSupport.h"
+
+namespace {
+
+using orvtest::ScratchDir;
+using orvtest::writeFile;
+
+const char* kTriangle = "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+
+std::string names(const std::vector<std::string>& paths) {
+    std::string s;
+    for (const auto& p : paths) s += std::filesystem::path(p).filename().string() + " ";
+    return s;
+}
+
+// Expects an orv::Error whose message holds every one of _parts.
+template <typename Fn>
+void expectError(Fn&& _fn, const std::vector<std::string>& _parts) {
+    try {
+        _fn();
+        ADD_FAILURE() << "no error";
+    } catch (const orv::Error& e) {
+        for (const auto& part : _parts) EXPECT_NE(std::string(e.what()).find(part), std::string::npos) << e.what();
+    }
+}
+
+TEST(FrameSource, NaturalOrder) {
+    EXPECT_TRUE(orv::naturalLess("2.obj", "10.obj"));
+    EXPECT_FALSE(orv::naturalLess("10.obj", "2.obj"));
+    EXPECT_TRUE(orv::naturalLess("frame9", "frame10"));
+    EXPECT_TRUE(orv::naturalLess("a2b3", "a2b10"));
+    EXPECT_TRUE(orv::naturalLess("a.obj", "b.obj"));
+    EXPECT_TRUE(orv::naturalLess("x", "x1"));
+    // Equal numbers with different padding still order strictly and stably.
+    EXPECT_NE(orv::naturalLess("007.obj", "7.obj"), orv::naturalLess("7.obj", "007.obj"));
+    EXPECT_FALSE(orv::naturalLess("7.obj", "7.obj"));
+}
+
+TEST(FrameSource, FolderIsTakenInNaturalOrderAndOnlyObjFiles) {
+    ScratchDir dir;
+    for (const char* n : {"10.obj", "2.obj", "1.obj", "notes.txt", "3.OBJ"}) writeFile(dir / n, kTriangle);
+    std::filesystem::create_directories(dir / "sub.obj");
+    EXPECT_EQ(names(orv::expandFrameArguments({dir.path().string()})), "1.obj 2.obj 3.OBJ 10.obj ");
+}
+
+TEST(FrameSource, PatternsProbeTheFirstNumberAndStopAtAGap) {
+    ScratchDir dir;
+    for (const char* n : {"f0001.obj", "f0002.obj", "f0003.obj", "f0005.obj"}) writeFile(dir / n, kTriangle);
+    EXPECT_EQ(names(orv::expandFrameArguments({(dir / "f%04d.obj").string()})), "f0001.obj f0002.obj f0003.obj ");
+    writeFile(dir / "f0000.obj", kTriangle);
+    EXPECT_EQ(names(orv::expandFrameArguments({(dir / "f%04d.obj").string()})),
+              "f0000.obj f0001.obj f0002.obj f0003.obj ");
+    EXPECT_EQ(orv::formatFramePattern("a%%b%3d.obj", 7), "a%b  7.obj");
+    expectError([&] { orv::expandFrameArguments({(dir / "g%d.obj").string()}); }, {"no frame matches", "g%d.obj"});
+    expectError([&] { orv::formatFramePattern("%d_%d.obj", 1); }, {"exactly one"});
+    expectError([&] { orv::formatFramePattern("%s.obj", 1); }, {"%04d"});
+}
+
+TEST(FrameSource, ArgumentsJoinInOrder) {
+    ScratchDir dir;
+    writeFile(dir / "b.obj", kTriangle);
+    writeFile(dir / "a.obj", kTriangle);
+    EXPECT_EQ(names(orv::expandFrameArguments({(dir / "b.obj").string(), (dir / "a.obj").string()})), "b.obj a.obj ");
+    expectError([&] { orv::expandFrameArguments({(dir / "missing.obj").string()}); }, {"missing.obj", "does not exist"});
+    std::filesystem::create_directories(dir / "empty");
+    expectError([&] { orv::expandFrameArguments({(dir / "empty").string()}); }, {"empty", "no .obj"});
+    expectError([&] { orv::expandFrameArguments({}); }, {"no frames"});
+}
+
+TEST(FrameSource, LoadsPositionsOfEveryFrameAndFacesOfTheFirst) {
+    ScratchDir dir;
+    writeFile(dir / "0.obj", kTriangle);
+    writeFile(dir / "1.obj", "v 0 0 1\nv 1 0 1\nv 0 1 1.5\nf 1 2 3\n");
+    int calls = 0;
+    const orv::LoadedAnimation anim = orv::loadAnimation(
+        {(dir / "0.obj").string(), (dir / "1.obj").string()}, [&](int done, int total) {
+            ++calls;
+            EXPECT_EQ(done, calls);
+            EXPECT_EQ(total, 2);
+        });
+    EXPECT_EQ(calls, 2);
+    ASSERT_EQ(anim.positions.V, 3);
+    ASSERT_EQ(anim.positions.F, 2);
+    EXPECT_EQ(anim.positions.position(2, 1), (orv::Vector3d{0, 1, 1.5}));
+    EXPECT_EQ(anim.faces, (orv::FaceList{{0, 1, 2}}));
+}
+
+TEST(FrameSource, FramesThatDoNotFitTogetherAreNamed) {
+    ScratchDir dir;
+    const std::string first = (dir / "0.obj").string(), second = (dir / "1.obj").string();
+    writeFile(first, "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 1 1 0\nf 1 2 3\nf 2 4 3\n");
+    auto load = [&] { orv::loadAnimation({first, second}); };
+
+    writeFile(second, "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\nf 2 4 3\n");
+    expectError(load, {"1.obj", "3 vertices", "0.obj", "has 4"});
+    writeFile(second, "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 1 1 0\nf 1 2 3\nf 2 3 4\n");
+    expectError(load, {"1.obj", "face 2 is 2 3 4", "2 4 3"});
+    writeFile(second, "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 1 1 0\nf 1 2 3\n");
+    expectError(load, {"1.obj", "1 faces", "has 2"});
+    writeFile(second, "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 1 1 0\nf 1 2 3\nf 2 4 3\nf 1 2 4\n");
+    expectError(load, {"1.obj", "3 faces", "has 2"});
+    writeFile(second, "# nothing\n");
+    expectError(load, {"1.obj", "no vertices"});
+    writeFile(second, "v 0 0 0\nv 1 nan 0\nv 0 1 0\nv 1 1 0\nf 1 2 3\nf 2 4 3\n");
+    expectError(load, {"1.obj"});
+    writeFile(second, "v 0 0 0\nv 1 1e999 0\nv 0 1 0\nv 1 1 0\nf 1 2 3\nf 2 4 3\n");
+    expectError(load, {"1.obj"});
+    std::filesystem::remove(second);
+    expectError(load, {"cannot read", "1.obj"});
+}
+
+TEST(FrameSource, FirstFrameMustCarryUsableConnectivity) {
+    ScratchDir dir;
+    const std::string first = (dir / "0.obj").string();
+    writeFile(first, "v 0 0 0\nv 1 0 0\nv 0 1 0\n");
+    expectError([&] { orv::loadAnimation({first}); }, {"0.obj", "no faces"});
+    writeFile(first, "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 4\n");
+    expectError([&] { orv::loadAnimation({first}); }, {"0.obj"});
+    expectError([&] { orv::loadAnimation({}); }, {"no frames"});
+}
+
+}  // namespace
