@@ -4,6 +4,7 @@
 // interrupted or failed run never leaves a half-written stream behind.
 #include "Entropy/StreamFile.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -59,6 +60,11 @@ void writeStreamFile(const std::string& _path, const uint8_t* _bitStream, uint64
 }
 
 StreamFileWriter::StreamFileWriter(std::string _path) : path_(std::move(_path)) {
+    // A target that could not be opened for writing (a folder, say) is
+    // refused now, not only when the finished file is renamed onto it.
+    struct stat target;
+    if (stat(path_.c_str(), &target) == 0 && (S_ISDIR(target.st_mode) || access(path_.c_str(), W_OK) != 0))
+        throw Error("Creating file " + path_ + " failed!");
     // "x" refuses to reuse an existing name, so no user file is ever truncated
     // by the temporary; a few numbered attempts get past stale leftovers.
     const std::string base = path_ + ".tmp" + std::to_string(getpid());

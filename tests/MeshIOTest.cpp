@@ -1,0 +1,163 @@
+// OBJ reading (accepted forms, the errors of malformed lines) and writing
+// (number text equal to the stream's default formatting, file layout, names).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <regex>
+#include <sstream>
+
+#include "Common/Check.h"
+#include "Decoder/MeshIO.h"
+#include "TestSupport.h"
+
+using orv::FaceList;
+
+namespace {
+
+struct Read {
+    std::unique_ptr<orv::GeometryT<double>> g;
+    FaceList faces;
+};
+
+Read readText(const std::string& text) {
+    orvtest::ScratchDir dir;
+    const auto path = dir / "m.obj";
+    orvtest::writeFile(path, text);
+    Read r;
+    r.g = orv::readOBJ(path.string(), r.faces);
+    return r;
+}
+
+std::string errorOf(const std::string& text) {
+    try {
+        readText(text);
+    } catch (const orv::Error& e) {
+        const std::string s = e.what();
+        return s.substr(s.find("m.obj"));
+    }
+    return "";
+}
+
+std::string streamText(double v) {
+    std::ostringstream os;
+    os << v;
+    return os.str();
+}
+
+std::string charsText(double v) {
+    std::string s;
+    orv::appendCoordinate(s, v);
+    return s;
+}
+
+}  // namespace
+
+TEST(ReadOBJ, VerticesFacesAndIgnoredLines) {
+    const Read r = readText(
+        "# comment\nv 1 2 3\nv -0.5 +2.5e1 .25\r\nvn 0 0 1\nvt 0 1\ng body\nusemtl x\n"
+        "v 7 8 9\nf 1 2 3  \r\nf 3/1/1 2/2/2 1//3\n#\nf 1 3 2\nf\t2 3 1\nv\t1e-3 5. 6");
+    ASSERT_TRUE(r.g);
+    EXPECT_EQ(r.g->V, 4);
+    EXPECT_EQ(r.g->F, 1);
+    EXPECT_EQ(r.g->position(1, 0), (orv::Vector3d{-0.5, 25, 0.25}));
+    EXPECT_EQ(r.g->position(3, 0), (orv::Vector3d{1e-3, 5, 6}));
+    // The lone "#" ends at its line feed and does not swallow "f 1 3 2".
+    EXPECT_EQ(r.faces, (FaceList{{0, 1, 2}, {2, 1, 0}, {0, 2, 1}, {1, 2, 0}}));
+}
+
+TEST(ReadOBJ, LongWordsAndLinesFollowTheSkipRules) {
+    // A first word of 16 characters is cut at 15 and matches nothing.
+    EXPECT_TRUE(readText("vvvvvvvvvvvvvvvv 1 2 3\nv 1 2 3\n").g->V == 1);
+    // Beyond 1024 characters the rest of a comment is read as a line of its own.
+    const Read r = readText("v 0 0 0\n#" + std::string(1024, ' ') + "v 4 5 6\n");
+    EXPECT_EQ(r.g->V, 2);
+    // A vertex line whose coordinate is far beyond any buffer size is still read.
+    EXPECT_EQ(readText("v 1 2 " + std::string(100000, '0') + "3\n").g->position(0, 0).z, 3);
+}
+
+TEST(ReadOBJ, OnlyVerticesOrNothing) {
+    EXPECT_TRUE(readText("v 1 2 3\n").faces.empty());
+    EXPECT_FALSE(readText("# nothing\n").g);
+    FaceList faces;
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(orv::readOBJ("/nonexistent/x.obj", faces));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error: Opening file /nonexistent/x.obj failed!\n");
+}
+
+TEST(ReadOBJ, MalformedLinesNameFileAndLine) {
+    EXPECT_EQ(errorOf("v 0 0 0\nf 1 2\n"), "m.obj, line 2: a face line has 2 indices; faces must be triangles");
+    EXPECT_EQ(errorOf("\n\nf 1 2 3 4\n"), "m.obj, line 3: a face line has 4 indices; faces must be triangles");
+    EXPECT_EQ(errorOf("f 1 0 2\n"), "m.obj, line 1: the face index 0 is below 1");
+    EXPECT_EQ(errorOf("f -1 -2 -3\n"), "m.obj, line 1: the face index -1 is below 1");
+    EXPECT_EQ(errorOf("f a b c\n"), "m.obj, line 1: the face index \"a\" has no number");
+    EXPECT_EQ(errorOf("f /1 2 3\n"), "m.obj, line 1: the face index \"/1\" has no number");
+    EXPECT_EQ(errorOf("f 1 2 99999999999\n"), "m.obj, line 1: the face index \"99999999999\" is out of range");
+    EXPECT_EQ(errorOf("v 1 2\nv 1 2 3\n"), "m.obj, line 1: a vertex line needs three coordinates");
+    EXPECT_EQ(errorOf("#\nv 1 x 3\n"), "m.obj, line 2: cannot read the vertex coordinate \"x\"");
+    EXPECT_EQ(errorOf("v 1 2 inf\n"), "m.obj, line 1: cannot read the vertex coordinate \"inf\"");
+    EXPECT_EQ(errorOf("v 1 2 1e\n"), "m.obj, line 1: cannot read the vertex coordinate \"1e\"");
+    EXPECT_EQ(errorOf("v 1 2 1e999\n"), "m.obj, line 1: the vertex coordinate \"1e999\" is out of range");
+    EXPECT_EQ(errorOf("f " + std::string(5000, '7') + " 1 2\n").substr(0, 39), "m.obj, line 1: the face index \"77777777");
+    // Underflow is accepted as stream extraction accepts it.
+    EXPECT_EQ(readText("v 1e-400 4.9e-324 -1e-310\n").g->position(0, 0).y, 4.9e-324);
+    // Token forms stream extraction takes: 7abc gives 7, texture and normal parts are ignored.
+    EXPECT_EQ(readText("f 7abc 8/x 9//\n").faces, (FaceList{{6, 7, 8}}));
+}
+
+TEST(OBJText, CoordinatesEqualTheStreamDefaultFormatting) {
+    const double edges[] = {0.0, -0.0, 0.5, 0.1, 1234567.0, 1e-7, 123456.5, 999999.5, 9999995.0, 0.0001,
+                            0.00001, 1e16, 1e300, -1e-300, 4.9e-324, 2.2250738585072014e-308, 1.7976931348623157e308,
+                            std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+                            std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::quiet_NaN()};
+    for (double v : edges) EXPECT_EQ(charsText(v), streamText(v)) << v;
+    EXPECT_EQ(charsText(1234567.0), "1.23457e+06");
+    EXPECT_EQ(charsText(-0.0), "-0");
+
+    std::mt19937_64 rng(12345);
+    std::uniform_real_distribution<double> coordinate(-2.0, 2.0);
+    std::uniform_int_distribution<int> exponent(-40, 40);
+    int mismatches = 0;
+    for (int i = 0; i < 300000 && mismatches < 5; ++i) {
+        double v;
+        uint64_t bits = rng();
+        switch (i % 3) {
+            case 0: std::memcpy(&v, &bits, 8); break;  // every exponent, subnormals, NaNs
+            case 1: v = coordinate(rng); break;
+            default: v = std::round(coordinate(rng) * 1e6) / 1e6 * std::pow(10.0, exponent(rng)); break;
+        }
+        if (charsText(v) != streamText(v)) {
+            ++mismatches;
+            ADD_FAILURE() << charsText(v) << " != " << streamText(v);
+        }
+    }
+}
+
+TEST(OBJText, FileLayoutAndFrameNames) {
+    orv::GeometryT<double> g(2, 12);
+    g.setPosition(1, 7, {0.5, -0.0, 1234567.0});
+    const FaceList faces = {{0, 1, 1}};
+    const std::string text = orv::objFrameText(g, 7, faces);
+    const std::regex layout(
+        "# OBJ data file\n# .* (Mon|Tue|Wed|Thu|Fri|Sat|Sun) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
+        "[ 1-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] [0-9]{4}\n# 2 vertices, 1 faces\nv 0 0 0\nv 0.5 -0 1.23457e\\+06\n"
+        "f 1 2 2\n");
+    EXPECT_TRUE(std::regex_match(text, layout)) << text;
+
+    orvtest::ScratchDir dir;
+    const std::string prefix = (dir / "walkDec").string();
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(orv::writeOBJFrames(faces, prefix, g));
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.substr(0, prefix.size() + 7), prefix + "00.obj\r");
+    EXPECT_EQ(out.substr(out.size() - 90), "COMPLETED!" + std::string(79, ' ') + "\n");
+    EXPECT_EQ(orvtest::readFile(dir / "walkDec07.obj").substr(text.find("# 2")), text.substr(text.find("# 2")));
+    EXPECT_TRUE(std::filesystem::exists(dir / "walkDec11.obj"));
+
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(orv::writeOBJFrames(faces, (dir / "missing" / "x").string(), g));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), (dir / "missing" / "x00.obj\r").string() + "Error: Creating file " +
+                                                          (dir / "missing" / "x00.obj").string() + " (frame 0) failed!\n");
+}
