@@ -94,8 +94,19 @@ std::string stepDescription(const double _q[3]) {
     return text;
 }
 
+// Refuses output names that could only fail after the long work.
+void checkWritable(const std::string& _path, const char* _what) {
+    std::error_code ec;
+    if (fs::is_directory(_path, ec)) throw UsageError(std::string("the ") + _what + " " + quoted(_path) + " is a folder");
+    const fs::path parent = fs::path(_path).parent_path();
+    if (!parent.empty() && !fs::is_directory(parent, ec))
+        throw UsageError(std::string("the folder of the ") + _what + " " + quoted(parent.string()) + " does not exist");
+}
+
 int encode(const EncoderOptions& _o) {
     const bool talk = !_o.quiet;
+    checkWritable(_o.output, "output stream");
+    checkWritable(_o.connectivity, "connectivity file");
     const std::vector<std::string> paths = expandFrameArguments(_o.frames);
     const int F = static_cast<int>(paths.size());
 

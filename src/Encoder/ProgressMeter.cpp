@@ -1,6 +1,6 @@
 // Progress display of OrvEnc (see ProgressMeter.h). Redraws are rate-limited:
-// a bar at most ten times a second, plain lines every tenth of the work or
-// every ten seconds, whichever comes first.
+// a bar at most ten times a second; plain lines, once a phase has run for two
+// seconds, every tenth of the work or every ten seconds, whichever comes first.
 #include "Encoder/ProgressMeter.h"
 
 #include <unistd.h>
@@ -33,8 +33,11 @@ void ProgressMeter::update(int _done) {
     if (style_ == Style::Bar) {
         if (sinceDraw >= 0.1 || done_ == total_) draw(done_, false);
     } else {
+        // Short phases print only their closing line.
         const int percent = total_ > 0 ? static_cast<int>(100LL * done_ / total_) : 100;
-        if (done_ < total_ && (percent / 10 > lastLinePercent_ / 10 || sinceDraw >= 10.0)) draw(done_, false);
+        if (done_ < total_ && elapsedSeconds() >= 2.0 &&
+            (percent / 10 > lastLinePercent_ / 10 || sinceDraw >= 10.0))
+            draw(done_, false);
     }
 }
 

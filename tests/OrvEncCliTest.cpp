@@ -1,0 +1,298 @@
+// OrvEnc as a program: help and version, argument errors, frames that do not
+// fit together, unreadable input, output that is never left half-written, and
+// round trips through OrvDec that reproduce the encoder's own reconstruction.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Encoder/EncoderOptions.h"
+#include "Encoder/FrameCodingOrderGen.h"
+#include "TestSupport.h"
+
+namespace fs = std::filesystem;
+using orvtest::readFile;
+using orvtest::run;
+using orvtest::ScratchDir;
+using orvtest::writeFile;
+
+namespace {
+
+// A small waving grid: _nx x _ny vertices, _F frames named 0.obj, 1.obj, ...
+void writeGridFrames(const fs::path& _dir, int _nx, int _ny, int _F) {
+    fs::create_directories(_dir);
+    for (int f = 0; f < _F; ++f) {
+        std::ostringstream s;
+        s.precision(9);
+        for (int i = 0; i < _nx; ++i)
+            for (int j = 0; j < _ny; ++j) {
+                const double u = i / double(_nx - 1), v = j / double(_ny - 1);
+                s << "v " << u + 0.02 * std::sin(3.0 * v + 0.4 * f) << " " << v << " "
+                  << 0.2 * u * std::sin(6.0 * u - 0.5 * f) + 0.05 * v * v << "\n";
+            }
+        for (int i = 0; i + 1 < _nx; ++i)
+            for (int j = 0; j + 1 < _ny; ++j) {
+                const int a = i * _ny + j + 1, b = a + _ny;
+                s << "f " << a << " " << b << " " << b + 1 << "\nf " << a << " " << b + 1 << " " << a + 1 << "\n";
+            }
+        writeFile(_dir / (std::to_string(f) + ".obj"), s.str());
+    }
+}
+
+int lineCount(const std::string& _s) {
+    int n = 0;
+    for (char c : _s) n += c == '\n';
+    return n;
+}
+
+// The lines of an OBJ text that carry data (comments hold a date).
+std::string dataLines(const std::string& _text) {
+    std::istringstream in(_text);
+    std::string line, out;
+    while (std::getline(in, line))
+        if (!line.empty() && line[0] != '#') out += line + "\n";
+    return out;
+}
+
+std::vector<std::string> listDir(const fs::path& _dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(_dir)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(OrvEncCli, HelpAndVersion) {
+    for (const char* flag : {"--help", "-h"}) {
+        const auto r = run("OrvEnc", {flag});
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.output.rfind("Usage: OrvEnc [options] -o OUT.orv FRAME...\n", 0), 0u) << r.output;
+        for (const char* option : {"--spatial-layers", "--temporal-layers", "--precision", "--steps",
+                                   "--ref-first-frame", "--base-layer-pred", "--connectivity", "--quiet"})
+            EXPECT_NE(r.output.find(option), std::string::npos) << option;
+    }
+    const auto v = run("OrvEnc", {"--version"});
+    EXPECT_EQ(v.exitCode, 0);
+    EXPECT_EQ(v.output, std::string("OrvEnc ") + ORV_VERSION + "\n");
+}
+
+TEST(OrvEncCli, BadArgumentsGiveOneLineAndStatus255) {
+    ScratchDir dir;
+    writeGridFrames(dir / "in", 6, 5, 3);
+    const std::string in = (dir / "in").string(), out = (dir / "s.orv").string();
+    struct Case {
+        std::vector<std::string> args;
+        const char* says;
+    };
+    const std::vector<Case> cases = {
+        {{}, "-o OUT.orv"},
+        {{in}, "-o OUT.orv"},
+        {{"-o", out}, "no frames"},
+        {{"-s", "0", "-o", out, in}, "--spatial-layers must be a whole number from 1 to 255"},
+        {{"-s", "300", "-o", out, in}, "from 1 to 255"},
+        {{"-t", "0", "-o", out, in}, "--temporal-layers"},
+        {{"-p", "40", "-o", out, in}, "--precision must be a whole number from 1 to 24"},
+        {{"--steps", "-0.5", "-o", out, in}, "positive finite"},
+        {{"--steps", "0,1,1", "-o", out, in}, "positive finite"},
+        {{"--bogus", "-o", out, in}, "unknown option '--bogus'"},
+        {{"--base-layer-pred=x", "-o", out, in}, "'global' or 'local'"},
+        {{"-o", out, (dir / "nothere").string()}, "does not exist"},
+        {{"-o", out, (dir / "none%03d.obj").string()}, "no frame matches"},
+    };
+    for (const Case& c : cases) {
+        const auto r = run("OrvEnc", c.args);
+        EXPECT_EQ(r.exitCode, 255) << r.output;
+        EXPECT_EQ(lineCount(r.output), 1) << r.output;
+        EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
+    }
+    EXPECT_FALSE(fs::exists(out));
+}
+
+TEST(OrvEncCli, TemporalLayersBeyondTheFrameHeaderSayWhatWorks) {
+    ScratchDir dir;
+    fs::create_directories(dir / "in");
+    for (int f = 0; f < 300; ++f) writeFile(dir / "in" / (std::to_string(f) + ".obj"), "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+    const auto r = run("OrvEnc", {"-t", "8", "-o", (dir / "s.orv").string(), (dir / "in").string()});
+    EXPECT_EQ(r.exitCode, 255);
+    EXPECT_EQ(lineCount(r.output), 1) << r.output;
+    EXPECT_NE(r.output.find("use --temporal-layers 7 or fewer"), std::string::npos) << r.output;
+    // Key frames that reference frame 0 allow one layer more.
+    const auto refFirst = run("OrvEnc", {"-t", "9", "--ref-first-frame", "-o", (dir / "s.orv").string(),
+                                         (dir / "in").string()});
+    EXPECT_NE(refFirst.output.find("use --temporal-layers 8 or fewer"), std::string::npos) << refFirst.output;
+    const auto ok = run("OrvEnc", {"-q", "-t", "8", "--ref-first-frame", "-s", "1", "-o", (dir / "s.orv").string(),
+                                   (dir / "in").string()});
+    EXPECT_EQ(ok.exitCode, 0) << ok.output;
+}
+
+// The count that OrvEnc accepts must be exactly the one whose coding order
+// every frame header can express.
+TEST(OrvEncCli, TemporalLayerLimitMatchesTheCodingOrder) {
+    for (int F : {1, 2, 9, 64, 127, 128, 129, 130, 200, 256, 257, 300, 1000}) {
+        for (bool refFirst : {false, true}) {
+            int fits = 0;
+            for (int nTL = 1; nTL <= 12; ++nTL) {
+                std::vector<int> f, tl;
+                std::vector<std::vector<int>> rf;
+                orv::generateFrameCodingOrder(f, rf, tl, F, nTL, refFirst, refFirst ? 0 : -1);
+                bool ok = true;
+                for (size_t p = 0; p < f.size(); ++p)
+                    for (int r : rf[p]) ok = ok && (r == 0 || std::abs(r - f[p]) < 127);
+                if (!ok) break;
+                fits = nTL;
+            }
+            EXPECT_EQ(std::min(orv::maxTemporalLayers(F, refFirst), 12), fits) << "F " << F << " refFirst " << refFirst;
+        }
+    }
+}
+
+TEST(OrvEncCli, FramesThatDoNotMatchAreNamed) {
+    ScratchDir dir;
+    writeGridFrames(dir / "in", 6, 5, 4);
+    const fs::path out = dir / "s.orv";
+    // Frame 2 loses its last vertex and the faces that used it.
+    std::string text = readFile(dir / "in" / "2.obj");
+    writeGridFrames(dir / "small", 6, 4, 1);
+    fs::copy_file(dir / "small" / "0.obj", dir / "in" / "2.obj", fs::copy_options::overwrite_existing);
+    auto r = run("OrvEnc", {"-o", out.string(), (dir / "in").string()});
+    EXPECT_EQ(r.exitCode, 255);
+    EXPECT_NE(r.output.find("2.obj' has 24 vertices"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("has 30"), std::string::npos) << r.output;
+    // Same vertices, one face turned around.
+    const size_t at = text.find("\nf ");
+    std::string face = text.substr(at + 1, text.find('\n', at + 1) - at - 1);
+    std::istringstream fs_(face.substr(2));
+    int a, b, c;
+    fs_ >> a >> b >> c;
+    text.replace(at + 1, face.size(), "f " + std::to_string(a) + " " + std::to_string(c) + " " + std::to_string(b));
+    writeFile(dir / "in" / "2.obj", text);
+    r = run("OrvEnc", {"-o", out.string(), (dir / "in").string()});
+    EXPECT_EQ(r.exitCode, 255);
+    EXPECT_EQ(lineCount(r.output), 1) << r.output;
+    EXPECT_NE(r.output.find("2.obj': face 1 is"), std::string::npos) << r.output;
+    EXPECT_FALSE(fs::exists(out));
+}
+
+TEST(OrvEncCli, UnreadableAndMalformedFrames) {
+    ScratchDir dir;
+    writeGridFrames(dir / "in", 6, 5, 3);
+    const std::string out = (dir / "s.orv").string();
+    writeFile(dir / "in" / "1.obj", "v 0 0 0\nv 1 zero 0\n");
+    auto r = run("OrvEnc", {"-o", out, (dir / "in").string()});
+    EXPECT_EQ(r.exitCode, 255);
+    EXPECT_NE(r.output.find("1.obj"), std::string::npos) << r.output;
+    // A folder named like a frame file holds no frames.
+    fs::remove(dir / "in" / "1.obj");
+    fs::create_directories(dir / "in" / "1.obj");
+    r = run("OrvEnc", {"-o", out, (dir / "in" / "0.obj").string(), (dir / "in" / "1.obj").string()});
+    EXPECT_EQ(r.exitCode, 255);
+    EXPECT_EQ(lineCount(r.output), 1) << r.output;
+    EXPECT_NE(r.output.find("1.obj' holds no .obj file"), std::string::npos) << r.output;
+    // Permissions only stop a user who is not root.
+    if (geteuid() != 0) {
+        fs::permissions(dir / "in" / "2.obj", fs::perms::none);
+        r = run("OrvEnc", {"-o", out, (dir / "in" / "0.obj").string(), (dir / "in" / "2.obj").string()});
+        EXPECT_EQ(r.exitCode, 255);
+        EXPECT_NE(r.output.find("cannot read frame file"), std::string::npos) << r.output;
+    }
+    EXPECT_FALSE(fs::exists(out));
+}
+
+TEST(OrvEncCli, FailuresLeaveEarlierOutputUntouchedAndNoTemporaryFiles) {
+    ScratchDir dir;
+    writeGridFrames(dir / "in", 6, 5, 3);
+    fs::create_directories(dir / "out");
+    const fs::path out = dir / "out" / "s.orv", con = dir / "out" / "s_con.obj";
+    writeFile(out, "old stream");
+    writeFile(con, "old connectivity");
+    // A failure while loading.
+    writeFile(dir / "in" / "2.obj", "v 0 0 0\n");
+    auto r = run("OrvEnc", {"-o", out.string(), (dir / "in").string()});
+    EXPECT_EQ(r.exitCode, 255);
+    // A failure inside the library encoder: residuals this fine do not fit.
+    writeGridFrames(dir / "in", 6, 5, 3);
+    r = run("OrvEnc", {"--steps", "1e-300", "-o", out.string(), (dir / "in").string()});
+    EXPECT_EQ(r.exitCode, 255) << r.output;
+    EXPECT_EQ(lineCount(r.output), 1) << r.output;
+    // A connectivity file that cannot be created.
+    r = run("OrvEnc", {"-c", (dir / "no" / "such" / "c.obj").string(), "-o", out.string(), (dir / "in").string()});
+    EXPECT_EQ(r.exitCode, 255) << r.output;
+    EXPECT_EQ(readFile(out), "old stream");
+    EXPECT_EQ(readFile(con), "old connectivity");
+    EXPECT_EQ(listDir(dir / "out"), (std::vector<std::string>{"s.orv", "s_con.obj"}));
+    // An output folder that does not exist.
+    r = run("OrvEnc", {"-o", (dir / "missing" / "s.orv").string(), (dir / "in").string()});
+    EXPECT_EQ(r.exitCode, 255) << r.output;
+    EXPECT_FALSE(fs::exists(dir / "missing"));
+    // Success replaces both.
+    r = run("OrvEnc", {"-q", "-o", out.string(), (dir / "in").string()});
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(r.output, "");
+    EXPECT_NE(readFile(out), "old stream");
+    EXPECT_EQ(readFile(con).find("# "), 0u);
+    EXPECT_EQ(listDir(dir / "out"), (std::vector<std::string>{"s.orv", "s_con.obj"}));
+}
+
+TEST(OrvEncCli, ReportAndFrameArgumentForms) {
+    ScratchDir dir;
+    writeGridFrames(dir / "in", 7, 6, 12);
+    const auto r = run("OrvEnc", {"-o", (dir / "a.orv").string(), (dir / "in").string()});
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    for (const char* item : {"42 x 12", "8 spatial, 4 temporal", "step sizes", "bits per vertex per frame",
+                             "compression ratio", "M vertex-frames/s", "RMSE / diagonal", "max error / diag",
+                             "KG error", "Decode with: OrvDec"})
+        EXPECT_NE(r.output.find(item), std::string::npos) << item << "\n" << r.output;
+    // Not a terminal: no carriage returns.
+    EXPECT_EQ(r.output.find('\r'), std::string::npos);
+    // A pattern and a list name the same frames as the folder: same stream.
+    ASSERT_EQ(run("OrvEnc", {"-q", "-o", (dir / "b.orv").string(), (dir / "in" / "%d.obj").string()}).exitCode, 0);
+    std::vector<std::string> list = {"-q", "-o", (dir / "c.orv").string()};
+    for (int f = 0; f < 12; ++f) list.push_back((dir / "in" / (std::to_string(f) + ".obj")).string());
+    ASSERT_EQ(run("OrvEnc", list).exitCode, 0);
+    EXPECT_EQ(readFile(dir / "a.orv"), readFile(dir / "b.orv"));
+    EXPECT_EQ(readFile(dir / "a.orv"), readFile(dir / "c.orv"));
+}
+
+// OrvEnc's reconstruction is what OrvDec decodes, digit for digit, whatever
+// the options.
+TEST(OrvEncCli, RoundTripThroughOrvDecReproducesTheReconstruction) {
+    const std::vector<std::vector<std::string>> optionSets = {
+        {},
+        {"-s", "3", "-t", "2"},
+        {"--ref-first-frame", "--base-layer-pred", "global", "-t", "3"},
+        {"-p", "14,11,9", "-s", "5"},
+        {"--steps", "0.002,0.004,0.01", "-s", "1", "-t", "1"},
+        {"-p", "6", "-t", "5", "-s", "12"},
+    };
+    ScratchDir dir;
+    writeGridFrames(dir / "in", 12, 9, 17);
+    int k = 0;
+    for (const auto& options : optionSets) {
+        const std::string name = "s" + std::to_string(k++);
+        const fs::path rec = dir / (name + "rec");
+        std::vector<std::string> args = options;
+        for (const std::string a : {"-q", "--write-reconstruction", rec.string(), "-o", (dir / (name + ".orv")).string(),
+                                    (dir / "in").string()})
+            args.push_back(a);
+        const auto enc = run("OrvEnc", args);
+        ASSERT_EQ(enc.exitCode, 0) << enc.output;
+        const auto dec = run("OrvDec", {name + ".orv", name + "_con.obj"}, dir.path());
+        ASSERT_EQ(dec.exitCode, 0) << dec.output;
+        for (int f = 0; f < 17; ++f) {
+            char number[8];
+            std::snprintf(number, sizeof number, "%02d", f);
+            const std::string decoded = readFile(dir / (name + "Dec" + number + ".obj"));
+            const std::string reconstructed = readFile(rec / (std::string(number) + ".obj"));
+            ASSERT_FALSE(dataLines(decoded).empty());
+            ASSERT_EQ(dataLines(decoded), dataLines(reconstructed)) << "options set " << k - 1 << ", frame " << f;
+        }
+    }
+}
+
+}  // namespace
