@@ -71,6 +71,22 @@ inline Vector3d predictFrom(const Predictor& terms, const double* positions) {
 
 inline double dot(const Vector3d& a, const Vector3d& b) { return (a.x * b.x + a.y * b.y) + a.z * b.z; }
 
+inline Vector3d cross(const Vector3d& a, const Vector3d& b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+
+// The encoder's coordinates of a world-space error e in a local frame. Frames
+// are orthonormal except when the predictor ring is (nearly) collinear: then
+// t1 and t2 come out (nearly) parallel, n is rounding noise and t1 need not be
+// orthogonal to n. Projection would then not invert the decoder's mapping
+// (d.x*t1 + d.y*t2) + d.z*n, so the system is solved instead.
+inline Vector3d toLocal(const Vector3d& e, const LocalFrame& a) {
+    if (std::fabs(dot(a.t1, a.n)) < 1e-9) return {dot(e, a.t1), dot(e, a.t2), dot(e, a.n)};
+    const double det = dot(a.t1, cross(a.t2, a.n));
+    if (det == 0.0 || !std::isfinite(det)) return {dot(e, a.t1), dot(e, a.t2), dot(e, a.n)};
+    return {dot(e, cross(a.t2, a.n)) / det, dot(a.t1, cross(e, a.n)) / det, dot(a.t1, cross(a.t2, e)) / det};
+}
+
 }  // namespace
 
 GeometryCoder::GeometryCoder(const Settings& _settings, DecoderContext& _context)
@@ -270,7 +286,7 @@ void GeometryCoder::codeLayer(Pass _pass, int _l, int _f, const std::vector<int>
         if (orig) {
             const Vector3d x = load(orig, v);
             const Vector3d e{x.x - S.x, x.y - S.y, x.z - S.z};
-            const Vector3d actual = local ? Vector3d{dot(e, axes.t1), dot(e, axes.t2), dot(e, axes.n)} : e;
+            const Vector3d actual = local ? toLocal(e, axes) : e;
             const double err[3] = {actual.x - tp.x, actual.y - tp.y, actual.z - tp.z};
             for (int c = 0; c < 3; ++c) R[c] = quantize(err[c], _q, ResidualSite{_f, _l, v, c});
         }
