@@ -13,48 +13,10 @@
 
 #include "Common/Check.h"
 #include "Decoder/Graph.h"
+#include "Decoder/LODConnectivityDecimator.h"
 #include "Decoder/VertexTraverser.h"
 
 namespace orv {
-
-namespace {
-
-// The ring data of one candidate, computed once and shared by the pattern
-// costs and the removal (the graph does not change in between).
-struct Neighbourhood {
-    std::vector<int> ring;       // ordered ring, or the neighbour set when it cannot be ordered
-    std::vector<int> set;        // neighbour set, ascending
-    bool orientable = false;     // the ring is ordered
-    bool closedFan = false;      // the faces form one closed counter-clockwise fan
-    int faceCount = 0;           // entries of the vertex's face list
-
-    bool isNeighbour(int w) const { return std::binary_search(set.begin(), set.end(), w); }
-};
-
-// The working graph of the decomposition with the per-step selection flags.
-class LayerDecimator {
-public:
-    explicit LayerDecimator(Graph& _graph) : graph_(_graph) { resetFlags(); }
-
-    // One decimation step into the given layer lists; returns whether any
-    // vertex was removed (when none was, the graph is unchanged).
-    bool decimateLayer(std::vector<int>& _order, std::vector<Predictor>& _predictors, std::vector<bool>& _orientable);
-
-private:
-    void resetFlags();
-    void selectCandidates(std::vector<int>& _candidates);
-    void describe(int v, Neighbourhood& _nb) const;
-    int choosePattern(const Neighbourhood& _nb) const;
-    int patternCost(int _m, const Neighbourhood& _nb) const;
-    bool removeVertex(int v, int _m, const Neighbourhood& _nb);
-    bool removeThreeEars(int v, int _apex, const Neighbourhood& _nb);
-    int faceCount(int v) const { return static_cast<int>(graph_.vf(v).size()); }
-
-    Graph& graph_;
-    std::vector<bool> faceMarked_;
-    std::vector<bool> vertexLocked_;
-    std::vector<bool> vertexVisited_;
-};
 
 void LayerDecimator::resetFlags() {
     faceMarked_ = graph_.faceDeletedFlags();
@@ -213,8 +175,6 @@ bool LayerDecimator::decimateLayer(std::vector<int>& _order, std::vector<Predict
     std::reverse(_predictors.begin(), _predictors.end());
     return !_order.empty();
 }
-
-}  // namespace
 
 LODConnectivity::LODConnectivity(int _nSL, const FaceList& _faces, int _V) : nSL(_nSL), V(_V) {
     if (_nSL < 1)
