@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -36,16 +37,44 @@ namespace {
 
 std::string quoted(const std::string& _s) { return "'" + _s + "'"; }
 
-void writeFileAtomically(const std::string& _path, const std::string& _text, std::string& _tempOut) {
-    const std::string temp = _path + ".tmp" + std::to_string(getpid());
-    _tempOut = temp;
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out) throw Error("cannot create " + quoted(temp) + ": " + std::strerror(errno));
-        out.write(_text.data(), static_cast<std::streamsize>(_text.size()));
-        out.flush();
-        if (!out) throw Error("cannot write " + quoted(temp) + ": " + std::strerror(errno));
+// Temporary files to remove if the run is interrupted while they exist (the
+// stream's is named as writeStreamFile names it on its first attempt).
+char g_interruptCleanup[2][4096] = {{0}, {0}};
+
+extern "C" void removeTemporariesAndStop(int _signal) {
+    for (const char* path : g_interruptCleanup)
+        if (path[0]) unlink(path);
+    std::signal(_signal, SIG_DFL);
+    std::raise(_signal);
+}
+
+void setCleanup(int _slot, const std::string& _path) {
+    char* slot = g_interruptCleanup[_slot];
+    slot[0] = '\0';
+    if (_path.size() < sizeof g_interruptCleanup[0]) std::memcpy(slot, _path.c_str(), _path.size() + 1);
+}
+
+// Writes _text under a fresh temporary name beside _path ("x": never an
+// existing file) and returns that name; commitFile renames it into place.
+std::string writeTemporary(const std::string& _path, const std::string& _text) {
+    const std::string base = _path + ".tmp" + std::to_string(getpid());
+    std::FILE* file = nullptr;
+    std::string temp;
+    for (int attempt = 0; attempt < 100 && !file; ++attempt) {
+        temp = attempt == 0 ? base : base + "-" + std::to_string(attempt);
+        errno = 0;
+        file = std::fopen(temp.c_str(), "wbx");
+        if (!file && errno != EEXIST) break;
     }
+    if (!file) throw Error("cannot create " + quoted(_path) + ": " + std::strerror(errno));
+    setCleanup(0, temp);
+    bool ok = std::fwrite(_text.data(), 1, _text.size(), file) == _text.size();
+    ok = std::fclose(file) == 0 && ok;
+    if (!ok) {
+        std::remove(temp.c_str());
+        throw Error("cannot write " + quoted(_path));
+    }
+    return temp;
 }
 
 void commitFile(const std::string& _temp, const std::string& _path) {
@@ -152,14 +181,22 @@ int encode(const EncoderOptions& _o) {
 
     // The connectivity goes to a temporary name first and is renamed only once
     // the stream is in place, so a failure leaves neither file half-written.
+    std::signal(SIGINT, removeTemporariesAndStop);
+    std::signal(SIGTERM, removeTemporariesAndStop);
+    std::signal(SIGHUP, removeTemporariesAndStop);
     std::string conTemp;
     try {
-        writeFileAtomically(_o.connectivity, connectivityText(anim.faces, V), conTemp);
+        conTemp = writeTemporary(_o.connectivity, connectivityText(anim.faces, V));
         if (encoded.streamFile.size() < 4) throw Error("the encoder returned no stream");
+        setCleanup(1, _o.output + ".tmp" + std::to_string(getpid()));
         writeStreamFile(_o.output, encoded.streamFile.data() + 4, encoded.streamFile.size() - 4);
+        setCleanup(1, "");
         commitFile(conTemp, _o.connectivity);
+        setCleanup(0, "");
     } catch (...) {
+        setCleanup(1, "");
         if (!conTemp.empty()) std::remove(conTemp.c_str());
+        setCleanup(0, "");
         throw;
     }
     if (!_o.reconstructionDir.empty()) writeReconstruction(_o.reconstructionDir, encoded.reconstruction, anim.faces);
