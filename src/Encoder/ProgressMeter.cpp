@@ -3,10 +3,12 @@
 // seconds, every tenth of the work or every ten seconds, whichever comes first.
 #include "Encoder/ProgressMeter.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace orv {
 
@@ -58,22 +60,34 @@ void ProgressMeter::draw(int _done, bool _final) {
                       formatDuration(elapsed).c_str(), rate);
     } else {
         const std::string left = rate > 0 ? formatDuration(remaining / rate) + " left" : "--:-- left";
-        std::snprintf(text, sizeof text, "%s: %d/%d frames, %.1f frames/s, %s", label_.c_str(), _done, total_, rate,
+        std::snprintf(text, sizeof text, "%s %d/%d frames, %.1f frames/s, %s", label_.c_str(), _done, total_, rate,
                       left.c_str());
     }
     if (style_ == Style::Bar) {
-        constexpr int width = 30;
+        // The whole line must fit the terminal: a wrapped line cannot be
+        // redrawn with '\r'.
+        const int columns = terminalColumns();
+        const int width = std::clamp(columns - 1 - 4 - static_cast<int>(std::strlen(text)), 0, 24);
         const int filled = total_ > 0 ? static_cast<int>(static_cast<long long>(width) * _done / total_) : width;
-        std::string bar(static_cast<size_t>(filled), '#');
-        bar.append(static_cast<size_t>(width - filled), '-');
-        // Padding to a fixed width wipes the tail of a longer previous line.
-        std::fprintf(out_, "\r  [%s] %-70s", bar.c_str(), text);
+        std::string line = "\r  [" + std::string(static_cast<size_t>(filled), '#') +
+                           std::string(static_cast<size_t>(width - filled), '-') + "] " + text;
+        // Padding wipes the tail of a longer previous line.
+        const size_t room = static_cast<size_t>(std::max(columns - 1, 10)) + 1;
+        if (line.size() > room) line.resize(room);
+        line.append(room - line.size(), ' ');
+        std::fputs(line.c_str(), out_);
         if (_final) std::fputc('\n', out_);
     } else {
         lastLinePercent_ = total_ > 0 ? static_cast<int>(100LL * _done / total_) : 100;
         std::fprintf(out_, "  %s\n", text);
     }
     std::fflush(out_);
+}
+
+int ProgressMeter::terminalColumns() const {
+    struct winsize size {};
+    if (ioctl(fileno(out_), TIOCGWINSZ, &size) == 0 && size.ws_col >= 20) return size.ws_col;
+    return 80;
 }
 
 std::string formatDuration(double _seconds) {

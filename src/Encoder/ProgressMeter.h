@@ -29,6 +29,7 @@ public:
 
 private:
     void draw(int _done, bool _final);
+    int terminalColumns() const;
 
     std::FILE* out_;
     Style style_;
