@@ -8,12 +8,14 @@
 #include "Decoder/MeshIO.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <vector>
 
 #include "Common/Check.h"
@@ -218,41 +220,130 @@ void checkFaceIndices(const FaceList& _faces, int _V, const std::string& _path) 
                             ", but the stream has " + std::to_string(_V) + " vertices");
 }
 
+namespace {
+
+constexpr double kPow10[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                               1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// The six significant digits of "%.6g" by one exact scaling: |x| times (or
+// divided by) an exactly representable power of ten is rounded once, so its
+// error stays below 2^-33 while it lies in [1e5, 1e6). The rounding to an
+// integer is then certain unless the fraction is within 1e-7 of one half;
+// such near-ties, and values outside 1e-16..1e22 (zero, subnormals, inf,
+// nan), are left to the exact conversion. Returns false for those.
+bool sixDigits(double _magnitude, int& _digits, int& _exponent) {
+    if (!(_magnitude >= 1e-16 && _magnitude < 1e22)) return false;
+    // floor(log10) from the binary exponent, possibly one too small.
+    const int binaryExponent = static_cast<int>(std::bit_cast<uint64_t>(_magnitude) >> 52) - 1023;
+    int exponent = binaryExponent * 78913 >> 18;
+    // Outside the table the result is NaN, which the fraction test refuses.
+    auto scaled = [&](int _e) {
+        const int k = 5 - _e;
+        if (k > 22 || k < -22) return std::numeric_limits<double>::quiet_NaN();
+        return k >= 0 ? _magnitude * kPow10[k] : _magnitude / kPow10[-k];
+    };
+    double y = scaled(exponent);
+    if (y >= 1e6) y = scaled(++exponent);
+    if (!(y >= 1e5 && y <= 1e6)) return false;
+    const double whole = static_cast<double>(static_cast<int64_t>(y));
+    const double fraction = y - whole;
+    if (!(std::fabs(fraction - 0.5) >= 1e-7)) return false;
+    int digits = static_cast<int>(whole) + (fraction > 0.5 ? 1 : 0);
+    if (digits >= 1000000) {
+        digits /= 10;
+        ++exponent;
+    }
+    _digits = digits;
+    _exponent = exponent;
+    return true;
+}
+
+}  // namespace
+
+// The stream's default formatting is "%.6g": six significant digits, fixed
+// notation for decimal exponents -4..5, exponent notation (at least two
+// exponent digits) otherwise, no trailing zeros. Writes at most
+// kMaxCoordinateChars characters.
+constexpr size_t kMaxCoordinateChars = 16;
+
+static char* writeCoordinate(char* o, double _value) {
+    int value = 0, exponent = 0;
+    if (!sixDigits(std::fabs(_value), value, exponent))
+        return std::to_chars(o, o + kMaxCoordinateChars, _value, std::chars_format::general, 6).ptr;
+    char digits[6];
+    for (int i = 5; i >= 0; --i, value /= 10) digits[i] = static_cast<char>('0' + value % 10);
+    int n = 6;
+    while (n > 1 && digits[n - 1] == '0') --n;
+
+    if (std::signbit(_value)) *o++ = '-';
+    if (exponent < -4 || exponent >= 6) {
+        *o++ = digits[0];
+        if (n > 1) {
+            *o++ = '.';
+            for (int i = 1; i < n; ++i) *o++ = digits[i];
+        }
+        *o++ = 'e';
+        *o++ = exponent < 0 ? '-' : '+';
+        const int e = exponent < 0 ? -exponent : exponent;
+        if (e < 10) *o++ = '0';
+        if (e >= 100) *o++ = static_cast<char>('0' + e / 100);
+        if (e >= 10) *o++ = static_cast<char>('0' + e / 10 % 10);
+        *o++ = static_cast<char>('0' + e % 10);
+    } else if (exponent >= 0) {
+        for (int i = 0; i <= exponent; ++i) *o++ = i < n ? digits[i] : '0';
+        if (n > exponent + 1) {
+            *o++ = '.';
+            for (int i = exponent + 1; i < n; ++i) *o++ = digits[i];
+        }
+    } else {
+        *o++ = '0';
+        *o++ = '.';
+        for (int i = -1; i > exponent; --i) *o++ = '0';
+        for (int i = 0; i < n; ++i) *o++ = digits[i];
+    }
+    return o;
+}
+
 void appendCoordinate(std::string& _out, double _value) {
-    char text[32];
-    const auto r = std::to_chars(text, text + sizeof text, _value, std::chars_format::general, 6);
-    _out.append(text, r.ptr);
+    char text[kMaxCoordinateChars];
+    _out.append(text, writeCoordinate(text, _value));
 }
 
 std::string objFrameText(const GeometryT<double>& _geometry, int _f, const FaceList& _faces) {
     const int V = _geometry.V;
-    std::string out;
-    out.reserve(static_cast<size_t>(V) * 36 + _faces.size() * 24 + 128);
-    out += "# OBJ data file\n# Reconstructed by orv " ORV_VERSION " on ";
-    out += localDateLine();
-    out += "# ";
-    appendInt(out, V);
-    out += " vertices, ";
-    appendInt(out, static_cast<long long>(_faces.size()));
-    out += " faces\n";
+    std::string head = "# OBJ data file\n# Reconstructed by orv " ORV_VERSION " on ";
+    head += localDateLine();
+    head += "# ";
+    appendInt(head, V);
+    head += " vertices, ";
+    appendInt(head, static_cast<long long>(_faces.size()));
+    head += " faces\n";
+
+    // The text goes into one buffer sized for the longest possible lines.
+    size_t bound = head.size() + static_cast<size_t>(V) * (2 + 3 * (kMaxCoordinateChars + 1));
+    for (const Face& face : _faces) bound += 2 + face.size() * 21;
+    std::string out(bound, '\0');
+    char* o = std::copy(head.begin(), head.end(), out.data());
     const double* xyz = V > 0 ? _geometry.frame(_f) : nullptr;
     for (int v = 0; v < V; ++v, xyz += 3) {
-        out += "v ";
-        appendCoordinate(out, xyz[0]);
-        out += ' ';
-        appendCoordinate(out, xyz[1]);
-        out += ' ';
-        appendCoordinate(out, xyz[2]);
-        out += '\n';
+        *o++ = 'v';
+        *o++ = ' ';
+        o = writeCoordinate(o, xyz[0]);
+        *o++ = ' ';
+        o = writeCoordinate(o, xyz[1]);
+        *o++ = ' ';
+        o = writeCoordinate(o, xyz[2]);
+        *o++ = '\n';
     }
     for (const Face& face : _faces) {
-        out += 'f';
+        *o++ = 'f';
         for (int index : face) {
-            out += ' ';
-            appendInt(out, static_cast<long long>(index) + 1);
+            *o++ = ' ';
+            o = std::to_chars(o, o + 20, static_cast<long long>(index) + 1).ptr;
         }
-        out += '\n';
+        *o++ = '\n';
     }
+    out.resize(static_cast<size_t>(o - out.data()));
     return out;
 }
 
