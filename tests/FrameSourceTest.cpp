@@ -126,6 +126,8 @@ TEST(FrameSource, FirstFrameMustCarryUsableConnectivity) {
     writeFile(first, "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 4\n");
     expectError([&] { orv::loadAnimation({first}); }, {"0.obj"});
     expectError([&] { orv::loadAnimation({}); }, {"no frames"});
+    // The frame count field has 16 bits: refused before any file is read.
+    expectError([&] { orv::loadAnimation(std::vector<std::string>(65536, first)); }, {"too many frames", "65535"});
 }
 
 }  // namespace
