@@ -18,8 +18,14 @@ for program in makeSample OrvEnc OrvPacketize OrvDec objCompare; do
   [ -x "$build/$program" ] || { echo "demo: $build/$program is missing (build failed?)"; exit 1; }
 done
 
+# Only a folder this script made (or an empty one) is cleared.
+if [ -d "$work" ] && [ -n "$(ls -A "$work")" ] && [ ! -f "$work/.orv-demo" ]; then
+  echo "demo: $work is not empty and was not made by this script; give another folder"
+  exit 1
+fi
 rm -rf "$work"
 mkdir -p "$work/full" "$work/base"
+touch "$work/.orv-demo"
 work="$(cd "$work" && pwd)"
 log="$work/demo.log"
 : >"$log"
