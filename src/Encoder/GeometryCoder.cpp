@@ -58,13 +58,14 @@ inline void store(double* frame, int v, const Vector3d& a) {
     p[2] = a.z;
 }
 
-inline Vector3d predictFrom(const Predictor& terms, const double* positions) {
+inline Vector3d predictFrom(const int32_t* ids, const double* weights, size_t m, const double* positions) {
     Vector3d s{0.0, 0.0, 0.0};
-    for (const PredictorTerm& t : terms) {
-        const double* p = positions + 3 * static_cast<size_t>(t.first);
-        s.x = s.x + p[0] * t.second;
-        s.y = s.y + p[1] * t.second;
-        s.z = s.z + p[2] * t.second;
+    for (size_t i = 0; i < m; ++i) {
+        const double* p = positions + 3 * static_cast<size_t>(ids[i]);
+        const double w = weights[i];
+        s.x = s.x + p[0] * w;
+        s.y = s.y + p[1] * w;
+        s.z = s.z + p[2] * w;
     }
     return s;
 }
@@ -105,6 +106,21 @@ GeometryCoder::GeometryCoder(const Settings& _settings, DecoderContext& _context
                 ORV_CHECK(0<=p && p<V, kModule);
             }
             ensureTables(preds[k].size());
+        }
+    }
+    // One contiguous copy of every layer's terms: the per-vertex loops then
+    // walk memory in order instead of one small heap block per vertex.
+    flat_.resize(context_.allLayerPredictors.size());
+    for (size_t l = 0; l < flat_.size(); ++l) {
+        FlatTerms& ft = flat_[l];
+        ft.begin.reserve(context_.allLayerPredictors[l].size() + 1);
+        ft.begin.push_back(0);
+        for (const Predictor& p : context_.allLayerPredictors[l]) {
+            for (const PredictorTerm& t : p) {
+                ft.id.push_back(t.first);
+                ft.weight.push_back(t.second);
+            }
+            ft.begin.push_back(static_cast<int32_t>(ft.id.size()));
         }
     }
 }
@@ -153,18 +169,19 @@ LocalFrame GeometryCoder::localFrame(int _l, int _k, int _f) const {
     ORV_CHECK_TEXT(0 <= _k && _k < nK, "0<=_k && _k<context_.allLayerPredictors[_l].size()");
     const Predictor& predictor = context_.allLayerPredictors[_l][_k];
     ORV_CHECK(!predictor.empty(), kModule);
-    return frameFromTerms(predictor, context_.GDec.frame(_f));
+    std::vector<int32_t> ids;
+    for (const PredictorTerm& t : predictor) ids.push_back(t.first);
+    return frameFromTerms(ids.data(), ids.size(), context_.GDec.frame(_f));
 }
 
-LocalFrame GeometryCoder::frameFromTerms(const Predictor& _terms, const double* _positions) const {
-    const size_t m = _terms.size();
+LocalFrame GeometryCoder::frameFromTerms(const int32_t* _ids, size_t m, const double* _positions) const {
     // Tables exist for every term count of the layering seen at construction.
     ORV_CHECK(m<cos_.size() && cos_[m].size()==m, kModule);
     const double* cs = cos_[m].data();
     const double* sn = sin_[m].data();
     Vector3d t1{0.0, 0.0, 0.0}, t2{0.0, 0.0, 0.0};
     for (size_t i = 0; i < m; ++i) {
-        const double* p = _positions + 3 * static_cast<size_t>(_terms[i].first);
+        const double* p = _positions + 3 * static_cast<size_t>(_ids[i]);
         const double c = cs[i], s = sn[i];
         t1.x = t1.x + c * p[0];
         t1.y = t1.y + c * p[1];
@@ -204,12 +221,15 @@ int32_t GeometryCoder::quantize(double _error, double _q, const ResidualSite& _s
 // The one per-vertex kernel. Without _original it decodes (residuals come from
 // GQuant); with it, it first chooses each residual from the original position
 // and stores it in GQuant, then reconstructs through the same code.
-void GeometryCoder::codeLayer(Pass _pass, int _l, int _f, const std::vector<int>* _rf, double _q,
-                              const GeometryT<double>* _original) {
+// Instantiated per pass and direction, so every test on them is resolved at
+// compile time and the loop carries no dead branches.
+template <GeometryCoder::Pass P, bool Encode>
+void GeometryCoder::codeLayerT(int _l, int _f, const std::vector<int>* _rf, double _q,
+                               const GeometryT<double>* _original) {
     const int nLayers = static_cast<int>(context_.allLayerPredictors.size());
     ORV_CHECK_TEXT(0 <= _l && _l < nLayers, "0<=_l && _l<context_.allLayerPredictors.size()");
     const std::vector<int>& order = context_.allLayerVertexOrders[_l];
-    const std::vector<Predictor>& preds = context_.allLayerPredictors[_l];
+    const FlatTerms& ft = flat_[_l];
     if (order.empty()) return;
 
     // Column pointers of the current frame: frame indices are checked here,
@@ -220,41 +240,42 @@ void GeometryCoder::codeLayer(Pass _pass, int _l, int _f, const std::vector<int>
     double* ft1 = context_.GFrames.frame(3 * _f);
     double* ft2 = context_.GFrames.frame(3 * _f + 1);
     double* fn = context_.GFrames.frame(3 * _f + 2);
-    const double* orig = _original ? _original->frame(_f) : nullptr;
+    [[maybe_unused]] const double* orig = Encode ? _original->frame(_f) : nullptr;
 
     // Reference details and their weights, resolved once per layer.
     const double* refDetail[2] = {nullptr, nullptr};
     double refWeight[2] = {0.0, 0.0};
     size_t nRef = 0;
-    if (_pass != Pass::First) {
+    if constexpr (P != Pass::First) {
         ORV_CHECK_TEXT(_rf->size() <= 2, "_rf.size()<=2");
         nRef = _rf->size();
-        if (_pass == Pass::Enhancement) {
+        if constexpr (P == Pass::Enhancement) {
             ORV_CHECK_TEXT(_rf->size() == context_.filterDec[_f][_l].size(),
                            "_rf.size() == context_.filterDec[_f][_l].size()");
         }
         for (size_t j = 0; j < nRef; ++j) {
             refDetail[j] = context_.GDetail.frame((*_rf)[j]);
-            if (_pass == Pass::Enhancement) refWeight[j] = context_.filterDec[_f][_l][j];
+            if constexpr (P == Pass::Enhancement) refWeight[j] = context_.filterDec[_f][_l][j];
         }
     }
     const double count = static_cast<double>(nRef);
-    const bool addResidual = _pass == Pass::First || _q > 0.0;
+    const bool addResidual = P == Pass::First || _q > 0.0;
 
     for (size_t k = 0; k < order.size(); ++k) {
         const int v = order[k];
-        const Predictor& terms = preds[k];
-        const Vector3d S = predictFrom(terms, dec);
+        const int32_t* ids = ft.id.data() + ft.begin[k];
+        const size_t m = static_cast<size_t>(ft.begin[k + 1] - ft.begin[k]);
+        const Vector3d S = predictFrom(ids, ft.weight.data() + ft.begin[k], m, dec);
 
         bool local = false;
         LocalFrame axes;
-        if (_pass == Pass::Enhancement) {
+        if constexpr (P == Pass::Enhancement) {
             axes.t1 = load(ft1, v);
             axes.t2 = load(ft2, v);
             axes.n = load(fn, v);
             local = true;
-        } else if (_pass != Pass::BaseGlobal && terms.size() >= 3) {
-            axes = frameFromTerms(terms, dec);
+        } else if (P != Pass::BaseGlobal && m >= 3) {
+            axes = frameFromTerms(ids, m, dec);
             if (!axes.ok) {
                 axes = kWorldAxes;
                 ++fallbackFrames_;
@@ -266,14 +287,14 @@ void GeometryCoder::codeLayer(Pass _pass, int _l, int _f, const std::vector<int>
         }
 
         Vector3d tp{0.0, 0.0, 0.0};
-        if (_pass == Pass::Enhancement) {
+        if constexpr (P == Pass::Enhancement) {
             for (size_t j = 0; j < nRef; ++j) {
                 const Vector3d dr = load(refDetail[j], v);
                 tp.x = tp.x + refWeight[j] * dr.x;
                 tp.y = tp.y + refWeight[j] * dr.y;
                 tp.z = tp.z + refWeight[j] * dr.z;
             }
-        } else if (_pass != Pass::First) {
+        } else if constexpr (P != Pass::First) {
             for (size_t j = 0; j < nRef; ++j) {
                 const Vector3d dr = load(refDetail[j], v);
                 tp.x = tp.x + dr.x / count;
@@ -283,7 +304,7 @@ void GeometryCoder::codeLayer(Pass _pass, int _l, int _f, const std::vector<int>
         }
 
         int* R = quant + 3 * static_cast<size_t>(v);
-        if (orig) {
+        if constexpr (Encode) {
             const Vector3d x = load(orig, v);
             const Vector3d e{x.x - S.x, x.y - S.y, x.z - S.z};
             const Vector3d actual = local ? toLocal(e, axes) : e;
@@ -292,7 +313,7 @@ void GeometryCoder::codeLayer(Pass _pass, int _l, int _f, const std::vector<int>
         }
 
         Vector3d d;
-        if (_pass == Pass::First) {
+        if constexpr (P == Pass::First) {
             d = {_q * static_cast<double>(R[0]), _q * static_cast<double>(R[1]), _q * static_cast<double>(R[2])};
         } else {
             Vector3d r{0.0, 0.0, 0.0};
@@ -317,6 +338,24 @@ void GeometryCoder::codeLayer(Pass _pass, int _l, int _f, const std::vector<int>
     }
 }
 
+void GeometryCoder::codeLayer(Pass _pass, int _l, int _f, const std::vector<int>* _rf, double _q,
+                              const GeometryT<double>* _original) {
+    switch (_pass) {
+        case Pass::First:
+            return _original ? codeLayerT<Pass::First, true>(_l, _f, _rf, _q, _original)
+                             : codeLayerT<Pass::First, false>(_l, _f, _rf, _q, _original);
+        case Pass::BaseGlobal:
+            return _original ? codeLayerT<Pass::BaseGlobal, true>(_l, _f, _rf, _q, _original)
+                             : codeLayerT<Pass::BaseGlobal, false>(_l, _f, _rf, _q, _original);
+        case Pass::BaseLocal:
+            return _original ? codeLayerT<Pass::BaseLocal, true>(_l, _f, _rf, _q, _original)
+                             : codeLayerT<Pass::BaseLocal, false>(_l, _f, _rf, _q, _original);
+        case Pass::Enhancement:
+            return _original ? codeLayerT<Pass::Enhancement, true>(_l, _f, _rf, _q, _original)
+                             : codeLayerT<Pass::Enhancement, false>(_l, _f, _rf, _q, _original);
+    }
+}
+
 void GeometryCoder::decodeFirstFrame(int _f, double _q) {
     for (int l = 0; l < settings_.nSL; ++l) codeLayer(Pass::First, l, _f, nullptr, _q, nullptr);
 }
@@ -331,7 +370,7 @@ void GeometryCoder::decodeBaseLayerLocal(int _f, const std::vector<int>& _rf, do
 
 void GeometryCoder::computeLayerFrames(int _l, int _f) {
     checkLayer(_l);
-    const std::vector<Predictor>& preds = context_.allLayerPredictors[_l];
+    const FlatTerms& ft = flat_[_l];
     const std::vector<int>& order = context_.allLayerVertexOrders[_l];
     if (order.empty()) return;
     const double* dec = context_.GDec.frame(_f);
@@ -339,9 +378,9 @@ void GeometryCoder::computeLayerFrames(int _l, int _f) {
     double* ft2 = context_.GFrames.frame(3 * _f + 1);
     double* fn = context_.GFrames.frame(3 * _f + 2);
     for (size_t k = 0; k < order.size(); ++k) {
-        const Predictor& predictor = preds[k];
-        ORV_CHECK(!predictor.empty(), kModule);
-        LocalFrame axes = frameFromTerms(predictor, dec);
+        const size_t m = static_cast<size_t>(ft.begin[k + 1] - ft.begin[k]);
+        if (!(m > 0)) checkFailed("!predictor.empty()", kModule, __LINE__);
+        LocalFrame axes = frameFromTerms(ft.id.data() + ft.begin[k], m, dec);
         if (!axes.ok) {
             axes = kWorldAxes;
             ++fallbackFrames_;

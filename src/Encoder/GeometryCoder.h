@@ -59,8 +59,10 @@ private:
 
     void codeLayer(Pass _pass, int _l, int _f, const std::vector<int>* _rf, double _q,
                    const GeometryT<double>* _original);
+    template <Pass P, bool Encode>
+    void codeLayerT(int _l, int _f, const std::vector<int>* _rf, double _q, const GeometryT<double>* _original);
     void checkLayer(int _l) const;
-    LocalFrame frameFromTerms(const Predictor& _terms, const double* _positions) const;
+    LocalFrame frameFromTerms(const int32_t* _ids, size_t _m, const double* _positions) const;
     void ensureTables(size_t _m);
     int32_t quantize(double _error, double _q, const ResidualSite& _site) const;
 
@@ -68,6 +70,13 @@ private:
     DecoderContext& context_;
     Quantizer quantizer_;
     uint64_t fallbackFrames_ = 0;
+    // Every layer's predictor terms in one run: term j of vertex k of the
+    // layer is entry begin[k] + j.
+    struct FlatTerms {
+        std::vector<int32_t> begin, id;
+        std::vector<double> weight;
+    };
+    std::vector<FlatTerms> flat_;
     // cos(i*step) and sin(i*step), step = 2*pi/m, per term count m.
     std::vector<std::vector<double>> cos_, sin_;
 };

@@ -1,0 +1,193 @@
+// Geometry coding speed in million vertex-frames per second: the decoding
+// phase (decodeAllFrames on a parsed header and a ready layering, no file
+// writing) and the library encoder (encodeSequence, layering included), on
+// every sequence of ../shared/data and on a generated large one.
+//
+//   cmake -S . -B build-bench -G Ninja -DORV_BUILD_BENCH=ON && ninja -C build-bench GeometryBench
+//   build-bench/bench/GeometryBench --benchmark_counters_tabular=true
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "Decoder/FrameDecoder.h"
+#include "Decoder/LODConnectivity.h"
+#include "Decoder/MeshIO.h"
+#include "Encoder/RedundancyMinCoder.h"
+#include "Encoder/SequenceEncoder.h"
+
+namespace fs = std::filesystem;
+using namespace orv;
+
+namespace {
+
+struct Sequence {
+    FaceList faces;
+    std::unique_ptr<GeometryT<double>> positions;
+    double q[3] = {0, 0, 0};
+    std::unique_ptr<EncodedSequence> encoded;  // (GeometryT is not move-assignable)
+    std::unique_ptr<LODConnectivity> layering;
+};
+
+// Unpacks into the cache folder the tests use, once per machine.
+fs::path unpack(const std::string& name) {
+    const fs::path archive = fs::path(ORV_SHARED_DIR) / "data" / (name + ".tar.xz");
+    if (!fs::exists(archive)) return {};
+    const fs::path cache = fs::temp_directory_path() / "orv-shared-data";
+    const fs::path marker = cache / (name + ".done");
+    if (!fs::exists(marker)) {
+        fs::create_directories(cache);
+        const std::string cmd = "tar xJf '" + archive.string() + "' -C '" + cache.string() + "'";
+        if (std::system(cmd.c_str()) != 0) return {};
+        std::ofstream(marker) << "ok\n";
+    }
+    return cache / name;
+}
+
+long frameNumber(const fs::path& p) {
+    long v = 0;
+    for (char c : p.stem().string())
+        if (c >= '0' && c <= '9') v = v * 10 + (c - '0');
+    return v;
+}
+
+// Steps of about 1/5000 of the first frame's bounding-box diagonal.
+void chooseSteps(Sequence& s) {
+    const GeometryT<double>& g = *s.positions;
+    double lo[3] = {1e300, 1e300, 1e300}, hi[3] = {-1e300, -1e300, -1e300};
+    for (int i = 0; i < 3 * g.V; ++i) {
+        lo[i % 3] = std::min(lo[i % 3], g.frame(0)[i]);
+        hi[i % 3] = std::max(hi[i % 3], g.frame(0)[i]);
+    }
+    const double diag = std::sqrt((hi[0] - lo[0]) * (hi[0] - lo[0]) + (hi[1] - lo[1]) * (hi[1] - lo[1]) +
+                                  (hi[2] - lo[2]) * (hi[2] - lo[2]));
+    s.q[0] = s.q[1] = diag / 5000;
+    s.q[2] = diag / 2500;
+}
+
+void prepare(Sequence& s) {
+    chooseSteps(s);
+    s.encoded = std::make_unique<EncodedSequence>(encodeSequence(*s.positions, s.faces, Settings{}, s.q));
+    s.layering = std::make_unique<LODConnectivity>(Settings{}.nSL, s.faces, s.positions->V);
+}
+
+Sequence* loadSequence(const std::string& name) {
+    const fs::path dir = unpack(name);
+    if (dir.empty()) return nullptr;
+    std::vector<fs::path> files;
+    for (const auto& e : fs::directory_iterator(dir))
+        if (e.path().extension() == ".obj") files.push_back(e.path());
+    std::sort(files.begin(), files.end(),
+              [](const fs::path& a, const fs::path& b) { return frameNumber(a) < frameNumber(b); });
+    if (files.empty()) return nullptr;
+    auto* s = new Sequence;
+    auto first = readOBJ(files[0].string(), s->faces);
+    if (!first) return nullptr;
+    s->positions = std::make_unique<GeometryT<double>>(first->V, static_cast<int>(files.size()));
+    for (size_t f = 0; f < files.size(); ++f) {
+        FaceList ignored;
+        auto g = readOBJ(files[f].string(), ignored);
+        if (!g || g->V != first->V) return nullptr;
+        std::memcpy(s->positions->frame(static_cast<int>(f)), g->frame(0), sizeof(double) * 3 * g->V);
+    }
+    prepare(*s);
+    return s;
+}
+
+// A 300 x 300 grid waving over 60 frames: 5.4 million vertex-frames.
+Sequence* generatedSequence() {
+    auto* s = new Sequence;
+    const int W = 300, F = 60;
+    for (int j = 0; j + 1 < W; ++j)
+        for (int i = 0; i + 1 < W; ++i) {
+            const int a = j * W + i;
+            s->faces.push_back({a, a + 1, a + W + 1});
+            s->faces.push_back({a, a + W + 1, a + W});
+        }
+    s->positions = std::make_unique<GeometryT<double>>(W * W, F);
+    for (int f = 0; f < F; ++f)
+        for (int v = 0; v < W * W; ++v) {
+            const double x = (v % W) / double(W), y = (v / W) / double(W);
+            s->positions->setPosition(v, f, {x, y, 0.05 * std::sin(10 * x + 0.2 * f) * std::cos(7 * y - 0.1 * f)});
+        }
+    prepare(*s);
+    return s;
+}
+
+void setRate(benchmark::State& state, const Sequence& s) {
+    const double vf = static_cast<double>(s.positions->V) * s.positions->F;
+    state.counters["Mvf_per_s"] = benchmark::Counter(vf * 1e-6, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["stream_kB"] = static_cast<double>(s.encoded->streamFile.size()) / 1000.0;
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    state.counters["peak_rss_MB"] = static_cast<double>(ru.ru_maxrss) / 1024.0;
+}
+
+void decodeBench(benchmark::State& state, Sequence* s) {
+    if (!s) {
+        state.SkipWithError("sequence absent");
+        return;
+    }
+    for (auto _ : state) {
+        state.PauseTiming();
+        BitBuffer buffer(std::vector<uint8_t>(s->encoded->streamFile.begin() + 4, s->encoded->streamFile.end()));
+        Settings settings;
+        auto context = RedundancyMinCoder::readStreamHeader(buffer, settings);
+        context->allLayerVertexOrders = s->layering->vertexOrder_;
+        context->allLayerPredictors = s->layering->vertexPredictor_;
+        state.ResumeTiming();
+        decodeAllFrames(buffer, *context, settings, settings.nSL, settings.nTL, false);
+        benchmark::DoNotOptimize(context->GDec.frame(0));
+        state.PauseTiming();
+        context.reset();
+        state.ResumeTiming();
+    }
+    setRate(state, *s);
+}
+
+void encodeBench(benchmark::State& state, Sequence* s) {
+    if (!s) {
+        state.SkipWithError("sequence absent");
+        return;
+    }
+    for (auto _ : state) {
+        EncodedSequence e = encodeSequence(*s->positions, s->faces, Settings{}, s->q);
+        benchmark::DoNotOptimize(e.streamFile.data());
+    }
+    setRate(state, *s);
+}
+
+// Sequences load on first use, so listing or filtering benchmarks stays cheap.
+Sequence* cached(const std::string& name) {
+    static std::map<std::string, Sequence*> loaded;
+    auto it = loaded.find(name);
+    if (it != loaded.end()) return it->second;
+    Sequence* s = name == "generated-grid" ? generatedSequence() : loadSequence(name);
+    loaded[name] = s;
+    return s;
+}
+
+const int registered = [] {
+    for (const char* name : {"horse-gallop", "chickenCrossing", "pcow", "pdance", "generated-grid"}) {
+        const std::string n = name;
+        benchmark::RegisterBenchmark(("BM_Decode/" + n).c_str(),
+                                     [n](benchmark::State& st) { decodeBench(st, cached(n)); })
+            ->Unit(benchmark::kMillisecond)
+            ->MinTime(1.0);
+        benchmark::RegisterBenchmark(("BM_Encode/" + n).c_str(),
+                                     [n](benchmark::State& st) { encodeBench(st, cached(n)); })
+            ->Unit(benchmark::kMillisecond)
+            ->MinTime(1.0);
+    }
+    return 0;
+}();
+
+}  // namespace
