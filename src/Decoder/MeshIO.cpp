@@ -48,9 +48,10 @@ bool readWholeFile(const std::string& _path, std::string& _text) {
     return true;
 }
 
-// Whole-token grammar of stream extraction of a double in the "C" locale:
-// [+-]? (digits [. digits*] | . digits) ([eE] [+-]? digits)?
-bool isDecimalNumber(const char* s, const char* e) {
+// The grammar of stream extraction of a double in the "C" locale,
+// [+-]? (digits [. digits*] | . digits) ([eE] [+-]? digits)?, matched from s;
+// returns the end of the match, or nullptr when there is none.
+const char* decimalNumberEnd(const char* s, const char* e) {
     if (s < e && (*s == '+' || *s == '-')) ++s;
     const char* mantissa = s;
     bool digits = false;
@@ -59,14 +60,14 @@ bool isDecimalNumber(const char* s, const char* e) {
         ++s;
         while (s < e && isDigit(*s)) ++s, digits = true;
     }
-    if (!digits || s == mantissa) return false;
+    if (!digits || s == mantissa) return nullptr;
     if (s < e && (*s == 'e' || *s == 'E')) {
         ++s;
         if (s < e && (*s == '+' || *s == '-')) ++s;
-        if (s == e || !isDigit(*s)) return false;
+        if (s == e || !isDigit(*s)) return nullptr;
         while (s < e && isDigit(*s)) ++s;
     }
-    return s == e;
+    return s;
 }
 
 class ObjParser {
@@ -113,8 +114,12 @@ private:
         return e;
     }
 
-    double number(const char* s, const char* e) const {
-        if (!isDecimalNumber(s, e)) fail("cannot read the vertex coordinate " + quoted(s, e));
+    // A coordinate is one whole white-space-delimited token.
+    double number() {
+        const char* s = p_;
+        const char* e = decimalNumberEnd(s, end_);
+        if (!e || (e < end_ && !isWhite(*e))) fail("cannot read the vertex coordinate " + quoted(s, tokenEnd()));
+        p_ = e;
         const char* digits = *s == '+' ? s + 1 : s;
         double value = 0.0;
         const auto r = std::from_chars(digits, e, value);
@@ -131,9 +136,7 @@ private:
         for (int i = 0; i < 3; ++i) {
             skipInLineBlanks();
             if (p_ == end_ || *p_ == '\n') fail("a vertex line needs three coordinates");
-            const char* e = tokenEnd();
-            xyz_.push_back(number(p_, e));
-            p_ = e;
+            xyz_.push_back(number());
         }
     }
 
