@@ -122,7 +122,8 @@ TEST(Packetizer, CorruptStreamsAndUnwritableOutputsFailCleanly) {
         EXPECT_EQ(r.output.find("Error"), r.output.rfind("Error")) << r.output;  // one error line
         for (const auto& e : fs::directory_iterator(dir.path()))
             if (!e.is_directory()) {
-                EXPECT_EQ(e.path().filename().string().find("Pack"), std::string::npos) << e.path();
+                const std::string name = e.path().filename().string();
+                EXPECT_TRUE(name.find("Pack") == std::string::npos && name.find(".tmp") == std::string::npos) << name;
             }
         std::error_code ec;
         fs::remove(dir / file, ec);
@@ -155,6 +156,12 @@ TEST(Packetizer, CorruptStreamsAndUnwritableOutputsFailCleanly) {
     const std::string longName(248, 'w');
     failWith(longName + ".orv", good, {longName + ".orv", "1", "2"},
              "Error: Creating file " + longName + "Pack12.orv failed!");
+    // A name just within the limit works.
+    const std::string longest(245, 'w');
+    orvtest::writeFile(dir / (longest + ".orv"), good);
+    EXPECT_EQ(orvtest::run("OrvPacketize", {longest + ".orv", "1", "2"}, dir.path()).exitCode, 0);
+    EXPECT_EQ(orvtest::readFile(dir / (longest + "Pack12.orv")), exampleFile(true));
+    fs::remove(dir / (longest + "Pack12.orv"));
     fs::create_directories(dir / "dPack12.orv");
     failWith("d.orv", good, {"d.orv", "1", "2"}, "Error: Creating file dPack12.orv failed!");
 }

@@ -60,16 +60,23 @@ void writeStreamFile(const std::string& _path, const uint8_t* _bitStream, uint64
 }
 
 StreamFileWriter::StreamFileWriter(std::string _path) : path_(std::move(_path)) {
-    // A target that could not be opened for writing (a folder, say) is
-    // refused now, not only when the finished file is renamed onto it.
+    // A target that could not be opened for writing (a folder, a name too
+    // long for the file system, ...) is refused now, not only when the
+    // finished file is renamed onto it.
     struct stat target;
-    if (stat(path_.c_str(), &target) == 0 && (S_ISDIR(target.st_mode) || access(path_.c_str(), W_OK) != 0))
+    errno = 0;
+    if (stat(path_.c_str(), &target) == 0 ? (S_ISDIR(target.st_mode) || access(path_.c_str(), W_OK) != 0)
+                                          : errno != ENOENT)
         throw Error("Creating file " + path_ + " failed!");
-    // "x" refuses to reuse an existing name, so no user file is ever truncated
-    // by the temporary; a few numbered attempts get past stale leftovers.
-    const std::string base = path_ + ".tmp" + std::to_string(getpid());
+    // The temporary file lives in the target's folder, so that the rename is
+    // atomic, under a short name of its own so that a target name near the
+    // file system's limit still works. "x" refuses to reuse an existing name:
+    // no user file is ever truncated by the temporary.
+    const size_t slash = path_.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : path_.substr(0, slash + 1);
+    const std::string base = folder + ".orv-" + std::to_string(getpid()) + "-";
     for (int attempt = 0; attempt < 100 && !file_; ++attempt) {
-        tempPath_ = attempt == 0 ? base : base + "-" + std::to_string(attempt);
+        tempPath_ = base + std::to_string(attempt) + ".tmp";
         errno = 0;
         file_ = std::fopen(tempPath_.c_str(), "wbx");
         if (!file_ && errno != EEXIST) break;
