@@ -69,17 +69,24 @@ StreamFileWriter::StreamFileWriter(std::string _path) : path_(std::move(_path)) 
                                           : errno != ENOENT)
         throw Error("Creating file " + path_ + " failed!");
     // The temporary file lives in the target's folder, so that the rename is
-    // atomic, under a short name of its own so that a target name near the
-    // file system's limit still works. "x" refuses to reuse an existing name:
-    // no user file is ever truncated by the temporary.
+    // atomic; its first name is the target's name + ".tmp" + the process id
+    // (the encoder removes it under that name when interrupted), and a target
+    // name near the file system's limit gets a short name of its own. "x"
+    // refuses to reuse an existing name: no user file is ever truncated.
+    const std::string pid = std::to_string(getpid());
     const size_t slash = path_.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string() : path_.substr(0, slash + 1);
-    const std::string base = folder + ".orv-" + std::to_string(getpid()) + "-";
+    std::string base = path_ + ".tmp" + pid;
     for (int attempt = 0; attempt < 100 && !file_; ++attempt) {
-        tempPath_ = base + std::to_string(attempt) + ".tmp";
+        tempPath_ = attempt == 0 ? base : base + "-" + std::to_string(attempt);
         errno = 0;
         file_ = std::fopen(tempPath_.c_str(), "wbx");
-        if (!file_ && errno != EEXIST) break;
+        if (!file_ && errno == ENAMETOOLONG && base != folder + ".orv" + pid) {
+            base = folder + ".orv" + pid;
+            attempt = -1;
+        } else if (!file_ && errno != EEXIST) {
+            break;
+        }
     }
     if (!file_) throw Error("Creating file " + path_ + " failed!");
 }
