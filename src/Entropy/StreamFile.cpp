@@ -32,8 +32,10 @@ std::vector<uint8_t> readStreamFile(const std::string& _path, const std::functio
     _afterOpen();
 
     uint8_t length[4];
-    if (std::fread(length, 1, 4, file.get()) != 4)
+    if (std::fread(length, 1, 4, file.get()) != 4) {
+        if (std::ferror(file.get())) throw Error(_path + ": reading the file failed");
         throw Error(_path + ": the file is shorter than its 4-byte length field");
+    }
     const uint64_t n = static_cast<uint64_t>(length[0]) | static_cast<uint64_t>(length[1]) << 8 |
                        static_cast<uint64_t>(length[2]) << 16 | static_cast<uint64_t>(length[3]) << 24;
 
