@@ -95,6 +95,19 @@ TEST(Packetizer, ReportsLayersAndNamesOutputs) {
     EXPECT_EQ(filesIn(dir / "data"), (std::vector<std::string>{"Pack122.orv", "Pack33.orv", "walk"}));
 }
 
+TEST(Packetizer, OneRecordIsCopiedWholeEvenWhenTheHeaderSaysNoFrames) {
+    orvtest::ScratchDir dir;
+    const Record first{2, 0, {}, {chunk(5, 1), chunk(0, 2)}};
+    for (int F : {0, 1}) {
+        const std::string file = orvtest::streamFile(orvtest::bitStream(100, F, orvtest::settings(2, 3), {first}));
+        orvtest::writeFile(dir / "one.orv", file);
+        const auto r = orvtest::run("OrvPacketize", {"one.orv", "1", "1"}, dir.path());
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.output.find("  Packetizing frame"), std::string::npos);
+        EXPECT_EQ(orvtest::readFile(dir / "onePack11.orv"), file);
+    }
+}
+
 TEST(Packetizer, BadArgumentsGiveTheUsageText) {
     orvtest::ScratchDir dir;
     orvtest::writeFile(dir / "walk.orv", exampleFile(false));
