@@ -178,3 +178,15 @@ TEST(Packetizer, CorruptStreamsAndUnwritableOutputsFailCleanly) {
     fs::create_directories(dir / "dPack12.orv");
     failWith("d.orv", good, {"d.orv", "1", "2"}, "Error: Creating file dPack12.orv failed!");
 }
+
+TEST(Packetizer, IndependentVectorsSurviveAFullPacketizing) {
+    const fs::path vectors = orvtest::sharedDir() / "vectors";
+    if (!fs::exists(vectors / "horse10.orv")) GTEST_SKIP() << "../shared/vectors is absent";
+    orvtest::ScratchDir dir;
+    for (const std::string name : {"horse10", "cow17", "chicken9"}) {
+        const std::string bytes = orvtest::readFile(vectors / (name + ".orv"));
+        orvtest::writeFile(dir / (name + ".orv"), bytes);
+        EXPECT_EQ(orvtest::run("OrvPacketize", {name + ".orv", "9", "9"}, dir.path()).exitCode, 0);
+        EXPECT_EQ(orvtest::readFile(dir / (name + "Pack99.orv")), bytes) << name;
+    }
+}
