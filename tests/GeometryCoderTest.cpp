@@ -281,6 +281,13 @@ TEST(GeometryCoder, QuantizerHookAndResidualRange) {
     EXPECT_THROW(coder.encodeFirstFrame(0, 0.01, wrong), Error);
 }
 
+TEST(GeometryCoder, DefaultRoundingIsHalfAwayFromZero) {
+    for (double x : {0.0, 0.49999999999999994, 0.5, -0.5, 1.5, -1.5, 2.5, -2.4, 1e15 + 0.5, -7.0, 2147483647.4})
+        EXPECT_EQ(roundToNearest(x, 1.0), std::round(x)) << x;
+    EXPECT_EQ(roundToNearest(1.0, 0.4), 3.0);  // 2.5
+    EXPECT_FALSE(std::isfinite(roundToNearest(1.0, 0.0)));
+}
+
 TEST(GeometryCoder, RefusesLayeringWithVerticesOutOfRange) {
     Settings s;
     DecoderContext c(2, 1, 1);

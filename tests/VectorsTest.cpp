@@ -75,6 +75,7 @@ TEST_P(Vectors, DecodeBitForBit) {
                     t.nTLdec ? t.nTLdec : settings.nTL, false);
 
     const std::vector<double> expected = readPositions(dir / t.positions);
+    if (expected.empty()) GTEST_SKIP() << "cannot decompress " << t.positions << " (is xz installed?)";
     ASSERT_EQ(expected.size(), 3u * V * F);
     for (int f = 0; f < F; ++f)
         for (int i = 0; i < 3 * V; ++i) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstdint>
 #include <functional>
 
 namespace orv {
@@ -23,7 +24,16 @@ struct ResidualSite {
 // The coder refuses values that are not finite, not integral or beyond 32 bits.
 using Quantizer = std::function<double(double, double, const ResidualSite&)>;
 
-// The default: nearest integer, halves away from zero.
-inline double roundToNearest(double _error, double _q) { return std::round(_error / _q); }
+// The default: nearest integer, halves away from zero (std::round without the
+// library call: the fraction x - trunc(x) is exact below 2^63).
+inline double roundToNearest(double _error, double _q) {
+    const double x = _error / _q;
+    if (!(std::fabs(x) < 4.0e18)) return x;  // not finite or far beyond 32 bits: refused by the caller
+    const double t = static_cast<double>(static_cast<int64_t>(x));
+    const double frac = x - t;
+    if (frac >= 0.5) return t + 1.0;
+    if (frac <= -0.5) return t - 1.0;
+    return t;
+}
 
 }  // namespace orv
