@@ -9,8 +9,8 @@
 #include "Decoder/GraphFan.h"
 
 // The checks below are reported with the conditions written in their
-// customary form, e.g. "_f<fv_.size()"; the index is tested for a negative
-// value first, so the mixed-sign comparison is the intended one.
+// customary form, e.g. "_f>=0 && _f<fv_.size()"; the index is tested for a
+// negative value first, so the mixed-sign comparison is the intended one.
 #pragma GCC diagnostic ignored "-Wsign-compare"
 
 namespace orv {
@@ -42,6 +42,11 @@ Graph::Graph(const FaceList& _faces, int _size) {
     checkIncomingFaces(_faces, _size);
     fv_.resize(_faces.size());
     vf_.resize(static_cast<size_t>(_size));
+    std::vector<int> counts(static_cast<size_t>(_size), 0);
+    for (const Face& t : _faces)
+        for (int w : t) ++counts[w];
+    // A little headroom: a collapse leaves its target about two faces more.
+    for (size_t v = 0; v < vf_.size(); ++v) vf_[v].reserve(static_cast<size_t>(counts[v]) + 2);
     for (size_t f = 0; f < _faces.size(); ++f) {
         for (int k = 0; k < 3; ++k) {
             fv_[f][k] = _faces[f][k];
@@ -53,30 +58,6 @@ Graph::Graph(const FaceList& _faces, int _size) {
     for (auto& list : vf_) std::sort(list.begin(), list.end());
     vertexDeleted_.assign(vf_.size(), false);
     faceDeleted_.assign(fv_.size(), false);
-}
-
-const Graph::FaceIds& Graph::fv(int _f) const {
-    ORV_CHECK(_f>=0, "Graph");
-    ORV_CHECK(_f<fv_.size(), "Graph");
-    return fv_[_f];
-}
-
-const std::vector<int>& Graph::vf(int _v) const {
-    ORV_CHECK(_v>=0, "Graph");
-    ORV_CHECK(_v<vf_.size(), "Graph");
-    return vf_[_v];
-}
-
-bool Graph::isVertexDeleted(int _v) const {
-    ORV_CHECK(_v>=0, "Graph");
-    ORV_CHECK(_v<vf_.size(), "Graph");
-    return vertexDeleted_[_v];
-}
-
-bool Graph::isFaceDeleted(int _f) const {
-    ORV_CHECK(_f>=0, "Graph");
-    ORV_CHECK(_f<fv_.size(), "Graph");
-    return faceDeleted_[_f];
 }
 
 FaceList Graph::getFaces() const {
@@ -149,20 +130,26 @@ bool Graph::isClosedFan(const std::vector<int>& _faces, int z) const {
 }
 
 bool Graph::getOrderedRing(int z, std::vector<int>& _ring) const {
-    _ring.clear();
     const std::vector<int>& faces = vf(z);
     const int n = static_cast<int>(faces.size());
-    if (n == 0) return false;
+    if (n == 0) {
+        _ring.clear();
+        return false;
+    }
     fan::SpokeBuffer spokes(n);
     for (int i = 0; i < n; ++i) spokes[i] = fan::spokeOf(fv_[faces[i]], z);
     fan::IndexBuffer order(n);
-    if (!fan::chainSpokes(spokes.data(), n, order.data())) return false;
+    if (!fan::chainSpokes(spokes.data(), n, order.data())) {
+        _ring.clear();
+        return false;
+    }
     // The ring is the second id of every rotated face in chain order; an open
     // fan also contributes the third id of its last face.
-    _ring.reserve(static_cast<size_t>(n) + 1);
-    for (int i = 0; i < n; ++i) _ring.push_back(spokes[order[i]].p);
     const bool closed = fan::followsCCW(spokes[order[n - 1]], spokes[order[0]]);
-    if (!closed) _ring.push_back(spokes[order[n - 1]].q);
+    _ring.resize(static_cast<size_t>(closed ? n : n + 1));
+    int* out = _ring.data();
+    for (int i = 0; i < n; ++i) out[i] = spokes[order[i]].p;
+    if (!closed) out[n] = spokes[order[n - 1]].q;
     return closed;
 }
 
@@ -174,11 +161,29 @@ std::vector<int> Graph::getOrderedRing(int z) const {
 
 void Graph::getNeighborSet(int z, std::vector<int>& _set) const {
     _set.clear();
-    for (int f : vf(z))
-        for (int w : fv_[f])
-            if (w != z) _set.push_back(w);
-    std::sort(_set.begin(), _set.end());
-    _set.erase(std::unique(_set.begin(), _set.end()), _set.end());
+    const std::vector<int>& faces = vf(z);
+    if (faces.size() > 16) {
+        for (int f : faces)
+            for (int w : fv_[f])
+                if (w != z) _set.push_back(w);
+        std::sort(_set.begin(), _set.end());
+        _set.erase(std::unique(_set.begin(), _set.end()), _set.end());
+        return;
+    }
+    // Short lists: insertion into a sorted stack buffer, dropping repeats.
+    int buf[48];
+    int n = 0;
+    for (int f : faces)
+        for (int w : fv_[f]) {
+            if (w == z) continue;
+            int i = n;
+            while (i > 0 && buf[i - 1] > w) --i;
+            if (i > 0 && buf[i - 1] == w) continue;
+            for (int k = n; k > i; --k) buf[k] = buf[k - 1];
+            buf[i] = w;
+            ++n;
+        }
+    _set.assign(buf, buf + n);
 }
 
 std::vector<int> Graph::getNeighborSet(int z) const {
@@ -215,24 +220,63 @@ bool Graph::deleteFace(int _f) {
 
 void Graph::removeDegenerateFaces(int u) {
     // Deleting edits the list being walked, so walk a copy.
-    const std::vector<int> faces = vf(u);
-    for (int f : faces)
-        if (isDegenerate(f)) deleteFace(f);
+    const std::vector<int>& list = vf(u);
+    const int n = static_cast<int>(list.size());
+    fan::IndexBuffer faces(n);
+    std::copy(list.begin(), list.end(), faces.data());
+    for (int i = 0; i < n; ++i)
+        if (isDegenerate(faces[i])) deleteFace(faces[i]);
+}
+
+bool Graph::isInNeighborSet(int z, int w) const {
+    if (w == z) return false;
+    for (int f : vf(z))
+        for (int x : fv_[f])
+            if (x == w) return true;
+    return false;
 }
 
 bool Graph::collapseInto(int v, int u) {
-    std::vector<int> neighbours;
-    getNeighborSet(v, neighbours);
-    if (!std::binary_search(neighbours.begin(), neighbours.end(), u)) return false;
+    if (!isInNeighborSet(v, u)) return false;
     // Every face holding v is also in v's list, so renaming v in those faces
     // also covers the faces of u that hold v.
-    for (int f : vf_[v]) replaceVertex(f, v, u);
-    std::vector<int>& target = vf_[u];
-    target.insert(target.end(), vf_[v].begin(), vf_[v].end());
-    removeDegenerateFaces(u);
+    for (int f : vf_[v])
+        for (int& w : fv_[f])
+            if (w == v) w = u;
+    // u's list would now be its old entries followed by all of v's, and every
+    // degenerate face in it is deleted (from every list it stands in). The
+    // merged list is built in a scratch buffer so that u's list is written
+    // once, without growing through the intermediate, longer state.
+    const std::vector<int>& listU = vf_[u];
+    const std::vector<int>& listV = vf_[v];
+    const int n = static_cast<int>(listU.size() + listV.size());
+    fan::IndexBuffer merged(n);
+    std::copy(listU.begin(), listU.end(), merged.data());
+    std::copy(listV.begin(), listV.end(), merged.data() + listU.size());
+    int kept = 0;
+    for (int i = 0; i < n; ++i) {
+        const int f = merged[i];
+        const FaceIds& t = fv_[f];
+        if (t[0] == t[1] || t[1] == t[2] || t[0] == t[2]) {
+            if (!faceDeleted_[f]) {
+                faceDeleted_[f] = true;
+                for (int w : fv_[f])
+                    if (w != u) eraseAll(vf_[w], f);
+            }
+        } else {
+            merged[kept++] = f;
+        }
+    }
+    // Short lists: insertion sort.
+    for (int i = 1; i < kept; ++i) {
+        const int x = merged[i];
+        int j = i;
+        for (; j > 0 && merged[j - 1] > x; --j) merged[j] = merged[j - 1];
+        merged[j] = x;
+    }
+    vf_[u].assign(merged.data(), merged.data() + kept);
     vf_[v].clear();
     vertexDeleted_[v] = true;
-    std::sort(vf_[u].begin(), vf_[u].end());
     return true;
 }
 

@@ -9,6 +9,7 @@
 #include <array>
 #include <vector>
 
+#include "Common/Check.h"
 #include "Common/Types.h"
 
 namespace orv {
@@ -25,13 +26,34 @@ public:
     int numVertices() const { return static_cast<int>(vf_.size()); }
     int numFaces() const { return static_cast<int>(fv_.size()); }
 
+    // The accessors check their index (reported in the customary form; the
+    // index is known non-negative when it meets the unsigned size).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wsign-compare"
     // The face's ids (deleted faces keep their last contents).
-    const FaceIds& fv(int _f) const;
+    const FaceIds& fv(int _f) const {
+        ORV_CHECK(_f>=0, "Graph");
+        ORV_CHECK(_f<fv_.size(), "Graph");
+        return fv_[_f];
+    }
     // The live faces around the vertex, ascending (a face naming the vertex
     // twice stands twice).
-    const std::vector<int>& vf(int _v) const;
-    bool isVertexDeleted(int _v) const;
-    bool isFaceDeleted(int _f) const;
+    const std::vector<int>& vf(int _v) const {
+        ORV_CHECK(_v>=0, "Graph");
+        ORV_CHECK(_v<vf_.size(), "Graph");
+        return vf_[_v];
+    }
+    bool isVertexDeleted(int _v) const {
+        ORV_CHECK(_v>=0, "Graph");
+        ORV_CHECK(_v<vf_.size(), "Graph");
+        return vertexDeleted_[_v];
+    }
+    bool isFaceDeleted(int _f) const {
+        ORV_CHECK(_f>=0, "Graph");
+        ORV_CHECK(_f<fv_.size(), "Graph");
+        return faceDeleted_[_f];
+    }
+#pragma GCC diagnostic pop
     const std::vector<bool>& vertexDeletedFlags() const { return vertexDeleted_; }
     const std::vector<bool>& faceDeletedFlags() const { return faceDeleted_; }
 
@@ -64,6 +86,8 @@ public:
     // Every other vertex of the faces of z, ascending, without repeats.
     std::vector<int> getNeighborSet(int z) const;
     void getNeighborSet(int z, std::vector<int>& _set) const;
+    // Whether w is in the neighbour set of z, without building the set.
+    bool isInNeighborSet(int z, int w) const;
     // The ordered ring, or the neighbour set when the ring cannot be ordered.
     std::vector<int> getNeighbors(int z) const;
     void getNeighbors(int z, std::vector<int>& _ring) const;

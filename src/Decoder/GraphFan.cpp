@@ -3,6 +3,8 @@
 #include "Decoder/GraphFan.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <map>
 #include <set>
 #include <utility>
@@ -14,45 +16,62 @@ namespace {
 
 // Above this many faces around one vertex the direct scan's quadratic cost
 // starts to matter; real meshes rarely get there.
-constexpr int kScanLimit = 48;
+constexpr int kScanLimit = 32;
 
 }  // namespace
 
+// The direct scan, for up to 32 entries: unplaced entries are bits of one
+// word, walked from the lowest index upward.
 bool chainSpokesScan(const Spoke* _spokes, int _n, int* _order) {
     if (_n <= 0) return false;
-    SmallBuffer<unsigned char> placed(_n);
-    std::fill(placed.data(), placed.data() + _n, 0);
-    // A double-ended chain in a buffer of 2n slots, starting in the middle.
-    SmallBuffer<int, 48> chain(2 * _n);
+    if (_n > 32) return chainSpokesIndexed(_spokes, _n, _order);
+    // An entry without the centre never follows anything, so it can only be
+    // placed as the whole chain.
+    for (int j = 0; j < _n; ++j)
+        if (!_spokes[j].ok) {
+            if (_n != 1) return false;
+            _order[0] = 0;
+            return true;
+        }
+    uint32_t unplaced = (_n == 32 ? ~uint32_t{0} : (uint32_t{1} << _n) - 1) & ~uint32_t{1};
+    int chain[64];  // double-ended: starts in the middle
     int head = _n, tail = _n;
     chain[tail++] = 0;
-    placed[0] = 1;
-    for (;;) {
-        const Spoke& back = _spokes[chain[tail - 1]];
+    // Forward: the next face shares the back face's edge (z, q) and does not
+    // fold back onto it.
+    for (int back = 0;;) {
+        const int want = _spokes[back].q, avoid = _spokes[back].p;
         int found = -1;
-        for (int j = 0; j < _n; ++j)
-            if (!placed[j] && followsCCW(back, _spokes[j])) {
+        for (uint32_t m = unplaced; m != 0; m &= m - 1) {
+            const int j = std::countr_zero(m);
+            if (_spokes[j].p == want && _spokes[j].q != avoid) {
                 found = j;
                 break;
             }
+        }
         if (found < 0) break;
         chain[tail++] = found;
-        placed[found] = 1;
+        unplaced &= ~(uint32_t{1} << found);
+        back = found;
     }
-    for (;;) {
-        const Spoke& front = _spokes[chain[head]];
+    // Backward: the mirror test from the front face.
+    for (int front = 0;;) {
+        const int want = _spokes[front].p, avoid = _spokes[front].q;
         int found = -1;
-        for (int j = 0; j < _n; ++j)
-            if (!placed[j] && followsCW(front, _spokes[j])) {
+        for (uint32_t m = unplaced; m != 0; m &= m - 1) {
+            const int j = std::countr_zero(m);
+            if (_spokes[j].q == want && _spokes[j].p != avoid) {
                 found = j;
                 break;
             }
+        }
         if (found < 0) break;
         chain[--head] = found;
-        placed[found] = 1;
+        unplaced &= ~(uint32_t{1} << found);
+        front = found;
     }
-    if (tail - head != _n) return false;
-    std::copy(chain.data() + head, chain.data() + tail, _order);
+    if (unplaced != 0) return false;
+    std::copy(chain + head, chain + tail, _order);
     return true;
 }
 

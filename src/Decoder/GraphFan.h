@@ -22,8 +22,9 @@ struct Spoke {
 
 // The face rotated so that the first occurrence of z leads.
 inline Spoke spokeOf(const std::array<int, 3>& _t, int z) {
-    for (int i = 0; i < 3; ++i)
-        if (_t[i] == z) return Spoke{_t[(i + 1) % 3], _t[(i + 2) % 3], true};
+    if (_t[0] == z) return Spoke{_t[1], _t[2], true};
+    if (_t[1] == z) return Spoke{_t[2], _t[0], true};
+    if (_t[2] == z) return Spoke{_t[0], _t[1], true};
     return Spoke{};
 }
 
@@ -49,7 +50,7 @@ public:
     T& operator[](int i) { return data_[i]; }
 
 private:
-    std::array<T, Inline> inline_{};
+    std::array<T, Inline> inline_;  // left uninitialised: callers fill what they use
     std::unique_ptr<T[]> heap_;
     T* data_ = inline_.data();
 };
@@ -64,7 +65,8 @@ using IndexBuffer = SmallBuffer<int>;
 bool chainSpokes(const Spoke* _spokes, int _n, int* _order);
 
 // The two implementations behind chainSpokes, exposed so that tests can hold
-// them to the same answers.
+// them to the same answers. The scan takes up to 32 entries (more go to the
+// indexed routine).
 bool chainSpokesScan(const Spoke* _spokes, int _n, int* _order);
 bool chainSpokesIndexed(const Spoke* _spokes, int _n, int* _order);
 

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <deque>
 #include <string>
 
 #include "Common/Check.h"
@@ -31,34 +30,33 @@ void LayerDecimator::selectCandidates(std::vector<int>& _candidates) {
     // A vertex already waiting in the queue is not queued again; its later
     // copies would be popped after its first one and change nothing.
     std::vector<bool> queued(static_cast<size_t>(numVertices), false);
-    std::deque<int> queue;
-    std::vector<int> ring;
+    // Every vertex enters the queue at most once per step, so a plain list
+    // with a read position serves as the first-in, first-out queue.
+    std::vector<int>& queue = queue_;
+    queue.clear();
+    size_t head = 0;
+    std::vector<int>& ring = ring_;
     int start = 0;  // every vertex below it is visited: flags only get set
     for (;;) {
         while (start < numVertices && vertexVisited_[start]) ++start;
         if (start == numVertices) break;
         queue.push_back(start);
         queued[start] = true;
-        while (!queue.empty()) {
-            const int o = queue.front();
-            queue.pop_front();
+        while (head < queue.size()) {
+            const int o = queue[head++];
             // Only the first pop of a vertex can choose it: flags only get
             // set, so a later pop would give the same answer.
             if (vertexVisited_[o]) continue;
             const std::vector<int>& faces = graph_.vf(o);
-            bool ringKnown = false;
-            if (!vertexLocked_[o] && faces.size() >= 3 && faces.size() <= 6 &&
+            // The ordered ring serves both the choice and the expansion.
+            graph_.getOrderedRing(o, ring);
+            if (!vertexLocked_[o] && faces.size() >= 3 && faces.size() <= 6 && !ring.empty() &&
                 std::none_of(faces.begin(), faces.end(), [&](int f) { return faceMarked_[f]; })) {
-                graph_.getOrderedRing(o, ring);
-                ringKnown = true;
-                if (!ring.empty()) {
-                    vertexLocked_[o] = true;
-                    for (int f : faces) faceMarked_[f] = true;
-                    _candidates.push_back(o);
-                }
+                vertexLocked_[o] = true;
+                for (int f : faces) faceMarked_[f] = true;
+                _candidates.push_back(o);
             }
             vertexVisited_[o] = true;
-            if (!ringKnown) graph_.getOrderedRing(o, ring);
             if (ring.empty()) graph_.getNeighborSet(o, ring);
             for (int w : ring)
                 if (!vertexVisited_[w] && !queued[w]) {
@@ -76,10 +74,17 @@ void LayerDecimator::describe(int v, Neighbourhood& _nb) const {
     graph_.getNeighborSet(v, _nb.set);
     if (!_nb.orientable) _nb.ring = _nb.set;
     _nb.faceCount = faceCount(v);
+    _nb.ringFaceCounts.clear();
+    _nb.ringDeviation = 0;
+    for (int w : _nb.ring) {
+        _nb.ringFaceCounts.push_back(faceCount(w));
+        _nb.ringDeviation += std::abs(_nb.ringFaceCounts.back() - 6);
+    }
 }
 
 int LayerDecimator::patternCost(int _m, const Neighbourhood& _nb) const {
     const std::vector<int>& ring = _nb.ring;
+    const std::vector<int>& count = _nb.ringFaceCounts;
     const int n = static_cast<int>(ring.size());
     if (n == 6 && (_m == 6 || _m == 7)) {
         // Three-ear patterns: the central triangle takes the other three ring
@@ -88,22 +93,21 @@ int LayerDecimator::patternCost(int _m, const Neighbourhood& _nb) const {
         if (!_nb.isNeighbour(ring[offset]) || !_nb.closedFan) return -1;
         int cost = 0;
         for (int k = 0; k < 6; ++k) {
-            const int d = faceCount(ring[(offset + k) % 6]) - 6 + ((k % 2 == 0) ? 1 : -1);
-            cost += std::abs(d);
+            const int at = offset + k < 6 ? offset + k : offset + k - 6;
+            cost += std::abs(count[at] - 6 + ((k % 2 == 0) ? 1 : -1));
         }
         return cost;
     }
-    // Fan pattern: collapse into ring[_m].
+    // Fan pattern: collapse into ring[_m]. Every ring vertex deviates from
+    // six faces by count - 6, except the target (which gains the collapsed
+    // vertex's faces less four) and its two ring neighbours (one face less).
     if (n < 3 || _m < 0 || _m >= n) return -1;
     if (!_nb.isNeighbour(ring[_m])) return -1;
-    int cost = 0;
-    for (int k = 0; k < n; ++k) {
-        int d = faceCount(ring[(_m + k) % n]) - 6;
-        if (k == 0) d += _nb.faceCount - 4;
-        if (k == 1) d -= 1;
-        if (k == n - 1) d -= 1;
-        cost += std::abs(d);
-    }
+    const int next = _m + 1 < n ? _m + 1 : 0;
+    const int prev = _m > 0 ? _m - 1 : n - 1;
+    int cost = _nb.ringDeviation;
+    cost -= std::abs(count[_m] - 6) + std::abs(count[next] - 6) + std::abs(count[prev] - 6);
+    cost += std::abs(count[_m] - 6 + _nb.faceCount - 4) + std::abs(count[next] - 7) + std::abs(count[prev] - 7);
     return cost;
 }
 

@@ -19,6 +19,8 @@ struct Neighbourhood {
     bool orientable = false;     // the ring is ordered
     bool closedFan = false;      // the faces form one closed counter-clockwise fan
     int faceCount = 0;           // entries of the vertex's face list
+    std::vector<int> ringFaceCounts;  // entries of the face list of every ring vertex
+    int ringDeviation = 0;            // sum of |ringFaceCounts[k] - 6|
 
     bool isNeighbour(int w) const { return std::binary_search(set.begin(), set.end(), w); }
 };
@@ -53,6 +55,8 @@ private:
     std::vector<bool> faceMarked_;
     std::vector<bool> vertexLocked_;
     std::vector<bool> vertexVisited_;
+    std::vector<int> queue_;  // scratch of the candidate search
+    std::vector<int> ring_;
 };
 
 }  // namespace orv
