@@ -14,6 +14,7 @@
 #include "Common/Check.h"
 #include "Common/ProgramArgs.h"
 #include "Common/Types.h"
+#include "Decoder/DecoderSteps.h"
 #include "Decoder/MeshIO.h"
 #include "Encoder/DecoderContext.h"
 #include "Encoder/RedundancyMinCoder.h"
@@ -119,10 +120,14 @@ int run(int argc, char** argv) {
         return fail(e.what());
     }
 
-    // ==== Steps 11-23 (decomposition, coding order, decodeAllFrames, writing
-    // the frames) go here. Errors from the stream stage are reported as
-    // fail(orvPath + ": " + e.what()). ====
-    return 0;
+    // The decomposition, the coding order, the frame records and the frames.
+    try {
+        return decodeAndWriteFrames(orvPath, faces, buffer, settings, *context, nSLdec, nTLdec);
+    } catch (const std::bad_alloc&) {
+        return fail(orvPath + ": out of memory");
+    } catch (const std::exception& e) {
+        return fail(orvPath + ": " + e.what());
+    }
 }
 
 }  // namespace

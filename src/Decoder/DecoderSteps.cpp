@@ -22,14 +22,11 @@ static uint32_t tickCount() {
 
 static double seconds(uint32_t from, uint32_t to) { return static_cast<int32_t>(to - from) / 1000.0; }
 
-int decodeAndWriteFrames(const std::string& _orvPath, const std::string& _conPath, const FaceList& _faces,
+int decodeAndWriteFrames(const std::string& _orvPath, const FaceList& _faces,
                          BitBuffer& _buffer, const Settings& _settings, DecoderContext& _context, int _nSLdec,
                          int _nTLdec) {
     const int V = _context.GDec.V;
     const int F = _context.GDec.F;
-    // A face naming a vertex the stream does not have is the connectivity
-    // file's fault: say so before the decomposition trips over it.
-    checkFaceIndices(_faces, V, _conPath);
     if (_settings.nTL < 1 || _settings.nTL > 31)
         throw Error("the stream header gives " + std::to_string(_settings.nTL) +
                     " temporal layers; a stream holds 1 to 31");

@@ -14,7 +14,7 @@ namespace orv {
 // _buffer stands after the stream header. Returns the exit status (0, or -1
 // when a frame file could not be written). Corrupt input throws orv::Error or
 // orv::CheckFailure before any frame file is written.
-int decodeAndWriteFrames(const std::string& _orvPath, const std::string& _conPath, const FaceList& _faces,
+int decodeAndWriteFrames(const std::string& _orvPath, const FaceList& _faces,
                          BitBuffer& _buffer, const Settings& _settings, DecoderContext& _context, int _nSLdec,
                          int _nTLdec);
 
