@@ -94,6 +94,8 @@ GeometryCoder::GeometryCoder(const Settings& _settings, DecoderContext& _context
     : settings_(_settings), context_(_context) {
     const int V = context_.GDec.V;
     ORV_CHECK(context_.allLayerPredictors.size()==context_.allLayerVertexOrders.size(), kModule);
+    // Every vertex belongs to one layer once (the layer sweeps rely on it).
+    std::vector<bool> seen(static_cast<size_t>(V), false);
     for (size_t l = 0; l < context_.allLayerVertexOrders.size(); ++l) {
         const auto& order = context_.allLayerVertexOrders[l];
         const auto& preds = context_.allLayerPredictors[l];
@@ -101,6 +103,8 @@ GeometryCoder::GeometryCoder(const Settings& _settings, DecoderContext& _context
         for (size_t k = 0; k < order.size(); ++k) {
             const int v = order[k];
             ORV_CHECK(0<=v && v<V, kModule);
+            ORV_CHECK(!seen[v], kModule);
+            seen[v] = true;
             for (const PredictorTerm& t : preds[k]) {
                 const int p = t.first;
                 ORV_CHECK(0<=p && p<V, kModule);
@@ -174,12 +178,14 @@ LocalFrame GeometryCoder::localFrame(int _l, int _k, int _f) const {
     return frameFromTerms(ids.data(), ids.size(), context_.GDec.frame(_f));
 }
 
-LocalFrame GeometryCoder::frameFromTerms(const int32_t* _ids, size_t m, const double* _positions) const {
+void GeometryCoder::accumulateAxes(const int32_t* _ids, size_t m, const double* _positions, Vector3d& t1,
+                                   Vector3d& t2) const {
     // Tables exist for every term count of the layering seen at construction.
     ORV_CHECK(m<cos_.size() && cos_[m].size()==m, kModule);
     const double* cs = cos_[m].data();
     const double* sn = sin_[m].data();
-    Vector3d t1{0.0, 0.0, 0.0}, t2{0.0, 0.0, 0.0};
+    t1 = {0.0, 0.0, 0.0};
+    t2 = {0.0, 0.0, 0.0};
     for (size_t i = 0; i < m; ++i) {
         const double* p = _positions + 3 * static_cast<size_t>(_ids[i]);
         const double c = cs[i], s = sn[i];
@@ -190,6 +196,11 @@ LocalFrame GeometryCoder::frameFromTerms(const int32_t* _ids, size_t m, const do
         t2.y = t2.y + s * p[1];
         t2.z = t2.z + s * p[2];
     }
+}
+
+namespace {
+// n = t1 x t2, then t2 = n x t1, each normalised; ok when no axis is zero.
+LocalFrame finishFrame(Vector3d t1, const Vector3d& t2) {
     LocalFrame r;
     r.n.x = t1.y * t2.z - t1.z * t2.y;
     r.n.y = t2.x * t1.z - t1.x * t2.z;
@@ -203,6 +214,13 @@ LocalFrame GeometryCoder::frameFromTerms(const int32_t* _ids, size_t m, const do
     normalise(r.t2);
     r.ok = !(isZero(r.t1) || isZero(r.t2) || isZero(r.n));
     return r;
+}
+}  // namespace
+
+LocalFrame GeometryCoder::frameFromTerms(const int32_t* _ids, size_t m, const double* _positions) const {
+    Vector3d t1, t2;
+    accumulateAxes(_ids, m, _positions, t1, t2);
+    return finishFrame(t1, t2);
 }
 
 int32_t GeometryCoder::quantize(double _error, double _q, const ResidualSite& _site) const {
@@ -377,15 +395,25 @@ void GeometryCoder::computeLayerFrames(int _l, int _f) {
     double* ft1 = context_.GFrames.frame(3 * _f);
     double* ft2 = context_.GFrames.frame(3 * _f + 1);
     double* fn = context_.GFrames.frame(3 * _f + 2);
+    // Two sweeps, same arithmetic: the sums first, parked in the frame slots,
+    // then the normalisations. Without the term loops (whose varying lengths
+    // defeat branch prediction) in between, the long sqrt/divide chains of
+    // successive vertices overlap.
     for (size_t k = 0; k < order.size(); ++k) {
         const size_t m = static_cast<size_t>(ft.begin[k + 1] - ft.begin[k]);
         if (!(m > 0)) checkFailed("!predictor.empty()", kModule, __LINE__);
-        LocalFrame axes = frameFromTerms(ft.id.data() + ft.begin[k], m, dec);
-        if (!axes.ok) {
+        Vector3d t1, t2;
+        accumulateAxes(ft.id.data() + ft.begin[k], m, dec, t1, t2);
+        store(ft1, order[k], t1);
+        store(ft2, order[k], t2);
+    }
+    for (size_t k = 0; k < order.size(); ++k) {
+        const int v = order[k];
+        LocalFrame axes = finishFrame(load(ft1, v), load(ft2, v));
+        if (!axes.ok) [[unlikely]] {
             axes = kWorldAxes;
             ++fallbackFrames_;
         }
-        const int v = order[k];
         store(ft1, v, axes.t1);
         store(ft2, v, axes.t2);
         store(fn, v, axes.n);

@@ -63,6 +63,7 @@ private:
     void codeLayerT(int _l, int _f, const std::vector<int>* _rf, double _q, const GeometryT<double>* _original);
     void checkLayer(int _l) const;
     LocalFrame frameFromTerms(const int32_t* _ids, size_t _m, const double* _positions) const;
+    void accumulateAxes(const int32_t* _ids, size_t _m, const double* _positions, Vector3d& _t1, Vector3d& _t2) const;
     void ensureTables(size_t _m);
     int32_t quantize(double _error, double _q, const ResidualSite& _site) const;
 
