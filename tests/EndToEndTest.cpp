@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "Common/Check.h"
@@ -151,9 +152,13 @@ TEST(EndToEnd, FewerLayersDecodeWithoutFailure) {
     s.nSL = 4;
     s.nTL = 3;
     const EncodedSequence enc = encodeSequence(scene.positions, scene.faces, s, q);
+    std::string report = "max error against the original, (nSLdec, nTLdec):";
     for (int a = 1; a <= 5; ++a)
         for (int b = 1; b <= 4; ++b) {
             const Decoded dec = decodeStream(enc.streamFile, scene.faces, a, b);
+            char entry[48];
+            std::snprintf(entry, sizeof entry, " (%d,%d) %.4g", a, b, maxError(dec.context->GDec, scene.positions));
+            report += entry;
             // Frames of temporal layer 0 (here 0, 4, 8, 12) are always complete.
             for (int f : {0, 4, 8, 12})
                 for (int i = 0; i < 3 * scene.positions.V; ++i)
@@ -162,6 +167,8 @@ TEST(EndToEnd, FewerLayersDecodeWithoutFailure) {
                 EXPECT_EQ(firstDifference(dec.context->GDec, enc.reconstruction), -1);
             }
         }
+    RecordProperty("layer_errors", report);
+    std::printf("%s\n", report.c_str());
 }
 
 TEST(EndToEnd, EncoderRefusesInputItCannotCode) {
