@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "Common/Check.h"
@@ -32,7 +33,13 @@ public:
         : nRows_(rows), nCols_(cols), elements_(static_cast<size_t>(rows) * static_cast<size_t>(cols), T(0)) {}
     DenseMatrixT(const DenseMatrixT&) = default;
     DenseMatrixT(DenseMatrixT&&) noexcept = default;
-    DenseMatrixT& operator=(DenseMatrixT&&) noexcept = default;
+    // Written out: a defaulted one would call the base's pure virtual assignment.
+    DenseMatrixT& operator=(DenseMatrixT&& B) noexcept {
+        nRows_ = B.nRows_;
+        nCols_ = B.nCols_;
+        elements_ = std::move(B.elements_);
+        return *this;
+    }
     DenseMatrixT& operator=(const DenseMatrixT& B) {
         assign(B);
         return *this;
