@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "Common/Check.h"
@@ -15,6 +16,7 @@
 #include "Encoder/DecoderContext.h"
 #include "Encoder/FrameCodingOrderGen.h"
 #include "Encoder/GeometryCoder.h"
+#include "Encoder/RateDistortion.h"
 #include "Encoder/RedundancyMinCoder.h"
 #include "Entropy/BitBuffer.h"
 
@@ -136,10 +138,8 @@ void append(std::vector<uint8_t>& _out, BitBuffer& _buf) {
     _out.insert(_out.end(), _buf.data(), _buf.data() + n);
 }
 
-}  // namespace
-
-EncodedSequence encodeSequence(const GeometryT<double>& _positions, const FaceList& _faces, const Settings& _settings,
-                               const double _qStep[3], const EncodeProgress& _progress) {
+EncodedSequence encodeWith(const GeometryT<double>& _positions, const FaceList& _faces, const Settings& _settings,
+                           const double _qStep[3], const RdOptions* _options, const EncodeProgress& _progress) {
     validate(_positions, _faces, _settings, _qStep);
     const int V = _positions.V, F = _positions.F, nSL = _settings.nSL;
 
@@ -167,6 +167,8 @@ EncodedSequence encodeSequence(const GeometryT<double>& _positions, const FaceLi
     }
 
     GeometryCoder coder(settings, context);
+    std::optional<RdLayerEncoder> rd;
+    if (_options) rd.emplace(settings, context, coder, *_options);
     for (int p = 0; p < F; ++p) {
         const int f = context.codingOrder[p];
         const std::vector<int>& rf = context.codingRefs[p];
@@ -175,6 +177,10 @@ EncodedSequence encodeSequence(const GeometryT<double>& _positions, const FaceLi
             coder.encodeFirstFrame(f, context.qStep[0], _positions);
         } else {
             for (int l = 0; l < nSL; ++l) {
+                if (l == 0 && rd) {
+                    rd->encodeBaseLayer(f, rf, context.qStep[1], _positions);
+                    continue;
+                }
                 if (l == 0) {
                     if (settings.baseLayerPred == 0)
                         coder.encodeBaseLayerGlobal(f, rf, context.qStep[1], _positions);
@@ -184,7 +190,10 @@ EncodedSequence encodeSequence(const GeometryT<double>& _positions, const FaceLi
                 }
                 coder.computeLayerFrames(l, f);
                 if (!rf.empty()) context.filterDec[f][l].assign(rf.size(), 1.0 / static_cast<double>(rf.size()));
-                coder.encodeEnhancementLayer(l, f, rf, context.qStep[2], _positions);
+                if (rd)
+                    rd->encodeEnhancementLayer(l, f, rf, context.qStep[2], _positions);
+                else
+                    coder.encodeEnhancementLayer(l, f, rf, context.qStep[2], _positions);
             }
         }
 
@@ -204,6 +213,29 @@ EncodedSequence encodeSequence(const GeometryT<double>& _positions, const FaceLi
     const uint64_t N = stream.size() - 4;
     for (int i = 0; i < 4; ++i) stream[i] = static_cast<uint8_t>(N >> (8 * i));
     return EncodedSequence{std::move(stream), std::move(context.GDec)};
+}
+
+}  // namespace
+
+EncodedSequence encodeSequence(const GeometryT<double>& _positions, const FaceList& _faces, const Settings& _settings,
+                               const double _qStep[3], const EncodeProgress& _progress) {
+    return encodeWith(_positions, _faces, _settings, _qStep, nullptr, _progress);
+}
+
+void stepsForOptions(double _q, const RdOptions& _options, double _qStep[3]) {
+    _qStep[0] = _q * _options.firstFrameRatio;
+    _qStep[1] = _q * _options.baseLayerRatio;
+    _qStep[2] = _q;
+}
+
+EncodedSequence encodeSequence(const GeometryT<double>& _positions, const FaceList& _faces, const Settings& _settings,
+                               double _q, const RdOptions& _options, const EncodeProgress& _progress) {
+    double steps[3];
+    stepsForOptions(_q, _options, steps);
+    Settings settings = _settings;
+    if (_options.spatialLayers != 0) settings.nSL = _options.spatialLayers;
+    const bool plain = !_options.deadZone && !_options.rdoq && !_options.emptyChunks;
+    return encodeWith(_positions, _faces, settings, steps, plain ? nullptr : &_options, _progress);
 }
 
 }  // namespace orv

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Common/Types.h"
+#include "Encoder/RateDistortionOptions.h"
 #include "Encoder/Settings.h"
 #include "Mesh/GeometryT.h"
 
@@ -28,5 +29,16 @@ using EncodeProgress = std::function<void(int, int)>;
 // anything is written.
 EncodedSequence encodeSequence(const GeometryT<double>& _positions, const FaceList& _faces, const Settings& _settings,
                                const double _qStep[3], const EncodeProgress& _progress = {});
+
+// The same with the encoder's rate-distortion freedoms: _q is the step of the
+// enhancement layers (what a precision sets); the first-frame and base-layer
+// steps follow from the options' ratios, and _options.spatialLayers (when not
+// 0) replaces _settings.nSL. RdOptions{} gives exactly the stream of the
+// function above with all three steps _q.
+EncodedSequence encodeSequence(const GeometryT<double>& _positions, const FaceList& _faces, const Settings& _settings,
+                               double _q, const RdOptions& _options, const EncodeProgress& _progress = {});
+
+// The three step sizes encodeSequence uses for enhancement step _q.
+void stepsForOptions(double _q, const RdOptions& _options, double _qStep[3]);
 
 }  // namespace orv

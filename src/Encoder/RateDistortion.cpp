@@ -1,0 +1,230 @@
+// Residual decisions of the optimising encoder and the per-layer driver that
+// feeds them to GeometryCoder. Layers 1 and up are predicted from coarser
+// layers and reference frames only, so their errors are known before any of
+// their residuals is chosen: one recording run collects them, the decisions
+// are made for the whole chunk, and a second run reconstructs with them.
+// Layer 0 predicts from its own earlier vertices, so it decides each
+// component as it comes, with the cost model of a recording run.
+#include "Encoder/RateDistortion.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+#include "Common/Check.h"
+#include "Encoder/Quantizer.h"
+
+namespace orv {
+
+namespace {
+
+// A probability estimate that never reaches 0 or 1, like an adaptive context.
+double costOf(double _count, double _total) {
+    const double p = (_count + 0.5) / (_total + 1.0);
+    return -std::log2(p);
+}
+
+int bitLength(uint32_t _m) {
+    int b = 0;
+    while (_m) {
+        ++b;
+        _m >>= 1;
+    }
+    return b;
+}
+
+uint32_t magnitudeMinusOne(int _x) {
+    const int64_t x = _x;
+    return static_cast<uint32_t>((x < 0 ? -x : x) - 1);
+}
+
+// State bytes, B, and per pass the terminating bin, flush and padding.
+constexpr double kChunkOverheadBits = 24.0 + 2 * (9.0 + 4.0);
+
+}  // namespace
+
+ResidualCostModel::ResidualCostModel(const std::vector<int>& _values) {
+    double nonZero = 0;
+    uint32_t largest = 0;
+    for (int x : _values)
+        if (x != 0) {
+            ++nonZero;
+            largest = std::max(largest, magnitudeMinusOne(x));
+        }
+    B_ = bitLength(largest);
+    double ones = 0;
+    for (int x : _values)
+        if (x != 0) ones += std::popcount(magnitudeMinusOne(x));
+    const double n = static_cast<double>(_values.size());
+    zero_ = costOf(n - nonZero, n);
+    nonZero_ = costOf(nonZero, n) + 1.0;
+    const double planes = nonZero * B_;
+    mag1_ = costOf(ones, planes);
+    mag0_ = costOf(planes - ones, planes);
+}
+
+double ResidualCostModel::bits(int _x) const {
+    if (_x == 0) return zero_;
+    const uint32_t m = magnitudeMinusOne(_x);
+    const int planes = std::max(B_, bitLength(m));
+    const int ones = std::popcount(m);
+    return nonZero_ + ones * mag1_ + (planes - ones) * mag0_;
+}
+
+double ResidualCostModel::totalBits(const std::vector<int>& _values) const {
+    double sum = kChunkOverheadBits;
+    for (int x : _values) sum += bits(x);
+    return sum;
+}
+
+double deadZoneRound(double _error, double _q, double _theta) {
+    const double x = _error / _q;
+    if (!(std::fabs(x) < 4.0e18)) return x;  // refused by the coder like any residual beyond 32 bits
+    const double r = std::floor(std::fabs(x) + _theta);
+    return x < 0 ? -r : r;
+}
+
+int rdChoose(double _error, double _q, double _lambda, const ResidualCostModel& _model) {
+    const double plain = roundToNearest(_error, _q);
+    if (plain == 0.0) return 0;
+    const int R = static_cast<int>(plain);
+    const int candidates[3] = {R, R > 0 ? R - 1 : R + 1, 0};
+    int best = R;
+    double bestCost = 0;
+    for (int i = 0; i < 3; ++i) {
+        if (i == 2 && candidates[1] == 0) break;
+        const double e = _error - _q * candidates[i];
+        const double cost = e * e + _lambda * _model.bits(candidates[i]);
+        if (i == 0 || cost < bestCost) {
+            best = candidates[i];
+            bestCost = cost;
+        }
+    }
+    return best;
+}
+
+LayerDecision decideLayer(const std::vector<double>& _errors, double _q, const RdOptions& _options,
+                          bool _allowEmpty) {
+    LayerDecision d;
+    const size_t n = _errors.size();
+    d.residuals.resize(n);
+    for (size_t i = 0; i < n; ++i) {
+        const double r = _options.deadZone && !_options.rdoq ? deadZoneRound(_errors[i], _q, _options.deadZoneTheta)
+                                                              : roundToNearest(_errors[i], _q);
+        // Out-of-range values are left to the coder, which refuses them with
+        // the site named; clamp only so the model stays defined.
+        d.residuals[i] = std::fabs(r) <= 2147483647.0 ? static_cast<int>(r) : 0;
+    }
+    if (n == 0) return d;
+    const double lambda = _options.lambdaFactor * _q * _q;
+    if (_options.rdoq) {
+        for (int it = 0; it < std::max(1, _options.rdoqIterations); ++it) {
+            const ResidualCostModel model(d.residuals);
+            for (size_t i = 0; i < n; ++i) d.residuals[i] = rdChoose(_errors[i], _q, lambda, model);
+        }
+    }
+    if (!_allowEmpty) return d;
+    bool anyNonZero = false;
+    for (int r : d.residuals) anyNonZero = anyNonZero || r != 0;
+    if (!anyNonZero) return d;
+
+    const double limit = _options.emptyChunkMaxError * _q;
+    double codedDistortion = 0, emptyDistortion = 0;
+    for (size_t v = 0; v + 2 < n; v += 3) {
+        double vertexSquared = 0;
+        for (size_t c = v; c < v + 3; ++c) {
+            const double e = _errors[c] - _q * d.residuals[c];
+            codedDistortion += e * e;
+            vertexSquared += _errors[c] * _errors[c];
+        }
+        if (!(vertexSquared <= limit * limit)) return d;
+        emptyDistortion += vertexSquared;
+    }
+    const ResidualCostModel model(d.residuals);
+    if (emptyDistortion < codedDistortion + lambda * model.totalBits(d.residuals)) {
+        std::fill(d.residuals.begin(), d.residuals.end(), 0);
+        d.emptied = true;
+    }
+    return d;
+}
+
+RdLayerEncoder::RdLayerEncoder(const Settings& _settings, DecoderContext& _context, GeometryCoder& _coder,
+                               const RdOptions& _options)
+    : settings_(_settings), context_(_context), coder_(_coder), options_(_options) {}
+
+void RdLayerEncoder::runBase(int _f, const std::vector<int>& _rf, double _q, const GeometryT<double>& _original) {
+    if (settings_.baseLayerPred == 0)
+        coder_.encodeBaseLayerGlobal(_f, _rf, _q, _original);
+    else
+        coder_.encodeBaseLayerLocal(_f, _rf, _q, _original);
+}
+
+void RdLayerEncoder::encodeBaseLayer(int _f, const std::vector<int>& _rf, double _q,
+                                     const GeometryT<double>& _original) {
+    if (!options_.rdoq) {
+        if (options_.deadZone) {
+            const double theta = options_.deadZoneTheta;
+            coder_.setQuantizer([theta](double _e, double _step, const ResidualSite&) {
+                return deadZoneRound(_e, _step, theta);
+            });
+        }
+        runBase(_f, _rf, _q, _original);
+        coder_.setQuantizer({});
+        return;
+    }
+    // The recording run: plain rounding, errors kept for the model.
+    errors_.clear();
+    coder_.setQuantizer([this](double _e, double _step, const ResidualSite&) {
+        errors_.push_back(_e);
+        return roundToNearest(_e, _step);
+    });
+    runBase(_f, _rf, _q, _original);
+    // The final errors differ from the recorded ones only through the
+    // earlier base vertices, so the recorded decisions model the chunk well.
+    const LayerDecision planned = decideLayer(errors_, _q, options_, false);
+    const ResidualCostModel model(planned.residuals);
+    const double lambda = options_.lambdaFactor * _q * _q;
+    coder_.setQuantizer([&model, lambda](double _e, double _step, const ResidualSite&) {
+        const double plain = roundToNearest(_e, _step);
+        if (!(std::fabs(plain) <= 2147483647.0)) return plain;  // refused by the coder
+        return static_cast<double>(rdChoose(_e, _step, lambda, model));
+    });
+    runBase(_f, _rf, _q, _original);
+    coder_.setQuantizer({});
+}
+
+void RdLayerEncoder::encodeEnhancementLayer(int _l, int _f, const std::vector<int>& _rf, double _q,
+                                            const GeometryT<double>& _original) {
+    if (!options_.rdoq && !options_.emptyChunks) {
+        if (options_.deadZone) {
+            const double theta = options_.deadZoneTheta;
+            coder_.setQuantizer([theta](double _e, double _step, const ResidualSite&) {
+                return deadZoneRound(_e, _step, theta);
+            });
+        }
+        coder_.encodeEnhancementLayer(_l, _f, _rf, _q, _original);
+        coder_.setQuantizer({});
+        return;
+    }
+    errors_.clear();
+    coder_.setQuantizer([this](double _e, double _step, const ResidualSite&) {
+        errors_.push_back(_e);
+        return roundToNearest(_e, _step);
+    });
+    coder_.encodeEnhancementLayer(_l, _f, _rf, _q, _original);
+    const LayerDecision decision = decideLayer(errors_, _q, options_, options_.emptyChunks);
+    if (decision.emptied) ++emptied_;
+    size_t next = 0;
+    const std::vector<int>& residuals = decision.residuals;
+    coder_.setQuantizer([&residuals, &next](double, double, const ResidualSite&) {
+        ORV_CHECK(next < residuals.size(), "Encoder/RateDistortion");
+        return static_cast<double>(residuals[next++]);
+    });
+    coder_.encodeEnhancementLayer(_l, _f, _rf, _q, _original);
+    ORV_CHECK(next == residuals.size(), "Encoder/RateDistortion");
+    coder_.setQuantizer({});
+}
+
+}  // namespace orv

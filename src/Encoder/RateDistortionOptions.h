@@ -1,0 +1,58 @@
+// RateDistortionOptions: the encoder's freedoms that do not touch the stream
+// format, grouped under one effort level. Every choice here only changes which
+// residuals are sent (and how many spatial layers), so any setting decodes
+// bit-exactly with the ordinary decoder.
+#pragma once
+
+namespace orv {
+
+struct RdOptions {
+    // Step of each role relative to the enhancement-layer step q: the first
+    // frame's error is carried through the whole sequence (zero residuals copy
+    // the reference details), the base layer predicts every finer layer.
+    double firstFrameRatio = 1.0;  // q0 = q * firstFrameRatio
+    double baseLayerRatio = 1.0;   // q1 = q * baseLayerRatio
+
+    // Dead-zone rounding on later frames: R = sign(a) * floor(|a/q| + theta).
+    // theta 0.5 is plain rounding; smaller values send fewer small residuals.
+    bool deadZone = false;
+    double deadZoneTheta = 0.5;
+
+    // Rate-distortion optimised quantisation of later frames: every component
+    // takes the cheapest of {R, R - sign(R), 0} under (a - qR)^2 + lambda*bits,
+    // lambda = lambdaFactor * q^2, bits from a model of the layer's chunk.
+    bool rdoq = false;
+    double lambdaFactor = 0.1;
+    int rdoqIterations = 2;  // decisions made with a re-estimated model
+
+    // Send an enhancement-layer chunk as byte count 0 when that costs less in
+    // rate plus distortion, but never when a vertex would end up farther than
+    // emptyChunkMaxError * q from where plain residuals would put it.
+    bool emptyChunks = false;
+    double emptyChunkMaxError = 2.0;
+
+    // Spatial layers to use instead of the Settings' nSL; 0 keeps nSL.
+    int spatialLayers = 0;
+
+    // 0 plain (one step, nearest rounding); 1 step ratios and dead zone;
+    // 2 everything that pays (adds RDOQ, empty chunks and 10 spatial layers).
+    static RdOptions forEffort(int _effort);
+};
+
+constexpr int kMaxEffort = 2;
+
+inline RdOptions RdOptions::forEffort(int _effort) {
+    RdOptions o;
+    if (_effort <= 0) return o;
+    o.firstFrameRatio = 1.0 / 8.0;
+    o.baseLayerRatio = 0.5;
+    o.deadZone = true;
+    o.deadZoneTheta = 0.33;
+    if (_effort == 1) return o;
+    o.rdoq = true;
+    o.emptyChunks = true;
+    o.spatialLayers = 10;
+    return o;
+}
+
+}  // namespace orv

@@ -1,0 +1,197 @@
+// rdStudy: rate-distortion points of the library encoder per effort level, and
+// of a generic baseline (quantized frame deltas squeezed by zstd -19 / xz -9),
+// for one folder of OBJ frames. Prints one JSON object per line; the script
+// tools/rdStudy.py turns them into BD-rates and docs/encoder-efficiency.md.
+//
+//   rdStudy DIR [--frames N] [--efforts 0,1,2] [--bits 7,8,9,10,11]
+//               [--generic-bits 8,9,10,11,12] [--theta X] [--lambda X]
+//               [--ratios q0/q,q1/q] [--nsl N] [--no-empty] [--max-empty X]
+//
+// Precisions are in bits of the bounding-box diagonal (step = diagonal / 2^bits),
+// fractional values allowed. The generic baseline needs zstd and xz on PATH.
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "Encoder/FrameSource.h"
+#include "Encoder/QualityMetrics.h"
+#include "Encoder/RateDistortionOptions.h"
+#include "Encoder/SequenceEncoder.h"
+
+using namespace orv;
+
+namespace {
+
+std::vector<double> parseList(const std::string& _text) {
+    std::vector<double> out;
+    std::stringstream in(_text);
+    std::string item;
+    while (std::getline(in, item, ',')) out.push_back(std::stod(item));
+    return out;
+}
+
+GeometryT<double> firstFrames(const GeometryT<double>& _g, int _n) {
+    GeometryT<double> out(_g.V, _n);
+    for (int f = 0; f < _n; ++f)
+        std::copy(_g.frame(f), _g.frame(f) + 3 * static_cast<size_t>(_g.V), out.frame(f));
+    return out;
+}
+
+uint64_t fileSize(const std::filesystem::path& _p) {
+    std::error_code ec;
+    const auto n = std::filesystem::file_size(_p, ec);
+    return ec ? 0 : n;
+}
+
+// Quantizes every coordinate on a grid of step _q, predicts each frame from
+// the two before it (linear extrapolation, exact on integers), zigzags the
+// differences and stores them byte plane by byte plane, which suits generic
+// compressors best of the layouts tried. Returns the smallest of zstd -19 and
+// xz -9 in bytes, and fills the reconstruction.
+uint64_t genericBaseline(const GeometryT<double>& _g, double _q, const std::filesystem::path& _work,
+                         GeometryT<double>& _rec, int _order, std::string& _winner) {
+    const size_t n = 3 * static_cast<size_t>(_g.V);
+    const BoundingBox box = sequenceBoundingBox(_g);
+    const double lo[3] = {box.lo.x, box.lo.y, box.lo.z};
+    std::vector<std::vector<int64_t>> Q(_g.F, std::vector<int64_t>(n));
+    for (int f = 0; f < _g.F; ++f)
+        for (size_t i = 0; i < n; ++i) {
+            Q[f][i] = std::llround((_g.frame(f)[i] - lo[i % 3]) / _q);
+            _rec.frame(f)[i] = lo[i % 3] + _q * static_cast<double>(Q[f][i]);
+        }
+    std::vector<uint32_t> z;
+    z.reserve(n * _g.F);
+    for (int f = 0; f < _g.F; ++f)
+        for (size_t i = 0; i < n; ++i) {
+            int64_t p = 0;
+            if (f >= 1) p = Q[f - 1][i];
+            if (f >= 2 && _order == 2) p = 2 * Q[f - 1][i] - Q[f - 2][i];
+            const int64_t d = Q[f][i] - p;
+            z.push_back(static_cast<uint32_t>(d >= 0 ? 2 * d : -2 * d - 1));
+        }
+    std::vector<uint8_t> planes;
+    planes.reserve(4 * z.size());
+    for (int b = 0; b < 4; ++b)
+        for (uint32_t v : z) planes.push_back(static_cast<uint8_t>(v >> (8 * b)));
+    const std::filesystem::path raw = _work / "deltas.bin";
+    {
+        std::ofstream out(raw, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(planes.data()), static_cast<std::streamsize>(planes.size()));
+    }
+    const std::string r = raw.string();
+    uint64_t best = UINT64_MAX;
+    const std::pair<const char*, std::string> tools[2] = {
+        {"zstd -19", "zstd -q -19 -f -o '" + r + ".zst' '" + r + "'"},
+        {"xz -9", "xz -9e -k -f -c '" + r + "' > '" + r + ".xz'"}};
+    const std::string outs[2] = {r + ".zst", r + ".xz"};
+    for (int t = 0; t < 2; ++t) {
+        if (std::system(tools[t].second.c_str()) != 0) continue;
+        const uint64_t s = fileSize(outs[t]);
+        if (s && s < best) {
+            best = s;
+            _winner = tools[t].first;
+        }
+    }
+    return best;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: rdStudy DIR [--frames N] [--efforts 0,1,2] [--bits 7,8,...] ...\n");
+        return -1;
+    }
+    try {
+        std::string dir = argv[1];
+        int frames = 0, nsl = -1;
+        std::vector<double> efforts{0, 1, 2}, bits{7, 8, 9, 10, 11}, genericBits;
+        double theta = -1, lambda = -1, r0 = -1, r1 = -1, maxEmpty = -1;
+        bool noEmpty = false, noRdoq = false;
+        for (int i = 2; i < argc; ++i) {
+            const std::string a = argv[i];
+            auto next = [&]() -> std::string {
+                if (i + 1 >= argc) throw Error(a + " needs a value");
+                return argv[++i];
+            };
+            if (a == "--frames") frames = std::stoi(next());
+            else if (a == "--efforts") efforts = parseList(next());
+            else if (a == "--bits") bits = parseList(next());
+            else if (a == "--generic-bits") genericBits = parseList(next());
+            else if (a == "--theta") theta = std::stod(next());
+            else if (a == "--lambda") lambda = std::stod(next());
+            else if (a == "--ratios") {
+                const auto r = parseList(next());
+                r0 = r.at(0);
+                r1 = r.at(1);
+            } else if (a == "--nsl") nsl = std::stoi(next());
+            else if (a == "--max-empty") maxEmpty = std::stod(next());
+            else if (a == "--no-empty") noEmpty = true;
+            else if (a == "--no-rdoq") noRdoq = true;
+            else throw Error("unknown option " + a);
+        }
+        LoadedAnimation anim = loadAnimation(expandFrameArguments({dir}));
+        GeometryT<double> g = frames > 0 && frames < anim.positions.F ? firstFrames(anim.positions, frames)
+                                                                       : std::move(anim.positions);
+        const double diag = sequenceBoundingBox(g).diagonal();
+        const double vf = static_cast<double>(g.V) * g.F;
+        std::printf("{\"kind\":\"info\",\"V\":%d,\"F\":%d,\"diag\":%.9g}\n", g.V, g.F, diag);
+        std::fflush(stdout);
+        for (double e : efforts) {
+            RdOptions o = RdOptions::forEffort(static_cast<int>(e));
+            if (e >= 1 && theta >= 0) o.deadZoneTheta = theta;
+            if (e >= 1 && r0 > 0) {
+                o.firstFrameRatio = r0;
+                o.baseLayerRatio = r1;
+            }
+            if (e >= 2 && lambda >= 0) o.lambdaFactor = lambda;
+            if (e >= 2 && nsl >= 0) o.spatialLayers = nsl;
+            if (e >= 2 && noEmpty) o.emptyChunks = false;
+            if (e >= 2 && noRdoq) o.rdoq = false;
+            if (e >= 2 && maxEmpty > 0) o.emptyChunkMaxError = maxEmpty;
+            for (double b : bits) {
+                const double q = diag / std::pow(2.0, b);
+                const auto t0 = std::chrono::steady_clock::now();
+                const EncodedSequence enc = encodeSequence(g, anim.faces, Settings{}, q, o);
+                const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+                const QualityMetrics m = measureQuality(g, enc.reconstruction);
+                std::printf("{\"kind\":\"orv\",\"effort\":%g,\"bits\":%g,\"bpvf\":%.6f,\"kg\":%.6g,\"max_diag\":%.6g,"
+                            "\"rmse_diag\":%.6g,\"mvfps\":%.4f}\n",
+                            e, b, 8.0 * (enc.streamFile.size() - 4) / vf, m.kg, m.maxOverDiagonal(),
+                            m.rmseOverDiagonal(), vf / s / 1e6);
+                std::fflush(stdout);
+            }
+        }
+        if (!genericBits.empty()) {
+            const std::filesystem::path work =
+                std::filesystem::temp_directory_path() / ("rdStudy." + std::to_string(::getpid()));
+            std::filesystem::create_directories(work);
+            for (double b : genericBits)
+                for (int order = 1; order <= 2; ++order) {
+                    GeometryT<double> rec(g.V, g.F);
+                    std::string winner;
+                    const uint64_t bytes = genericBaseline(g, diag / std::pow(2.0, b), work, rec, order, winner);
+                    const QualityMetrics m = measureQuality(g, rec);
+                    std::printf("{\"kind\":\"generic\",\"order\":%d,\"tool\":\"%s\",\"bits\":%g,\"bpvf\":%.6f,"
+                                "\"kg\":%.6g,\"max_diag\":%.6g}\n",
+                                order, winner.c_str(), b, 8.0 * bytes / vf, m.kg, m.maxOverDiagonal());
+                    std::fflush(stdout);
+                }
+            std::filesystem::remove_all(work);
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "rdStudy: %s\n", e.what());
+        return -1;
+    }
+    return 0;
+}

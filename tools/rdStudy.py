@@ -1,0 +1,252 @@
+#!/usr/bin/env python3
+"""Encoder efficiency figures: rate-distortion curves of every effort level,
+Bjontegaard delta rates against the plain encoder (effort 0), per-frame Draco
+and a generic baseline (quantized frame deltas + the better of zstd -19 and
+xz -9), and the largest single-vertex error at equal KG error. Writes
+docs/encoder-efficiency.md.
+
+Usage (from the repository, after building the rdStudy tool):
+  python3 tools/rdStudy.py [--build build] [--sequences horse-gallop,pcow,...]
+                           [--frames N] [--bits 7,8,...] [--draco-cache FILE]
+                           [--out docs/encoder-efficiency.md] [--extra "--theta 0.3"]
+Draco points come from the cache that tools/rateDistortion.py fills (same
+keys, same measurement) and are computed with its code when missing.
+Only the Python standard library is used.
+"""
+
+import argparse
+import json
+import math
+import os
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+sys.path.insert(0, HERE)
+
+KG_LO, KG_HI = 0.03, 0.5  # the quality range the BD-rates integrate over
+
+
+def quality(kg):
+    return -20.0 * math.log10(kg)
+
+
+def solve(a, b):
+    n = len(b)
+    m = [row[:] + [b[i]] for i, row in enumerate(a)]
+    for c in range(n):
+        p = max(range(c, n), key=lambda r: abs(m[r][c]))
+        m[c], m[p] = m[p], m[c]
+        for r in range(n):
+            if r != c:
+                f = m[r][c] / m[c][c]
+                for k in range(c, n + 1):
+                    m[r][k] -= f * m[c][k]
+    return [m[i][n] / m[i][i] for i in range(n)]
+
+
+def polyfit(xs, ys, deg):
+    deg = min(deg, len(xs) - 1)
+    a = [[sum(x ** (i + j) for x in xs) for j in range(deg + 1)] for i in range(deg + 1)]
+    b = [sum(y * x ** i for x, y in zip(xs, ys)) for i in range(deg + 1)]
+    return solve(a, b)
+
+
+def integral(c, lo, hi):
+    return sum(ci * (hi ** (i + 1) - lo ** (i + 1)) / (i + 1) for i, ci in enumerate(c))
+
+
+def usable(points):
+    pts = [(quality(p["kg"]), math.log(p["bpvf"])) for p in points if p["kg"] > 0 and p["bpvf"] > 0]
+    return sorted(pts)
+
+
+def bd_rate(test, anchor):
+    """Average rate difference of test against anchor in percent, over the
+    overlap of both curves within KG 0.03..0.5 (cubic fit of log rate on
+    -20 log10 KG, as Bjontegaard). None without overlap."""
+    t, a = usable(test), usable(anchor)
+    if len(t) < 2 or len(a) < 2:
+        return None
+    lo = max(t[0][0], a[0][0], quality(KG_HI))
+    hi = min(t[-1][0], a[-1][0], quality(KG_LO))
+    if hi <= lo:
+        return None
+    ct = polyfit([p[0] for p in t], [p[1] for p in t], 3)
+    ca = polyfit([p[0] for p in a], [p[1] for p in a], 3)
+    avg = (integral(ct, lo, hi) - integral(ca, lo, hi)) / (hi - lo)
+    return 100.0 * (math.exp(avg) - 1.0)
+
+
+def at_kg(points, kg, key):
+    """A column of a curve at a KG error, linear in log KG between the two
+    nearest points; None outside the curve."""
+    pts = sorted((p["kg"], p[key]) for p in points if p["kg"] > 0)
+    for (k0, r0), (k1, r1) in zip(pts, pts[1:]):
+        if k0 <= kg <= k1:
+            t = 0.0 if k1 == k0 else (math.log(kg) - math.log(k0)) / (math.log(k1) - math.log(k0))
+            return r0 + t * (r1 - r0)
+    return None
+
+
+def fmt(x, spec):
+    return "–" if x is None else format(x, spec)
+
+
+def run_study(build, folder, args):
+    cmd = [os.path.join(build, "rdStudy"), folder, "--bits", args.bits, "--generic-bits", args.generic_bits,
+           "--efforts", args.efforts]
+    if args.frames:
+        cmd += ["--frames", str(args.frames)]
+    cmd += args.extra.split()
+    print("  " + " ".join(cmd), flush=True)
+    out = subprocess.run(cmd, check=True, capture_output=True, text=True).stdout
+    return [json.loads(line) for line in out.splitlines() if line.startswith("{")]
+
+
+def draco_points(name, folder, frames, cache_path):
+    cache = {}
+    if os.path.exists(cache_path):
+        with open(cache_path) as f:
+            cache = json.load(f)
+    import rateDistortion as rd  # noqa: E402  (the shared Draco measurement)
+    files = sorted((os.path.join(folder, n) for n in os.listdir(folder) if n.endswith(".obj")),
+                   key=rd.natural_key)
+    if frames:
+        files = files[:frames]
+    rows = []
+    for qp in range(7, 14):
+        key = f"{name}:{len(files)}:{qp}"
+        if key not in cache:
+            if not rd.ensure_draco():
+                return []
+            originals, faces = [], None
+            for path in files:
+                xyz, fc = rd.read_obj(path)
+                originals.append(xyz)
+                faces = faces or fc
+            cache[key] = rd.draco_point(files, originals, faces, qp, os.path.join(os.path.dirname(cache_path), "draco"))
+            with open(cache_path, "w") as f:
+                json.dump(cache, f)
+        rows.append(cache[key])
+    return rows
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--build", default=os.path.join(ROOT, "build"))
+    ap.add_argument("--data", default="/tmp/orvdata", help="folder with one unpacked folder per sequence")
+    ap.add_argument("--sequences", default="horse-gallop,pcow,pdance,chickenCrossing")
+    ap.add_argument("--frames", type=int, default=0)
+    ap.add_argument("--efforts", default="0,1,2")
+    ap.add_argument("--bits", default="7,8,9,10,11,12,13")
+    ap.add_argument("--generic-bits", default="7,8,9,10,11,12,13")
+    ap.add_argument("--draco-cache", default="/tmp/rdwork/draco-cache.json")
+    ap.add_argument("--extra", default="", help="more rdStudy options (tuning runs)")
+    ap.add_argument("--out", default=os.path.join(ROOT, "docs", "encoder-efficiency.md"))
+    ap.add_argument("--json", default="", help="also write all points to this file")
+    args = ap.parse_args()
+
+    started = time.monotonic()
+    results = {}
+    for name in args.sequences.split(","):
+        folder = os.path.join(args.data, name)
+        print(name, flush=True)
+        pts = run_study(args.build, folder, args)
+        info = pts[0]
+        efforts = sorted({p["effort"] for p in pts if p["kind"] == "orv"})
+        curves = {e: [p for p in pts if p["kind"] == "orv" and p["effort"] == e] for e in efforts}
+        generic = {}
+        for p in pts:
+            if p["kind"] == "generic":
+                generic.setdefault(p["order"], []).append(p)
+        # The best generic curve: the order with the lower rate over the range.
+        best_generic = min(generic.values(), key=lambda c: bd_rate(c, generic[1]) or 0.0) if generic else []
+        draco = draco_points(name, folder, args.frames, args.draco_cache)
+        results[name] = {"info": info, "curves": curves, "generic": best_generic, "draco": draco}
+        for e in efforts:
+            print(f"  effort {e:g}: vs plain {fmt(bd_rate(curves[e], curves[efforts[0]]), '+.1f')} %, "
+                  f"vs draco {fmt(bd_rate(curves[e], draco), '+.1f')} %, "
+                  f"vs generic {fmt(bd_rate(curves[e], best_generic), '+.1f')} %", flush=True)
+    if args.json:
+        with open(args.json, "w") as f:
+            json.dump(results, f)
+    write_report(args, results, time.monotonic() - started)
+
+
+def write_report(args, results, seconds):
+    lines = []
+    w = lines.append
+    w("# Encoder efficiency: effort levels against the plain encoder, Draco and a generic baseline")
+    w("")
+    w("Generated by `python3 tools/rdStudy.py` (see the end of this page) in %.0f s." % seconds)
+    w("")
+    w("BD-rate: Bjøntegaard delta rate (average rate difference at equal quality, negative = smaller), "
+      "quality axis −20·log10(KG error), cubic fit of log rate, integrated over the overlap of both curves "
+      "within KG 0.03–0.5. Rates are bits per vertex per frame (bpvf) of the whole stream file.")
+    w("")
+    w("## BD-rate per sequence")
+    w("")
+    w("| sequence | V × F | effort | vs plain (effort 0) | vs per-frame Draco | vs generic (deltas + zstd/xz) |")
+    w("|---|---|---|---|---|---|")
+    for name, r in results.items():
+        c = r["curves"]
+        e0 = min(c)
+        for e in sorted(c):
+            w(f"| {name} | {r['info']['V']} × {r['info']['F']} | {e:g} | {fmt(bd_rate(c[e], c[e0]), '+.1f')} % | "
+              f"{fmt(bd_rate(c[e], r['draco']), '+.1f')} % | {fmt(bd_rate(c[e], r['generic']), '+.1f')} % |")
+    w("")
+    w("## Largest single-vertex error at equal KG error")
+    w("")
+    w("Maximum error / bounding-box diagonal, interpolated (linear in log KG) at three KG errors.")
+    w("")
+    w("| sequence | KG | " + " | ".join(f"effort {e:g}" for e in sorted(next(iter(results.values()))["curves"])) +
+      " | Draco | generic |")
+    w("|---|---|" + "---|" * (len(next(iter(results.values()))["curves"]) + 2))
+    for name, r in results.items():
+        for kg in (0.05, 0.1, 0.25):
+            cols = [fmt(at_kg(r["curves"][e], kg, "max_diag"), ".2e") for e in sorted(r["curves"])]
+            cols += [fmt(at_kg(r["draco"], kg, "max_diag"), ".2e"), fmt(at_kg(r["generic"], kg, "max_diag"), ".2e")]
+            w(f"| {name} | {kg} | " + " | ".join(cols) + " |")
+    w("")
+    w("## Curves")
+    w("")
+    for name, r in results.items():
+        w(f"### {name}")
+        w("")
+        w("| curve | precision / qp | bpvf | KG % | max/diag | RMSE/diag | enc M vf/s |")
+        w("|---|---|---|---|---|---|---|")
+        for e in sorted(r["curves"]):
+            for p in r["curves"][e]:
+                w(f"| effort {e:g} | {p['bits']:g} | {p['bpvf']:.3f} | {p['kg']:.4f} | {p['max_diag']:.2e} | "
+                  f"{p['rmse_diag']:.2e} | {p['mvfps']:.2f} |")
+        for p in r["generic"]:
+            w(f"| generic ({p['tool']}, order {p['order']}) | {p['bits']:g} | {p['bpvf']:.3f} | {p['kg']:.4f} | "
+              f"{p['max_diag']:.2e} | – | – |")
+        for p in r["draco"]:
+            w(f"| Draco | {p['qp']} | {p['bpvf']:.3f} | {p['kg']:.4f} | {p.get('max_diag', 0):.2e} | "
+              f"{p.get('rmse_diag', 0):.2e} | – |")
+        w("")
+    w("## How to reproduce")
+    w("")
+    w("```")
+    w("cmake -S . -B build -G Ninja && ninja -C build rdStudy")
+    w("mkdir -p /tmp/orvdata && for s in horse-gallop pcow pdance chickenCrossing; do "
+      "tar xJf ../shared/data/$s.tar.xz -C /tmp/orvdata; done")
+    cmd = "python3 tools/rdStudy.py --build build"
+    if args.frames:
+        cmd += f" --frames {args.frames}"
+    if args.extra:
+        cmd += f" --extra \"{args.extra}\""
+    w(cmd)
+    w("```")
+    os.makedirs(os.path.dirname(args.out), exist_ok=True)
+    with open(args.out, "w") as f:
+        f.write("\n".join(lines) + "\n")
+    print("wrote " + args.out)
+
+
+if __name__ == "__main__":
+    main()
