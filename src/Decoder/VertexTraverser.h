@@ -30,12 +30,13 @@ public:
                              std::vector<bool>& isVisited);
 
 private:
-    // The faces sharing an edge with f, ascending (repeats kept).
+    // The faces that share exactly two vertex ids with f (an edge), ascending.
     void neighborFaces(int f, std::vector<int>& _faces) const;
 
     const Graph& graph_;
     std::vector<bool> faceVisited_;
     std::vector<bool> vertexVisited_;
+    bool anyDegenerate_ = false;  // a live face names a vertex twice
 };
 
 }  // namespace orv
