@@ -31,7 +31,18 @@ void checkIncomingFaces(const FaceList& fv_, int _size) {
 }
 
 // Removes every occurrence of x from the list, keeping the order of the rest.
-void eraseAll(std::vector<int>& _list, int x) { _list.erase(std::remove(_list.begin(), _list.end(), x), _list.end()); }
+// The lists are ascending whenever a face is deleted, so the entries are
+// found by binary search (a vertex with very many faces would otherwise make
+// every deletion around it a full scan); an absent face still gets the scan,
+// which keeps the result right for any list.
+void eraseAll(std::vector<int>& _list, int x) {
+    const auto [lo, hi] = std::equal_range(_list.begin(), _list.end(), x);
+    if (lo != hi) {
+        _list.erase(lo, hi);
+        return;
+    }
+    _list.erase(std::remove(_list.begin(), _list.end(), x), _list.end());
+}
 
 void insertSorted(std::vector<int>& _list, int x) { _list.insert(std::upper_bound(_list.begin(), _list.end(), x), x); }
 
