@@ -306,3 +306,45 @@ TEST(OrvEncCli, RoundTripThroughOrvDecReproducesTheReconstruction) {
 }
 
 }  // namespace
+
+namespace {
+
+double numberAfter(const std::string& _text, const std::string& _label) {
+    const size_t at = _text.find(_label);
+    return at == std::string::npos ? -1.0 : std::stod(_text.substr(at + _label.size()));
+}
+
+// The demo's chain on a short run of the bundled sample: the sample is
+// deterministic, and objCompare measures on OrvDec's files what OrvEnc
+// reported for its own reconstruction (up to OBJ text rounding).
+TEST(OrvEncCli, BundledSampleThroughTheDemoChain) {
+    // The tools are built with everything, not as dependencies of the tests.
+    for (const char* tool : {"makeSample", "objCompare"})
+        if (!fs::exists(orvtest::binPath(tool))) GTEST_SKIP() << tool << " is not built";
+    ScratchDir dir;
+    ASSERT_EQ(run("makeSample", {(dir / "a").string(), "6"}).exitCode, 0);
+    ASSERT_EQ(run("makeSample", {(dir / "b").string(), "6"}).exitCode, 0);
+    for (int f = 0; f < 6; ++f) {
+        const std::string name = std::to_string(f) + ".obj";
+        EXPECT_EQ(readFile(dir / "a" / name), readFile(dir / "b" / name)) << name;
+    }
+    EXPECT_NE(readFile(dir / "a" / "0.obj"), readFile(dir / "a" / "5.obj"));
+    const auto same = run("objCompare", {(dir / "a").string(), (dir / "b").string()});
+    EXPECT_EQ(same.exitCode, 0);
+    EXPECT_NE(same.output.find("frames 6, vertices 3456: RMSE/diag 0.0000e+00, max/diag 0.0000e+00, KG 0.00000"),
+              std::string::npos)
+        << same.output;
+
+    const auto enc = run("OrvEnc", {"-o", (dir / "flag.orv").string(), (dir / "a").string()});
+    ASSERT_EQ(enc.exitCode, 0) << enc.output;
+    ASSERT_EQ(run("OrvDec", {"flag.orv", "flag_con.obj"}, dir.path()).exitCode, 0);
+    const auto cmp = run("objCompare", {(dir / "a").string(), (dir / "flagDec%d.obj").string()});
+    ASSERT_EQ(cmp.exitCode, 0) << cmp.output;
+    const double kgEnc = numberAfter(enc.output, "KG error          : ");
+    const double kgDec = numberAfter(cmp.output, "KG ");
+    EXPECT_GT(kgEnc, 0.0);
+    EXPECT_NEAR(kgDec, kgEnc, 0.02 * kgEnc) << enc.output << cmp.output;
+    EXPECT_EQ(run("objCompare", {(dir / "a").string()}).exitCode, 255);
+}
+
+}  // namespace
