@@ -14,6 +14,13 @@
 
 #include "Common/Check.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define ORV_GEOMETRY_SSE2 1
+#else
+#define ORV_GEOMETRY_SSE2 0
+#endif
+
 namespace orv {
 
 namespace {
@@ -59,6 +66,18 @@ inline void store(double* frame, int v, const Vector3d& a) {
 }
 
 inline Vector3d predictFrom(const int32_t* ids, const double* weights, size_t m, const double* positions) {
+#if ORV_GEOMETRY_SSE2
+    __m128d sxy = _mm_setzero_pd(), sz = _mm_setzero_pd();
+    for (size_t i = 0; i < m; ++i) {
+        const double* p = positions + 3 * static_cast<size_t>(ids[i]);
+        const __m128d w = _mm_load1_pd(weights + i);
+        sxy = _mm_add_pd(sxy, _mm_mul_pd(_mm_loadu_pd(p), w));
+        sz = _mm_add_sd(sz, _mm_mul_sd(_mm_load_sd(p + 2), w));
+    }
+    double a[2];
+    _mm_storeu_pd(a, sxy);
+    return {a[0], a[1], _mm_cvtsd_f64(sz)};
+#else
     Vector3d s{0.0, 0.0, 0.0};
     for (size_t i = 0; i < m; ++i) {
         const double* p = positions + 3 * static_cast<size_t>(ids[i]);
@@ -68,6 +87,7 @@ inline Vector3d predictFrom(const int32_t* ids, const double* weights, size_t m,
         s.z = s.z + p[2] * w;
     }
     return s;
+#endif
 }
 
 inline double dot(const Vector3d& a, const Vector3d& b) { return (a.x * b.x + a.y * b.y) + a.z * b.z; }
@@ -130,19 +150,16 @@ GeometryCoder::GeometryCoder(const Settings& _settings, DecoderContext& _context
 }
 
 void GeometryCoder::ensureTables(size_t _m) {
-    if (_m < cos_.size() && !cos_[_m].empty()) return;
-    if (_m >= cos_.size()) {
-        cos_.resize(_m + 1);
-        sin_.resize(_m + 1);
-    }
+    constexpr size_t kAbsent = ~size_t{0};
+    if (_m < trigAt_.size() && trigAt_[_m] != kAbsent) return;
+    if (_m >= trigAt_.size()) trigAt_.resize(_m + 1, kAbsent);
+    trigAt_[_m] = trig_.size();
     if (_m == 0) return;
     const double step = 6.283185307179586 / static_cast<double>(_m);
-    cos_[_m].resize(_m);
-    sin_[_m].resize(_m);
     for (size_t i = 0; i < _m; ++i) {
         const double a = static_cast<double>(i) * step;
-        cos_[_m][i] = std::cos(a);
-        sin_[_m][i] = std::sin(a);
+        trig_.push_back(std::cos(a));
+        trig_.push_back(std::sin(a));
     }
 }
 
@@ -181,14 +198,37 @@ LocalFrame GeometryCoder::localFrame(int _l, int _k, int _f) const {
 void GeometryCoder::accumulateAxes(const int32_t* _ids, size_t m, const double* _positions, Vector3d& t1,
                                    Vector3d& t2) const {
     // Tables exist for every term count of the layering seen at construction.
-    ORV_CHECK(m<cos_.size() && cos_[m].size()==m, kModule);
-    const double* cs = cos_[m].data();
-    const double* sn = sin_[m].data();
+    ORV_CHECK(m<trigAt_.size() && trigAt_[m]!=~size_t{0}, kModule);
+    const double* cs = trig_.data() + trigAt_[m];
+#if ORV_GEOMETRY_SSE2
+    // x and y of both axes in two registers, the z of both in a third: the
+    // same products and sums per component, two at a time.
+    __m128d t1xy = _mm_setzero_pd(), t2xy = _mm_setzero_pd(), tz = _mm_setzero_pd();
+    for (size_t i = 0; i < m; ++i) {
+        const double* p = _positions + 3 * static_cast<size_t>(_ids[i]);
+        const __m128d pxy = _mm_loadu_pd(p);
+        const __m128d pz = _mm_load1_pd(p + 2);
+        const __m128d csi = _mm_loadu_pd(cs + 2 * i);
+        t1xy = _mm_add_pd(t1xy, _mm_mul_pd(_mm_unpacklo_pd(csi, csi), pxy));
+        t2xy = _mm_add_pd(t2xy, _mm_mul_pd(_mm_unpackhi_pd(csi, csi), pxy));
+        tz = _mm_add_pd(tz, _mm_mul_pd(csi, pz));
+    }
+    double a[2];
+    _mm_storeu_pd(a, t1xy);
+    t1.x = a[0];
+    t1.y = a[1];
+    _mm_storeu_pd(a, t2xy);
+    t2.x = a[0];
+    t2.y = a[1];
+    _mm_storeu_pd(a, tz);
+    t1.z = a[0];
+    t2.z = a[1];
+#else
     t1 = {0.0, 0.0, 0.0};
     t2 = {0.0, 0.0, 0.0};
     for (size_t i = 0; i < m; ++i) {
         const double* p = _positions + 3 * static_cast<size_t>(_ids[i]);
-        const double c = cs[i], s = sn[i];
+        const double c = cs[2 * i], s = cs[2 * i + 1];
         t1.x = t1.x + c * p[0];
         t1.y = t1.y + c * p[1];
         t1.z = t1.z + c * p[2];
@@ -196,11 +236,12 @@ void GeometryCoder::accumulateAxes(const int32_t* _ids, size_t m, const double* 
         t2.y = t2.y + s * p[1];
         t2.z = t2.z + s * p[2];
     }
+#endif
 }
 
 namespace {
 // n = t1 x t2, then t2 = n x t1, each normalised; ok when no axis is zero.
-LocalFrame finishFrame(Vector3d t1, const Vector3d& t2) {
+inline LocalFrame finishFrame(Vector3d t1, const Vector3d& t2) {
     LocalFrame r;
     r.n.x = t1.y * t2.z - t1.z * t2.y;
     r.n.y = t2.x * t1.z - t1.x * t2.z;
@@ -215,6 +256,48 @@ LocalFrame finishFrame(Vector3d t1, const Vector3d& t2) {
     r.ok = !(isZero(r.t1) || isZero(r.t2) || isZero(r.n));
     return r;
 }
+
+#if ORV_GEOMETRY_SSE2
+// The frame arithmetic of finishFrame on two vertices at once, one per lane:
+// the same operations in the same order, so each lane's result is exactly
+// the scalar one.
+struct Lanes {
+    __m128d x, y, z;
+};
+
+inline Lanes loadPair(const double* _a, const double* _b) {
+    const __m128d a = _mm_loadu_pd(_a), b = _mm_loadu_pd(_b);
+    return {_mm_unpacklo_pd(a, b), _mm_unpackhi_pd(a, b), _mm_unpacklo_pd(_mm_load_sd(_a + 2), _mm_load_sd(_b + 2))};
+}
+
+inline void storePair(double* _a, double* _b, const Lanes& _v) {
+    _mm_storeu_pd(_a, _mm_unpacklo_pd(_v.x, _v.y));
+    _mm_store_sd(_a + 2, _v.z);
+    _mm_storeu_pd(_b, _mm_unpackhi_pd(_v.x, _v.y));
+    _mm_storeh_pd(_b + 2, _v.z);
+}
+
+inline __m128d mulSub(__m128d _a, __m128d _b, __m128d _c, __m128d _d) {
+    return _mm_sub_pd(_mm_mul_pd(_a, _b), _mm_mul_pd(_c, _d));
+}
+
+// A zero length gives the zero vector, as in normalise().
+inline void normalisePair(Lanes& _a) {
+    const __m128d sq = _mm_add_pd(_mm_add_pd(_mm_mul_pd(_a.x, _a.x), _mm_mul_pd(_a.y, _a.y)), _mm_mul_pd(_a.z, _a.z));
+    const __m128d len = _mm_sqrt_pd(sq);
+    const __m128d inv = _mm_div_pd(_mm_set1_pd(1.0), len);
+    const __m128d keep = _mm_cmpneq_pd(len, _mm_setzero_pd());
+    _a.x = _mm_and_pd(_mm_mul_pd(_a.x, inv), keep);
+    _a.y = _mm_and_pd(_mm_mul_pd(_a.y, inv), keep);
+    _a.z = _mm_and_pd(_mm_mul_pd(_a.z, inv), keep);
+}
+
+inline __m128d zeroMask(const Lanes& _a) {
+    const __m128d zero = _mm_setzero_pd();
+    return _mm_and_pd(_mm_and_pd(_mm_cmpeq_pd(_a.x, zero), _mm_cmpeq_pd(_a.y, zero)), _mm_cmpeq_pd(_a.z, zero));
+}
+#endif
+
 }  // namespace
 
 LocalFrame GeometryCoder::frameFromTerms(const int32_t* _ids, size_t m, const double* _positions) const {
@@ -407,16 +490,49 @@ void GeometryCoder::computeLayerFrames(int _l, int _f) {
         store(ft1, order[k], t1);
         store(ft2, order[k], t2);
     }
-    for (size_t k = 0; k < order.size(); ++k) {
-        const int v = order[k];
-        LocalFrame axes = finishFrame(load(ft1, v), load(ft2, v));
+    finishLayerFrames(order, ft1, ft2, fn);
+}
+
+// Second sweep of computeLayerFrames: the parked sums in _t1/_t2 become the
+// normalised frames. Vertices of a layer are distinct, so pairs never alias.
+void GeometryCoder::finishLayerFrames(const std::vector<int>& _order, double* _t1, double* _t2, double* _n) {
+    size_t k = 0;
+#if ORV_GEOMETRY_SSE2
+    for (; k + 1 < _order.size(); k += 2) {
+        const size_t a = 3 * static_cast<size_t>(_order[k]), b = 3 * static_cast<size_t>(_order[k + 1]);
+        Lanes t1 = loadPair(_t1 + a, _t1 + b);
+        const Lanes u = loadPair(_t2 + a, _t2 + b);
+        Lanes n{mulSub(t1.y, u.z, t1.z, u.y), mulSub(u.x, t1.z, t1.x, u.z), mulSub(t1.x, u.y, u.x, t1.y)};
+        normalisePair(n);
+        normalisePair(t1);
+        Lanes t2{mulSub(n.y, t1.z, t1.y, n.z), mulSub(t1.x, n.z, n.x, t1.z), mulSub(n.x, t1.y, t1.x, n.y)};
+        normalisePair(t2);
+        storePair(_t1 + a, _t1 + b, t1);
+        storePair(_t2 + a, _t2 + b, t2);
+        storePair(_n + a, _n + b, n);
+        const int bad = _mm_movemask_pd(_mm_or_pd(_mm_or_pd(zeroMask(t1), zeroMask(t2)), zeroMask(n)));
+        if (bad != 0) [[unlikely]] {
+            for (int lane = 0; lane < 2; ++lane) {
+                if (!(bad & (1 << lane))) continue;
+                const int v = _order[k + static_cast<size_t>(lane)];
+                store(_t1, v, kWorldAxes.t1);
+                store(_t2, v, kWorldAxes.t2);
+                store(_n, v, kWorldAxes.n);
+                ++fallbackFrames_;
+            }
+        }
+    }
+#endif
+    for (; k < _order.size(); ++k) {
+        const int v = _order[k];
+        LocalFrame axes = finishFrame(load(_t1, v), load(_t2, v));
         if (!axes.ok) [[unlikely]] {
             axes = kWorldAxes;
             ++fallbackFrames_;
         }
-        store(ft1, v, axes.t1);
-        store(ft2, v, axes.t2);
-        store(fn, v, axes.n);
+        store(_t1, v, axes.t1);
+        store(_t2, v, axes.t2);
+        store(_n, v, axes.n);
     }
 }
 

@@ -64,8 +64,10 @@ private:
     void checkLayer(int _l) const;
     LocalFrame frameFromTerms(const int32_t* _ids, size_t _m, const double* _positions) const;
     void accumulateAxes(const int32_t* _ids, size_t _m, const double* _positions, Vector3d& _t1, Vector3d& _t2) const;
+    void finishLayerFrames(const std::vector<int>& _order, double* _t1, double* _t2, double* _n);
     void ensureTables(size_t _m);
     int32_t quantize(double _error, double _q, const ResidualSite& _site) const;
+    [[noreturn]] void refuseResidual(double _r, const ResidualSite& _site) const;
 
     const Settings& settings_;
     DecoderContext& context_;
@@ -78,8 +80,10 @@ private:
         std::vector<double> weight;
     };
     std::vector<FlatTerms> flat_;
-    // cos(i*step) and sin(i*step), step = 2*pi/m, per term count m.
-    std::vector<std::vector<double>> cos_, sin_;
+    // cos(i*step) and sin(i*step), step = 2*pi/m, interleaved per term
+    // count m: the pair of term i of a count-m ring is trig_[trigAt_[m] + 2i].
+    std::vector<double> trig_;
+    std::vector<size_t> trigAt_;
 };
 
 }  // namespace orv
