@@ -99,10 +99,13 @@ TEST(RateDistortionRoundTrip, PlainOptionsGiveTheClassicStream) {
     EXPECT_EQ(classic.streamFile, plain.streamFile);
 
     double roles[3];
-    stepsForOptions(q, RdOptions::forEffort(1), roles);
+    stepsForOptions(q, RdOptions::forEffort(2), roles);
     EXPECT_DOUBLE_EQ(roles[0], q / 8);
     EXPECT_DOUBLE_EQ(roles[1], q / 2);
     EXPECT_DOUBLE_EQ(roles[2], q);
+    stepsForOptions(q, RdOptions::forEffort(1), roles);
+    EXPECT_DOUBLE_EQ(roles[0], 0.6 * q);
+    EXPECT_DOUBLE_EQ(roles[1], q);
 }
 
 TEST(RateDistortionRoundTrip, DeadZoneAndRdoqSendFewerBitsAtTheSameSteps) {
@@ -179,6 +182,7 @@ TEST(RdChoose, TakesTheCheapestOfRoundingLoweringAndZero) {
 
 TEST(EmptyChunk, ChosenOnlyWhenCheaperAndNoVertexStraysBeyondTheLimit) {
     RdOptions o = RdOptions::forEffort(2);
+    o.emptyChunkMaxError = 2.0;
     const double q = 1.0;
     // Residuals of about one step on few components: cheap to drop.
     std::vector<double> small(300, 0.1);
@@ -210,6 +214,31 @@ TEST(EmptyChunk, ChosenOnlyWhenCheaperAndNoVertexStraysBeyondTheLimit) {
     edge[0] = 2.0;
     o.lambdaFactor = 0.1;
     EXPECT_TRUE(decideLayer(edge, q, o, true).emptied);
+    // Effort 2 empties a chunk only within the vertex guard.
+    EXPECT_FALSE(decideLayer(edge, q, RdOptions::forEffort(2), true).emptied);
+}
+
+TEST(VertexGuard, DecisionsNeverMoveAVertexFartherThanTheLimit) {
+    RdOptions o = RdOptions::forEffort(2);
+    o.lambdaFactor = 1e6;  // every component would rather be zero
+    o.emptyChunks = false;
+    const std::vector<double> errors{0.6, 0.6, 0.1, 0.3, 0.2, 0.1, 1.4, 0.0, 0.0};
+    const LayerDecision d = decideLayer(errors, 1.0, o, false);
+    // (0.6, 0.6, 0.1) zeroed would stray 0.85 <= sqrt(3)/2: allowed.
+    EXPECT_EQ(d.residuals[0], 0);
+    EXPECT_EQ(d.residuals[1], 0);
+    // (1.4, 0, 0) zeroed strays 1.4: the vertex keeps plain rounding.
+    EXPECT_EQ(d.residuals[6], 1);
+    o.maxVertexError = 0;  // guard off
+    EXPECT_EQ(decideLayer(errors, 1.0, o, false).residuals[6], 0);
+
+    // The dead zone alone, guarded: 0.7 and 0.7 would both drop to 0 with
+    // theta 0.25 (|(0.7, 0.7, 0)| = 0.99), so the vertex is rounded plainly.
+    RdOptions dz = RdOptions::forEffort(1);
+    const LayerDecision g = decideLayer({0.7, 0.7, 0.0, 0.7, 0.1, 0.0}, 1.0, dz, false);
+    EXPECT_EQ(g.residuals[0], 1);
+    EXPECT_EQ(g.residuals[1], 1);
+    EXPECT_EQ(g.residuals[3], 0);  // |(0.7, 0.1, 0)| = 0.71: the dead zone applies
 }
 
 TEST(RateControl, MeetsErrorAndSizeTargetsInAFewEncodes) {

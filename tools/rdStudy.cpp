@@ -5,7 +5,8 @@
 //
 //   rdStudy DIR [--frames N] [--efforts 0,1,2] [--bits 7,8,9,10,11]
 //               [--generic-bits 8,9,10,11,12] [--theta X] [--lambda X]
-//               [--ratios q0/q,q1/q] [--nsl N] [--no-empty] [--max-empty X]
+//               [--ratios q0/q,q1/q] [--nsl N] [--no-empty] [--no-rdoq]
+//               [--max-empty X] [--guard X]
 //
 // Precisions are in bits of the bounding-box diagonal (step = diagonal / 2^bits),
 // fractional values allowed. The generic baseline needs zstd and xz on PATH.
@@ -116,6 +117,7 @@ int main(int argc, char** argv) {
         std::string dir = argv[1];
         int frames = 0, nsl = -1;
         std::vector<double> efforts{0, 1, 2}, bits{7, 8, 9, 10, 11}, genericBits;
+        double guard = -1;
         double theta = -1, lambda = -1, r0 = -1, r1 = -1, maxEmpty = -1;
         bool noEmpty = false, noRdoq = false;
         for (int i = 2; i < argc; ++i) {
@@ -130,6 +132,8 @@ int main(int argc, char** argv) {
             else if (a == "--generic-bits") genericBits = parseList(next());
             else if (a == "--theta") theta = std::stod(next());
             else if (a == "--lambda") lambda = std::stod(next());
+            else if (a == "--guard") guard = std::stod(next());
+
             else if (a == "--ratios") {
                 const auto r = parseList(next());
                 r0 = r.at(0);
@@ -150,6 +154,7 @@ int main(int argc, char** argv) {
         for (double e : efforts) {
             RdOptions o = RdOptions::forEffort(static_cast<int>(e));
             if (e >= 1 && theta >= 0) o.deadZoneTheta = theta;
+            if (e >= 1 && guard >= 0) o.maxVertexError = guard;
             if (e >= 1 && r0 > 0) {
                 o.firstFrameRatio = r0;
                 o.baseLayerRatio = r1;

@@ -125,6 +125,21 @@ LayerDecision decideLayer(const std::vector<double>& _errors, double _q, const R
             for (size_t i = 0; i < n; ++i) d.residuals[i] = rdChoose(_errors[i], _q, lambda, model);
         }
     }
+    if (_options.maxVertexError > 0 && (_options.rdoq || _options.deadZone)) {
+        const double limit = _options.maxVertexError * _q;
+        for (size_t v = 0; v + 2 < n; v += 3) {
+            double squared = 0;
+            for (size_t c = v; c < v + 3; ++c) {
+                const double e = _errors[c] - _q * d.residuals[c];
+                squared += e * e;
+            }
+            if (squared <= limit * limit) continue;
+            for (size_t c = v; c < v + 3; ++c) {
+                const double r = roundToNearest(_errors[c], _q);
+                d.residuals[c] = std::fabs(r) <= 2147483647.0 ? static_cast<int>(r) : 0;
+            }
+        }
+    }
     if (!_allowEmpty) return d;
     bool anyNonZero = false;
     for (int r : d.residuals) anyNonZero = anyNonZero || r != 0;
@@ -151,8 +166,13 @@ LayerDecision decideLayer(const std::vector<double>& _errors, double _q, const R
 }
 
 RdLayerEncoder::RdLayerEncoder(const Settings& _settings, DecoderContext& _context, GeometryCoder& _coder,
-                               const RdOptions& _options)
-    : settings_(_settings), context_(_context), coder_(_coder), options_(_options) {}
+                               const RdOptions& _options, double _enhancementStep)
+    : settings_(_settings),
+      context_(_context),
+      coder_(_coder),
+      options_(_options),
+      componentLimit_(_options.maxVertexError > 0 ? _options.maxVertexError * _enhancementStep / std::sqrt(3.0)
+                                                  : INFINITY) {}
 
 void RdLayerEncoder::runBase(int _f, const std::vector<int>& _rf, double _q, const GeometryT<double>& _original) {
     if (settings_.baseLayerPred == 0)
@@ -163,11 +183,15 @@ void RdLayerEncoder::runBase(int _f, const std::vector<int>& _rf, double _q, con
 
 void RdLayerEncoder::encodeBaseLayer(int _f, const std::vector<int>& _rf, double _q,
                                      const GeometryT<double>& _original) {
+    // Layer 0 decides component by component, so its guard is per component:
+    // within limit / sqrt(3) each, the vertex stays within the limit.
+    const double limit = componentLimit_;
     if (!options_.rdoq) {
         if (options_.deadZone) {
             const double theta = options_.deadZoneTheta;
-            coder_.setQuantizer([theta](double _e, double _step, const ResidualSite&) {
-                return deadZoneRound(_e, _step, theta);
+            coder_.setQuantizer([theta, limit](double _e, double _step, const ResidualSite&) {
+                const double r = deadZoneRound(_e, _step, theta);
+                return std::fabs(_e - _step * r) <= limit ? r : roundToNearest(_e, _step);
             });
         }
         runBase(_f, _rf, _q, _original);
@@ -186,10 +210,11 @@ void RdLayerEncoder::encodeBaseLayer(int _f, const std::vector<int>& _rf, double
     const LayerDecision planned = decideLayer(errors_, _q, options_, false);
     const ResidualCostModel model(planned.residuals);
     const double lambda = options_.lambdaFactor * _q * _q;
-    coder_.setQuantizer([&model, lambda](double _e, double _step, const ResidualSite&) {
+    coder_.setQuantizer([&model, lambda, limit](double _e, double _step, const ResidualSite&) {
         const double plain = roundToNearest(_e, _step);
         if (!(std::fabs(plain) <= 2147483647.0)) return plain;  // refused by the coder
-        return static_cast<double>(rdChoose(_e, _step, lambda, model));
+        const double r = rdChoose(_e, _step, lambda, model);
+        return std::fabs(_e - _step * r) <= limit ? r : plain;
     });
     runBase(_f, _rf, _q, _original);
     coder_.setQuantizer({});
@@ -197,7 +222,8 @@ void RdLayerEncoder::encodeBaseLayer(int _f, const std::vector<int>& _rf, double
 
 void RdLayerEncoder::encodeEnhancementLayer(int _l, int _f, const std::vector<int>& _rf, double _q,
                                             const GeometryT<double>& _original) {
-    if (!options_.rdoq && !options_.emptyChunks) {
+    // Without a vertex guard the dead zone needs no look at the whole vertex.
+    if (!options_.rdoq && !options_.emptyChunks && !(options_.deadZone && options_.maxVertexError > 0)) {
         if (options_.deadZone) {
             const double theta = options_.deadZoneTheta;
             coder_.setQuantizer([theta](double _e, double _step, const ResidualSite&) {

@@ -44,9 +44,10 @@ int rdChoose(double _error, double _q, double _lambda, const ResidualCostModel& 
 
 // Decisions for a layer whose predictions do not depend on its own residuals
 // (layers 1 and up): errors in GQuant order (3 per vertex). Returns the
-// residuals; with _allowEmpty it may return all zeros when that is cheaper,
-// unless some vertex would then be farther than _maxEmptyError from its
-// original position.
+// residuals; a vertex whose decided error would exceed maxVertexError * _q
+// keeps plain rounding; with _allowEmpty it may return all zeros when that is
+// cheaper, unless some vertex would then be farther than
+// emptyChunkMaxError * _q from its original position.
 struct LayerDecision {
     std::vector<int> residuals;
     bool emptied = false;
@@ -59,8 +60,9 @@ LayerDecision decideLayer(const std::vector<double>& _errors, double _q, const R
 // exactly as the decoder will reconstruct it.
 class RdLayerEncoder {
 public:
+    // _enhancementStep scales the options' vertex-error guard in every layer.
     RdLayerEncoder(const Settings& _settings, DecoderContext& _context, GeometryCoder& _coder,
-                   const RdOptions& _options);
+                   const RdOptions& _options, double _enhancementStep);
 
     // Layer 0 of a later frame (global or local by the Settings).
     void encodeBaseLayer(int _f, const std::vector<int>& _rf, double _q, const GeometryT<double>& _original);
@@ -78,6 +80,7 @@ private:
     DecoderContext& context_;
     GeometryCoder& coder_;
     RdOptions options_;
+    double componentLimit_;  // largest error per base-layer component; +inf without a guard
     std::vector<double> errors_;
     uint64_t emptied_ = 0;
 };
