@@ -141,9 +141,11 @@ int encode(const EncoderOptions& _o) {
 
     const int maxTL = maxTemporalLayers(F, _o.refFirstFrame);
     if (_o.nTL > maxTL)
-        throw UsageError("--temporal-layers " + std::to_string(_o.nTL) + " does not fit " + std::to_string(F) +
-                         " frames (the frame header cannot reference that far): use --temporal-layers " +
-                         std::to_string(maxTL) + " or fewer");
+        throw UsageError("--temporal-layers " + std::to_string(_o.nTL) +
+                         (_o.nTL > 31 ? std::string(" is more than groups of frames can have")
+                                      : " does not fit " + std::to_string(F) +
+                                            " frames (the frame header cannot reference that far)") +
+                         ": use --temporal-layers " + std::to_string(maxTL) + " or fewer");
 
     const ProgressMeter::Style style = ProgressMeter::styleFor(_o.quiet);
     if (talk) std::printf("OrvEnc %s: %d frame files, writing %s\n", ORV_VERSION, F, _o.output.c_str());
