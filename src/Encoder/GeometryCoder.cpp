@@ -306,6 +306,21 @@ LocalFrame GeometryCoder::frameFromTerms(const int32_t* _ids, size_t m, const do
     return finishFrame(t1, t2);
 }
 
+namespace {
+// roundToNearest without the std::function call, for the default quantizer:
+// the same quotient, truncation and half-away-from-zero decision, taken only
+// where the result certainly fits (other values go through quantize(), which
+// accepts or refuses them exactly as before).
+inline bool nearestInRange(double _error, double _q, int32_t& _r) {
+    const double x = _error / _q;
+    if (!(std::fabs(x) < 2147483647.0)) return false;
+    const int32_t t = static_cast<int32_t>(x);
+    const double frac = x - static_cast<double>(t);
+    _r = t + (frac >= 0.5 ? 1 : 0) - (frac <= -0.5 ? 1 : 0);
+    return true;
+}
+}  // namespace
+
 int32_t GeometryCoder::quantize(double _error, double _q, const ResidualSite& _site) const {
     const double r = quantizer_ ? quantizer_(_error, _q, _site) : roundToNearest(_error, _q);
     if (!std::isfinite(r) || std::fabs(r) > 2147483647.0 || r != std::trunc(r)) {
@@ -361,6 +376,7 @@ void GeometryCoder::codeLayerT(int _l, int _f, const std::vector<int>* _rf, doub
     }
     const double count = static_cast<double>(nRef);
     const bool addResidual = P == Pass::First || _q > 0.0;
+    [[maybe_unused]] const bool custom = static_cast<bool>(quantizer_);
 
     for (size_t k = 0; k < order.size(); ++k) {
         const int v = order[k];
@@ -410,7 +426,10 @@ void GeometryCoder::codeLayerT(int _l, int _f, const std::vector<int>* _rf, doub
             const Vector3d e{x.x - S.x, x.y - S.y, x.z - S.z};
             const Vector3d actual = local ? toLocal(e, axes) : e;
             const double err[3] = {actual.x - tp.x, actual.y - tp.y, actual.z - tp.z};
-            for (int c = 0; c < 3; ++c) R[c] = quantize(err[c], _q, ResidualSite{_f, _l, v, c});
+            for (int c = 0; c < 3; ++c) {
+                if (custom || !nearestInRange(err[c], _q, R[c]))
+                    R[c] = quantize(err[c], _q, ResidualSite{_f, _l, v, c});
+            }
         }
 
         Vector3d d;

@@ -67,7 +67,6 @@ private:
     void finishLayerFrames(const std::vector<int>& _order, double* _t1, double* _t2, double* _n);
     void ensureTables(size_t _m);
     int32_t quantize(double _error, double _q, const ResidualSite& _site) const;
-    [[noreturn]] void refuseResidual(double _r, const ResidualSite& _site) const;
 
     const Settings& settings_;
     DecoderContext& context_;
