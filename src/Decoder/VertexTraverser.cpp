@@ -13,10 +13,7 @@
 namespace orv {
 
 VertexTraverser::VertexTraverser(const Graph& _graph)
-    : graph_(_graph), faceVisited_(_graph.faceDeletedFlags()), vertexVisited_(_graph.vertexDeletedFlags()) {
-    for (int f = 0; f < graph_.numFaces() && !anyDegenerate_; ++f)
-        anyDegenerate_ = !graph_.isFaceDeleted(f) && graph_.isDegenerate(f);
-}
+    : graph_(_graph), faceVisited_(_graph.faceDeletedFlags()), vertexVisited_(_graph.vertexDeletedFlags()) {}
 
 namespace {
 
@@ -28,62 +25,60 @@ int sharedIds(const Graph::FaceIds& t, const Graph::FaceIds& u) {
     return count;
 }
 
-// The faces of every edge, for walking a graph without degenerate faces. A
-// face then shares exactly two ids with f when it holds one of f's edges and
-// its third vertex is not f's third vertex. The faces of an edge are grouped
-// by their third vertex; a face visiting the edge takes every group but its
-// own, after which those groups are done for good (their faces are queued or
-// visited). Only the group of f's own vertex set stays, so a vertex or an
-// edge with very many faces costs each face once, not once per neighbour.
-class EdgeIndex {
+// Faces grouped under a key (an edge, or a vertex a face names twice) by a
+// third vertex. A face visiting a key takes every group except those whose
+// third vertex it must keep (at most two), and the taken groups are done for
+// good: their faces are then queued or visited. So a vertex or an edge with
+// very many faces costs each face about once, not once per neighbour.
+class GroupIndex {
 public:
-    explicit EdgeIndex(const Graph& _graph) {
-        struct Entry {
-            uint64_t key;
-            int third, face;
-        };
-        std::vector<Entry> entries;
-        for (int f = 0; f < _graph.numFaces(); ++f) {
-            if (_graph.isFaceDeleted(f)) continue;
-            const Graph::FaceIds& t = _graph.fv(f);
-            for (int k = 0; k < 3; ++k)
-                entries.push_back(Entry{keyOf(t[k], t[(k + 1) % 3]), t[(k + 2) % 3], f});
-        }
-        std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+    struct Entry {
+        uint64_t key;
+        int third, face;
+    };
+
+    explicit GroupIndex(std::vector<Entry> _entries) {
+        std::sort(_entries.begin(), _entries.end(), [](const Entry& a, const Entry& b) {
             if (a.key != b.key) return a.key < b.key;
             if (a.third != b.third) return a.third < b.third;
             return a.face < b.face;
         });
-        faces_.reserve(entries.size());
-        for (size_t e = 0; e < entries.size(); ++e) {
-            const bool newEdge = e == 0 || entries[e].key != entries[e - 1].key;
-            if (newEdge) {
-                edgeKey_.push_back(entries[e].key);
-                edgeFirst_.push_back(static_cast<int>(groupBegin_.size()));
-                edgeCount_.push_back(0);
+        faces_.reserve(_entries.size());
+        for (size_t e = 0; e < _entries.size(); ++e) {
+            const bool newKey = e == 0 || _entries[e].key != _entries[e - 1].key;
+            if (newKey) {
+                keys_.push_back(_entries[e].key);
+                keyFirst_.push_back(static_cast<int>(groupThird_.size()));
+                keyCount_.push_back(0);
             }
-            if (newEdge || entries[e].third != entries[e - 1].third) {
+            if (newKey || _entries[e].third != _entries[e - 1].third) {
                 groupBegin_.push_back(static_cast<int>(e));
-                groupThird_.push_back(entries[e].third);
+                groupThird_.push_back(_entries[e].third);
                 active_.push_back(static_cast<int>(groupThird_.size()) - 1);
-                ++edgeCount_.back();
+                ++keyCount_.back();
             }
-            faces_.push_back(entries[e].face);
+            faces_.push_back(_entries[e].face);
         }
-        groupBegin_.push_back(static_cast<int>(entries.size()));  // end of the last group
+        groupBegin_.push_back(static_cast<int>(_entries.size()));  // end of the last group
     }
 
-    // Appends the faces across edge (x, y) of a face whose third vertex is z,
-    // skipping those already visited or queued.
-    void take(int x, int y, int z, const std::vector<bool>& _visited, const std::vector<bool>& _queued,
-              std::vector<int>& _out) {
-        const auto it = std::lower_bound(edgeKey_.begin(), edgeKey_.end(), keyOf(x, y));
-        const size_t edge = static_cast<size_t>(it - edgeKey_.begin());
-        int* active = active_.data() + edgeFirst_[edge];
+    static uint64_t edgeKey(int x, int y) {
+        const auto a = static_cast<uint32_t>(std::min(x, y)), b = static_cast<uint32_t>(std::max(x, y));
+        return (static_cast<uint64_t>(a) << 32) | b;
+    }
+
+    // Appends the faces of every group under the key whose third vertex is
+    // neither keepA nor keepB, skipping faces already visited or queued.
+    void take(uint64_t _key, int _keepA, int _keepB, const std::vector<bool>& _visited,
+              const std::vector<bool>& _queued, std::vector<int>& _out) {
+        const auto it = std::lower_bound(keys_.begin(), keys_.end(), _key);
+        if (it == keys_.end() || *it != _key) return;
+        const size_t k = static_cast<size_t>(it - keys_.begin());
+        int* active = active_.data() + keyFirst_[k];
         int kept = 0;
-        for (int i = 0; i < edgeCount_[edge]; ++i) {
+        for (int i = 0; i < keyCount_[k]; ++i) {
             const int group = active[i];
-            if (groupThird_[group] == z) {
+            if (groupThird_[group] == _keepA || groupThird_[group] == _keepB) {
                 active[kept++] = group;
                 continue;
             }
@@ -92,35 +87,94 @@ public:
                 if (!_visited[g] && !_queued[g]) _out.push_back(g);
             }
         }
-        edgeCount_[edge] = kept;
+        keyCount_[k] = kept;
     }
 
 private:
-    static uint64_t keyOf(int x, int y) {
-        const auto a = static_cast<uint32_t>(std::min(x, y)), b = static_cast<uint32_t>(std::max(x, y));
-        return (static_cast<uint64_t>(a) << 32) | b;
+    std::vector<uint64_t> keys_;   // ascending
+    std::vector<int> keyFirst_;    // first slot of the key's active groups
+    std::vector<int> keyCount_;    // active groups left
+    std::vector<int> active_;      // group ids, per key a compacted slot range
+    std::vector<int> groupBegin_;  // entry range of each group (one extra end entry)
+    std::vector<int> groupThird_;
+    std::vector<int> faces_;       // face of each entry
+};
+
+// Every face that shares exactly two vertex ids with a face f, found without
+// scanning the faces of f's vertices. With all three ids distinct, f's
+// neighbours are the proper faces holding one of f's edges with a third
+// vertex off f, and the faces naming one of f's vertices twice with their
+// other vertex off f. With f = (a, a, b) they are the faces naming a once and
+// not naming b, and the faces naming b twice but not a. A face naming one
+// vertex three times has none.
+class SharedEdgeSearch {
+public:
+    explicit SharedEdgeSearch(const Graph& _graph) : graph_(_graph) {
+        std::vector<GroupIndex::Entry> edgeEntries, doubleEntries;
+        for (int f = 0; f < _graph.numFaces(); ++f) {
+            if (_graph.isFaceDeleted(f)) continue;
+            const Graph::FaceIds& t = _graph.fv(f);
+            if (!_graph.isDegenerate(f)) {
+                for (int k = 0; k < 3; ++k)
+                    edgeEntries.push_back({GroupIndex::edgeKey(t[k], t[(k + 1) % 3]), t[(k + 2) % 3], f});
+            } else if (t[0] != t[1] || t[1] != t[2]) {
+                const int doubled = t[0] == t[1] || t[0] == t[2] ? t[0] : t[1];
+                const int single = t[0] != doubled ? t[0] : t[1] != doubled ? t[1] : t[2];
+                doubleEntries.push_back({static_cast<uint64_t>(doubled), single, f});
+                hasDoubles_ = true;
+            }
+        }
+        edges_ = std::make_unique<GroupIndex>(std::move(edgeEntries));
+        doubles_ = std::make_unique<GroupIndex>(std::move(doubleEntries));
+        if (!hasDoubles_) return;
+        // Faces naming each vertex exactly once, for the faces around a
+        // degenerate one; visited and queued faces are dropped as met.
+        singles_.resize(static_cast<size_t>(_graph.numVertices()));
+        for (int f = 0; f < _graph.numFaces(); ++f) {
+            if (_graph.isFaceDeleted(f)) continue;
+            const Graph::FaceIds& t = _graph.fv(f);
+            for (int k = 0; k < 3; ++k) {
+                const int w = t[k];
+                const int times = (t[0] == w) + (t[1] == w) + (t[2] == w);
+                if (times == 1) singles_[w].push_back(f);
+            }
+        }
     }
 
-    std::vector<uint64_t> edgeKey_;  // ascending
-    std::vector<int> edgeFirst_;     // first slot of the edge's active groups
-    std::vector<int> edgeCount_;     // active groups left
-    std::vector<int> active_;        // group ids, per edge a compacted slot range
-    std::vector<int> groupBegin_;    // entry range of each group (one extra end entry)
-    std::vector<int> groupThird_;
-    std::vector<int> faces_;         // face of each entry
+    void neighbours(int f, const std::vector<bool>& _visited, const std::vector<bool>& _queued,
+                    std::vector<int>& _out) {
+        _out.clear();
+        const Graph::FaceIds& t = graph_.fv(f);
+        if (t[0] != t[1] && t[1] != t[2] && t[0] != t[2]) {
+            for (int k = 0; k < 3; ++k) {
+                const int x = t[k], y = t[(k + 1) % 3], z = t[(k + 2) % 3];
+                edges_->take(GroupIndex::edgeKey(x, y), z, -1, _visited, _queued, _out);
+                if (hasDoubles_) doubles_->take(static_cast<uint64_t>(x), y, z, _visited, _queued, _out);
+            }
+        } else if (t[0] != t[1] || t[1] != t[2]) {
+            const int a = t[0] == t[1] || t[0] == t[2] ? t[0] : t[1];
+            const int b = t[0] != a ? t[0] : t[1] != a ? t[1] : t[2];
+            std::vector<int>& list = singles_[a];
+            size_t kept = 0;
+            for (int g : list) {
+                if (_visited[g] || _queued[g]) continue;
+                list[kept++] = g;
+                if (sharedIds(t, graph_.fv(g)) == 2) _out.push_back(g);
+            }
+            list.resize(kept);
+            doubles_->take(static_cast<uint64_t>(b), a, -1, _visited, _queued, _out);
+        }
+        std::sort(_out.begin(), _out.end());
+    }
+
+private:
+    const Graph& graph_;
+    std::unique_ptr<GroupIndex> edges_, doubles_;
+    bool hasDoubles_ = false;
+    std::vector<std::vector<int>> singles_;
 };
 
 }  // namespace
-
-void VertexTraverser::neighborFaces(int f, std::vector<int>& _faces) const {
-    _faces.clear();
-    const Graph::FaceIds& t = graph_.fv(f);
-    for (int k = 0; k < 3; ++k) {
-        for (int g : graph_.vf(t[k]))
-            if (sharedIds(t, graph_.fv(g)) == 2) _faces.push_back(g);
-    }
-    std::sort(_faces.begin(), _faces.end());
-}
 
 void VertexTraverser::traverse(std::vector<int>& _order) {
     _order.clear();
@@ -130,10 +184,11 @@ void VertexTraverser::traverse(std::vector<int>& _order) {
     // copies would only be popped after it was visited and be skipped, so the
     // walk is the same with far less queue traffic on non-manifold edges.
     std::vector<bool> queued(faceVisited_.size(), false);
-    // Without degenerate faces the shared-edge search goes through an edge
-    // index (same result, no quadratic cases); otherwise the direct count.
-    std::unique_ptr<EdgeIndex> edges;
-    if (!anyDegenerate_) edges = std::make_unique<EdgeIndex>(graph_);
+    // The neighbours of a face are the faces with which it shares exactly two
+    // vertex ids (counted over all id pairs, repeats included); the search
+    // finds them through indexes rather than by counting against every face
+    // of f's vertices, which a vertex with very many faces makes quadratic.
+    SharedEdgeSearch search(graph_);
     std::deque<int> queue;
     std::vector<int> next;
     int start = 0;  // faces below it are all visited: the lowest unvisited id only grows
@@ -147,14 +202,7 @@ void VertexTraverser::traverse(std::vector<int>& _order) {
             queue.pop_front();
             if (faceVisited_[f]) continue;
             faceVisited_[f] = true;
-            if (edges) {
-                next.clear();
-                const Graph::FaceIds& t = graph_.fv(f);
-                for (int k = 0; k < 3; ++k) edges->take(t[k], t[(k + 1) % 3], t[(k + 2) % 3], faceVisited_, queued, next);
-                std::sort(next.begin(), next.end());
-            } else {
-                neighborFaces(f, next);
-            }
+            search.neighbours(f, faceVisited_, queued, next);
             for (int g : next)
                 if (!faceVisited_[g] && !queued[g]) {
                     queue.push_back(g);

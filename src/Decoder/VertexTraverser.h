@@ -30,13 +30,9 @@ public:
                              std::vector<bool>& isVisited);
 
 private:
-    // The faces that share exactly two vertex ids with f (an edge), ascending.
-    void neighborFaces(int f, std::vector<int>& _faces) const;
-
     const Graph& graph_;
     std::vector<bool> faceVisited_;
     std::vector<bool> vertexVisited_;
-    bool anyDegenerate_ = false;  // a live face names a vertex twice
 };
 
 }  // namespace orv
