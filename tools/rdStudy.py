@@ -147,10 +147,25 @@ def main():
     ap.add_argument("--extra", default="", help="more rdStudy options (tuning runs)")
     ap.add_argument("--out", default=os.path.join(ROOT, "docs", "encoder-efficiency.md"))
     ap.add_argument("--json", default="", help="also write all points to this file")
+    ap.add_argument("--from-json", default="", help="comma-separated files of earlier runs: merge, report, no encoding")
     args = ap.parse_args()
 
     started = time.monotonic()
     results = {}
+    if args.from_json:
+        for path in args.from_json.split(","):
+            with open(path) as f:
+                for name, r in json.load(f).items():
+                    r["curves"] = {float(e): c for e, c in r["curves"].items()}
+                    results[name] = r
+        for name, r in results.items():
+            c = r["curves"]
+            for e in sorted(c):
+                print(f"{name} effort {e:g}: vs plain {fmt(bd_rate(c[e], c[min(c)]), '+.1f')} %, "
+                      f"vs draco {fmt(bd_rate(c[e], r['draco']), '+.1f')} %, "
+                      f"vs generic {fmt(bd_rate(c[e], r['generic']), '+.1f')} %")
+        write_report(args, results, time.monotonic() - started)
+        return
     for name in args.sequences.split(","):
         folder = os.path.join(args.data, name)
         print(name, flush=True)
@@ -223,7 +238,7 @@ def write_report(args, results, seconds):
                 w(f"| effort {e:g} | {p['bits']:g} | {p['bpvf']:.3f} | {p['kg']:.4f} | {p['max_diag']:.2e} | "
                   f"{p['rmse_diag']:.2e} | {p['mvfps']:.2f} |")
         for p in r["generic"]:
-            w(f"| generic ({p['tool']}, order {p['order']}) | {p['bits']:g} | {p['bpvf']:.3f} | {p['kg']:.4f} | "
+            w(f"| generic ({p['tool']}) | {p['bits']:g} | {p['bpvf']:.3f} | {p['kg']:.4f} | "
               f"{p['max_diag']:.2e} | – | – |")
         for p in r["draco"]:
             w(f"| Draco | {p['qp']} | {p['bpvf']:.3f} | {p['kg']:.4f} | {p.get('max_diag', 0):.2e} | "

@@ -165,10 +165,9 @@ LayerDecision decideLayer(const std::vector<double>& _errors, double _q, const R
     return d;
 }
 
-RdLayerEncoder::RdLayerEncoder(const Settings& _settings, DecoderContext& _context, GeometryCoder& _coder,
-                               const RdOptions& _options, double _enhancementStep)
+RdLayerEncoder::RdLayerEncoder(const Settings& _settings, GeometryCoder& _coder, const RdOptions& _options,
+                               double _enhancementStep)
     : settings_(_settings),
-      context_(_context),
       coder_(_coder),
       options_(_options),
       componentLimit_(_options.maxVertexError > 0 ? _options.maxVertexError * _enhancementStep / std::sqrt(3.0)

@@ -61,8 +61,8 @@ LayerDecision decideLayer(const std::vector<double>& _errors, double _q, const R
 class RdLayerEncoder {
 public:
     // _enhancementStep scales the options' vertex-error guard in every layer.
-    RdLayerEncoder(const Settings& _settings, DecoderContext& _context, GeometryCoder& _coder,
-                   const RdOptions& _options, double _enhancementStep);
+    RdLayerEncoder(const Settings& _settings, GeometryCoder& _coder, const RdOptions& _options,
+                   double _enhancementStep);
 
     // Layer 0 of a later frame (global or local by the Settings).
     void encodeBaseLayer(int _f, const std::vector<int>& _rf, double _q, const GeometryT<double>& _original);
@@ -77,7 +77,6 @@ private:
     void runBase(int _f, const std::vector<int>& _rf, double _q, const GeometryT<double>& _original);
 
     const Settings& settings_;
-    DecoderContext& context_;
     GeometryCoder& coder_;
     RdOptions options_;
     double componentLimit_;  // largest error per base-layer component; +inf without a guard

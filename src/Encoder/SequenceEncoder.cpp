@@ -168,7 +168,7 @@ EncodedSequence encodeWith(const GeometryT<double>& _positions, const FaceList& 
 
     GeometryCoder coder(settings, context);
     std::optional<RdLayerEncoder> rd;
-    if (_options) rd.emplace(settings, context, coder, *_options, _qStep[2]);
+    if (_options) rd.emplace(settings, coder, *_options, _qStep[2]);
     for (int p = 0; p < F; ++p) {
         const int f = context.codingOrder[p];
         const std::vector<int>& rf = context.codingRefs[p];
