@@ -142,9 +142,19 @@ private:
 // Encoding engine over one pass (H.264 clause 9.3.4.2), appending bytes to
 // the caller's list. finish() ends the pass like a slice: terminating bin 1,
 // the flush, then zero bits to the byte boundary.
+//
+// The bits are those of the standard's bit-serial PutBit procedure, produced
+// a byte at a time. Seen as one long number, the low end of the interval
+// (with every renormalisation a doubling) is written most significant bit
+// first, starting one bit below its top bit, which the interval invariant
+// keeps zero (that is the standard's suppressed first bit). low_ holds the 10
+// bits of the standard's register plus queue_ bits above them that are not
+// written yet and, one place higher, a possible carry into written bytes. A
+// finished byte of 0xFF is held back (outstanding_) until a later byte shows
+// whether a carry turns it into 0x00 and increments the byte before it.
 class EncodingEngine {
 public:
-    explicit EncodingEngine(std::vector<uint8_t>& _out) : out_(_out) {}
+    explicit EncodingEngine(std::vector<uint8_t>& _out) : out_(_out), start_(_out.size()) {}
 
     void encodeDecision(Context& _ctx, int _bin) {
         const unsigned s = _ctx.state;
@@ -158,6 +168,8 @@ public:
             _ctx.state = transIdxLPS[s];
         } else {
             _ctx.state = transIdxMPS[s];
+            if (range_ >= 256)
+                return;
         }
         renormE();
     }
@@ -166,72 +178,80 @@ public:
         low_ <<= 1;
         if (_bin)
             low_ += range_;
-        if (low_ >= 1024) {
-            putBit(1);
-            low_ -= 1024;
-        } else if (low_ < 512) {
-            putBit(0);
-        } else {
-            low_ -= 512;
-            ++bitsOutstanding_;
-        }
+        if (++queue_ >= 8)
+            emitTop();
     }
 
     void finish() {
-        // EncodeTerminate with bin 1, then EncodeFlush.
+        // EncodeTerminate with bin 1, then EncodeFlush: the two bits below
+        // the held ones, the stop bit 1, zeros to the byte boundary.
         range_ -= 2;
         low_ += range_;
         range_ = 2;
         renormE();
-        putBit((low_ >> 9) & 1);
-        writeBit((low_ >> 8) & 1);
-        writeBit(1);
-        while (nBits_ != 0)
-            writeBit(0);
+        uint64_t v = ((low_ >> 8) << 1) | 1;
+        int nBits = queue_ + 3;
+        const int pad = (8 - nBits % 8) % 8;
+        v <<= pad;
+        nBits += pad;
+        while (nBits > 0) {
+            nBits -= 8;
+            emit(static_cast<uint32_t>(v >> nBits));
+            v &= (uint64_t{1} << nBits) - 1;
+        }
+        out_.insert(out_.end(), outstanding_, 0xFF);
+        outstanding_ = 0;
     }
 
 private:
+    // Only called with range_ < 256.
     void renormE() {
-        while (range_ < 256) {
-            if (low_ < 256) {
-                putBit(0);
-            } else if (low_ >= 512) {
-                low_ -= 512;
-                putBit(1);
-            } else {
-                low_ -= 256;
-                ++bitsOutstanding_;
-            }
-            range_ <<= 1;
-            low_ <<= 1;
-        }
+        const int shift = std::countl_zero(range_) - 23;
+        range_ <<= shift;
+        low_ <<= shift;
+        queue_ += shift;
+        if (queue_ >= 8)
+            emitTop();
     }
 
-    void putBit(int _b) {
-        if (firstBitFlag_)
-            firstBitFlag_ = false;
-        else
-            writeBit(_b);
-        for (; bitsOutstanding_ > 0; --bitsOutstanding_)
-            writeBit(_b ^ 1);
+    // Moves the top 8 held bits (and the carry above them) out of low_.
+    void emitTop() {
+        const int below = queue_ + 2;
+        emit(static_cast<uint32_t>(low_ >> below));
+        low_ &= (uint64_t{1} << below) - 1;
+        queue_ -= 8;
     }
 
-    void writeBit(int _b) {
-        acc_ = (acc_ << 1) | static_cast<uint32_t>(_b);
-        if (++nBits_ == 8) {
-            out_.push_back(static_cast<uint8_t>(acc_));
-            acc_ = 0;
-            nBits_ = 0;
+    // _out: a finished byte in bits 0..7, a carry into the bytes before it
+    // in bit 8.
+    void emit(uint32_t _out) {
+        if (_out & 0x100) {
+            // The byte before the held 0xFF run is never 0xFF itself; in the
+            // pass's first byte the carry would reach the zero top bit, which
+            // the interval invariant rules out.
+            if (out_.size() > start_)
+                ++out_.back();
+            out_.insert(out_.end(), outstanding_, 0x00);
+            outstanding_ = 0;
         }
+        const uint8_t byte = static_cast<uint8_t>(_out);
+        if (byte == 0xFF) {
+            ++outstanding_;
+            return;
+        }
+        if (outstanding_ != 0) {
+            out_.insert(out_.end(), outstanding_, 0xFF);
+            outstanding_ = 0;
+        }
+        out_.push_back(byte);
     }
 
     std::vector<uint8_t>& out_;
-    uint32_t low_ = 0;
+    size_t start_;
+    uint64_t low_ = 0;
     uint32_t range_ = 510;
-    uint64_t bitsOutstanding_ = 0;
-    bool firstBitFlag_ = true;
-    uint32_t acc_ = 0;
-    int nBits_ = 0;
+    int queue_ = -1;
+    size_t outstanding_ = 0;
 };
 
 }  // namespace orv::cabac
