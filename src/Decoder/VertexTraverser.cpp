@@ -228,15 +228,18 @@ void VertexTraverser::computePredictors(const std::vector<int>& _order, std::vec
     _predictors.clear();
     _predictors.resize(_order.size());
     std::vector<bool> known(static_cast<size_t>(graph_.numVertices()), false);
+    // takenBy[w] == i: w is already a term of position i (a ring may repeat a
+    // vertex; a marker keeps long rings from a quadratic repeat test).
+    std::vector<size_t> takenBy(static_cast<size_t>(graph_.numVertices()), SIZE_MAX);
     std::vector<int> ring;
     for (size_t i = 0; i < _order.size(); ++i) {
         const int u = _order[i];
         graph_.getNeighbors(u, ring);
         Predictor& terms = _predictors[i];
         for (int w : ring) {
-            if (!known[w]) continue;
-            const bool taken = std::any_of(terms.begin(), terms.end(), [w](const PredictorTerm& t) { return t.first == w; });
-            if (!taken) terms.emplace_back(w, 0.0);
+            if (!known[w] || takenBy[w] == i) continue;
+            takenBy[w] = i;
+            terms.emplace_back(w, 0.0);
         }
         for (PredictorTerm& t : terms) t.second = 1.0 / static_cast<double>(terms.size());
         known[u] = true;
