@@ -6,7 +6,7 @@
 //   rdStudy DIR [--frames N] [--efforts 0,1,2] [--bits 7,8,9,10,11]
 //               [--generic-bits 8,9,10,11,12] [--theta X] [--lambda X]
 //               [--ratios q0/q,q1/q] [--nsl N] [--no-empty] [--no-rdoq]
-//               [--max-empty X] [--guard X]
+//               [--max-empty X] [--guard X] [--target kg=X|max=X|bpvf=X]
 //
 // Precisions are in bits of the bounding-box diagonal (step = diagonal / 2^bits),
 // fractional values allowed. The generic baseline needs zstd and xz on PATH.
@@ -25,6 +25,7 @@
 #include <unistd.h>
 
 #include "Encoder/FrameSource.h"
+#include "Encoder/RateControl.h"
 #include "Encoder/QualityMetrics.h"
 #include "Encoder/RateDistortionOptions.h"
 #include "Encoder/SequenceEncoder.h"
@@ -130,6 +131,7 @@ int main(int argc, char** argv) {
         int frames = 0, nsl = -1;
         std::vector<double> efforts{0, 1, 2}, bits{7, 8, 9, 10, 11}, genericBits;
         double guard = -1;
+        std::string target;  // kg=X, max=X or bpvf=X: a step search instead of the curves
         double theta = -1, lambda = -1, r0 = -1, r1 = -1, maxEmpty = -1;
         bool noEmpty = false, noRdoq = false;
         for (int i = 2; i < argc; ++i) {
@@ -145,6 +147,7 @@ int main(int argc, char** argv) {
             else if (a == "--theta") theta = std::stod(next());
             else if (a == "--lambda") lambda = std::stod(next());
             else if (a == "--guard") guard = std::stod(next());
+            else if (a == "--target") target = next();
 
             else if (a == "--ratios") {
                 const auto r = parseList(next());
@@ -163,6 +166,28 @@ int main(int argc, char** argv) {
         const double vf = static_cast<double>(g.V) * g.F;
         std::printf("{\"kind\":\"info\",\"V\":%d,\"F\":%d,\"diag\":%.9g}\n", g.V, g.F, diag);
         std::fflush(stdout);
+        if (!target.empty()) {
+            const size_t eq = target.find('=');
+            if (eq == std::string::npos) throw Error("--target wants kg=X, max=X or bpvf=X");
+            const std::string kind = target.substr(0, eq);
+            EncodingTarget t;
+            t.value = std::stod(target.substr(eq + 1));
+            t.kind = kind == "kg" ? TargetKind::KgError
+                     : kind == "max" ? TargetKind::MaxErrorOverDiagonal
+                                     : TargetKind::BitsPerVertexFrame;
+            for (double e : efforts) {
+                const auto t0 = std::chrono::steady_clock::now();
+                const TargetedEncoding r =
+                    encodeToTarget(g, anim.faces, Settings{}, RdOptions::forEffort(static_cast<int>(e)), t);
+                const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+                std::printf("{\"kind\":\"target\",\"effort\":%g,\"target\":\"%s\",\"met\":%d,\"encodes\":%d,"
+                            "\"bits\":%.4f,\"bpvf\":%.6f,\"kg\":%.6g,\"max_diag\":%.6g,\"seconds\":%.1f}\n",
+                            e, target.c_str(), r.met ? 1 : 0, r.encodes, std::log2(diag / r.q), r.bitsPerVertexFrame,
+                            r.quality.kg, r.quality.maxOverDiagonal(), s);
+                std::fflush(stdout);
+            }
+            return 0;
+        }
         for (double e : efforts) {
             RdOptions o = RdOptions::forEffort(static_cast<int>(e));
             if (e >= 1 && theta >= 0) o.deadZoneTheta = theta;
