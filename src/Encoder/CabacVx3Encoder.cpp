@@ -208,8 +208,8 @@ std::vector<uint8_t> encodeAnalysed(const std::vector<int>& _values, const Analy
     {
         Context ctx = cabac::contextFromStateByte(_sigState);
         cabac::EncodingEngine engine(out);
-        for (int x : _values)
-            engine.encodeDecision(ctx, x != 0 ? 1 : 0);
+        const int* v = _values.data();
+        engine.encodeDecisions(ctx, _values.size(), [v](size_t i) { return v[i] != 0 ? 1 : 0; });
         for (int x : _values)
             if (x != 0)
                 engine.encodeBypass(x < 0 ? 1 : 0);
@@ -221,9 +221,10 @@ std::vector<uint8_t> encodeAnalysed(const std::vector<int>& _values, const Analy
     {
         Context ctx = cabac::contextFromStateByte(_magState);
         cabac::EncodingEngine engine(out);
+        const uint32_t* mags = _a.mags.data();
         for (int k = _B - 1; k >= 0; --k)
-            for (uint32_t m : _a.mags)
-                engine.encodeDecision(ctx, static_cast<int>((m >> k) & 1u));
+            engine.encodeDecisions(ctx, _a.mags.size(),
+                                   [mags, k](size_t i) { return static_cast<int>((mags[i] >> k) & 1u); });
         engine.finish();
     }
     return out;

@@ -174,6 +174,47 @@ public:
         renormE();
     }
 
+    // _n decisions with one context, bin i given by _bin(i): the same steps
+    // as encodeDecision, with the registers kept in locals across the run.
+    template <class BinAt>
+    void encodeDecisions(Context& _ctx, size_t _n, BinAt&& _bin) {
+        uint32_t range = range_;
+        uint64_t low = low_;
+        int queue = queue_;
+        unsigned state = _ctx.state;
+        int mps = _ctx.mps;
+        for (size_t i = 0; i < _n; ++i) {
+            const uint32_t rLPS = rangeTabLPS[state][(range >> 6) & 3];
+            range -= rLPS;
+            if (_bin(i) != mps) {
+                low += range;
+                range = rLPS;
+                if (state == 0)
+                    mps ^= 1;
+                state = transIdxLPS[state];
+            } else {
+                state = transIdxMPS[state];
+                if (range >= 256)
+                    continue;
+            }
+            const int shift = std::countl_zero(range) - 23;
+            range <<= shift;
+            low <<= shift;
+            queue += shift;
+            if (queue >= 8) {
+                const int below = queue + 2;
+                emit(static_cast<uint32_t>(low >> below));
+                low &= (uint64_t{1} << below) - 1;
+                queue -= 8;
+            }
+        }
+        range_ = range;
+        low_ = low;
+        queue_ = queue;
+        _ctx.state = static_cast<uint8_t>(state);
+        _ctx.mps = static_cast<uint8_t>(mps);
+    }
+
     void encodeBypass(int _bin) {
         low_ <<= 1;
         if (_bin)
@@ -223,8 +264,9 @@ private:
     }
 
     // _out: a finished byte in bits 0..7, a carry into the bytes before it
-    // in bit 8.
-    void emit(uint32_t _out) {
+    // in bit 8. Once per eight bits: kept out of line so the bin loops keep
+    // their registers.
+    [[gnu::noinline]] void emit(uint32_t _out) {
         if (_out & 0x100) {
             // The byte before the held 0xFF run is never 0xFF itself; in the
             // pass's first byte the carry would reach the zero top bit, which
