@@ -195,8 +195,9 @@ LocalFrame GeometryCoder::localFrame(int _l, int _k, int _f) const {
     return frameFromTerms(ids.data(), ids.size(), context_.GDec.frame(_f));
 }
 
-void GeometryCoder::accumulateAxes(const int32_t* _ids, size_t m, const double* _positions, Vector3d& t1,
-                                   Vector3d& t2) const {
+[[gnu::always_inline]] inline void GeometryCoder::accumulateAxes(const int32_t* _ids, size_t m,
+                                                                const double* _positions, Vector3d& t1,
+                                                                Vector3d& t2) const {
     // Tables exist for every term count of the layering seen at construction.
     ORV_CHECK(m<trigAt_.size() && trigAt_[m]!=~size_t{0}, kModule);
     const double* cs = trig_.data() + trigAt_[m];
