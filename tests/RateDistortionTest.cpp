@@ -11,10 +11,12 @@
 #include "Decoder/FrameDecoder.h"
 #include "Decoder/LODConnectivity.h"
 #include "Encoder/CabacVx3Encoder.h"
+#include "Encoder/FrameSource.h"
 #include "Encoder/RateControl.h"
 #include "Encoder/RateDistortion.h"
 #include "Encoder/RedundancyMinCoder.h"
 #include "Encoder/SequenceEncoder.h"
+#include "TestSupport.h"
 
 using namespace orv;
 
@@ -88,6 +90,25 @@ TEST(RateDistortionRoundTrip, EveryEffortDecodesToTheEncodersReconstruction) {
                         << "effort " << effort << " baseLayerPred " << blp << " refFirstFrame " << refFirst
                         << " nTL " << nTL;
                 }
+}
+
+TEST(RateDistortionRoundTrip, RealSequenceAtEveryEffort) {
+    ORV_REQUIRE_SEQUENCE(dir, "pcow");
+    std::vector<std::string> files;
+    for (const auto& p : orvtest::sequenceFrames(dir)) {
+        files.push_back(p.string());
+        if (files.size() == 12) break;
+    }
+    const LoadedAnimation anim = loadAnimation(files);
+    const double diag = diagonalOf(anim.positions);
+    for (int effort = 0; effort <= kMaxEffort; ++effort) {
+        const EncodedSequence enc =
+            encodeSequence(anim.positions, anim.faces, Settings{}, diag / 2048, RdOptions::forEffort(effort));
+        EXPECT_TRUE(bitIdentical(decode(enc.streamFile, anim.faces), enc.reconstruction)) << "effort " << effort;
+        // Every guarded decision keeps the vertex within the plain rounding bound.
+        EXPECT_LE(measureQuality(anim.positions, enc.reconstruction).maxError, 0.8660254037844386 * diag / 2048 * (1 + 1e-9))
+            << "effort " << effort;
+    }
 }
 
 TEST(RateDistortionRoundTrip, PlainOptionsGiveTheClassicStream) {
