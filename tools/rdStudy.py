@@ -213,12 +213,14 @@ FINDINGS_TEXT = """## Findings and tuned constants
   guard*: where the decided residuals would put a vertex farther than √3/2·q, it keeps plain rounding. With
   the guard the largest error is ≈ 0.86·q at every effort; at *equal KG error* it then depends only on how
   large q is for that KG. Finer first-frame and base-layer steps lower the KG error at a given q, so at equal
-  KG they raise q and with it the largest error: with q0 = q/8, q1 = q/2 the largest error at equal KG is
-  1.2–1.6 × the plain encoder's (horse, chicken), whatever θ, λ or the guard are. A stronger guard (0.6–0.7·q)
+  KG they raise q and with it the largest error: with q0 = q/8, q1 = q/2 and θ = 0.33 the largest error at
+  equal KG was 1.16–1.63 × the plain encoder's on 48–64-frame subsets of horse and chicken, whatever θ, λ
+  or the guard were (effort 2 on the full sequences: 1.03–1.28 ×, table above). A stronger guard (0.6–0.7·q)
   makes it *worse*, not better (fewer dead-zone decisions, lower KG at the same q, larger q at equal KG).
 - Hence **effort 1** (the default) uses only a milder first-frame ratio (0.6) and no base-layer ratio, with
-  θ = 0.25: tuned on subsets so that the largest error at equal KG is 0.95–1.0 × the plain encoder's (the
-  table above gives the full-sequence figures). **Effort 2** takes the rate-first constants of the study
+  θ = 0.25: tuned on subsets so that the largest error at equal KG stays at or below the plain encoder's
+  (full sequences: 0.86–0.97 ×, table above). In effort 1 the base layer has step q, where the guard
+  (half a step per component there) leaves no room for the dead zone: it is rounded plainly. **Effort 2** takes the rate-first constants of the study
   (q/8, q/2) and trades a larger single-vertex error for rate; it is not a default.
 - θ: 0.33–0.4 gave the most on pcow with the q/8, q/2 ratios (0.2: −6.7 %, 0.25: −8.2 %, 0.33: −9.9 %,
   0.4: −10.4 % BD-rate on 64 frames), but raises the largest error; 0.25 with ratio 0.6 balances both.

@@ -45,8 +45,8 @@ struct RdOptions {
     // 1 the default: a finer first frame and a dead zone, tuned so that the
     //   largest vertex error stays that of the plain encoder at equal KG error.
     // 2 smallest streams: first frame q/8, base layer q/2, RDOQ, empty chunks
-    //   and 10 spatial layers; costs up to about 1.4x the plain encoder's
-    //   largest vertex error at equal KG error, and twice the encoding time.
+    //   and 10 spatial layers; costs up to about 1.3x the plain encoder's
+    //   largest vertex error at equal KG error, and 1.6x the encoding time.
     static RdOptions forEffort(int _effort);
 };
 
