@@ -7,13 +7,16 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <new>
+#include <optional>
 #include <string>
 
 #include "Common/Check.h"
@@ -22,6 +25,7 @@
 #include "Encoder/FrameSource.h"
 #include "Encoder/ProgressMeter.h"
 #include "Encoder/QualityMetrics.h"
+#include "Encoder/RateControl.h"
 #include "Encoder/SequenceEncoder.h"
 #include "Entropy/StreamFile.h"
 
@@ -123,6 +127,14 @@ std::string stepDescription(const double _q[3]) {
     return text;
 }
 
+const char* effortDescription(int _effort) {
+    switch (_effort) {
+        case 0: return "plain rounding";
+        case 1: return "finer first frame, dead zone";
+        default: return "step ratios, dead zone, RD-optimised residuals, empty chunks";
+    }
+}
+
 // Refuses output names that could only fail after the long work.
 void checkWritable(const std::string& _path, const char* _what) {
     std::error_code ec;
@@ -158,14 +170,12 @@ int encode(const EncoderOptions& _o) {
     const int V = anim.positions.V;
 
     const double diagonal = sequenceBoundingBox(anim.positions).diagonal();
-    double q[3];
-    if (_o.steps) {
-        for (int i = 0; i < 3; ++i) q[i] = (*_o.steps)[static_cast<size_t>(i)];
-    } else {
-        if (!(diagonal > 0))
-            throw UsageError("all vertices of all frames lie on one point, so --precision has no scale: give --steps");
-        for (int i = 0; i < 3; ++i) q[i] = diagonal / std::ldexp(1.0, _o.precisionBits[i]);
-    }
+    if (!_o.steps && !(diagonal > 0))
+        throw UsageError("all vertices of all frames lie on one point, so --precision and the targets have no scale: "
+                         "give --steps");
+    const int effort = effectiveEffort(_o);
+    const RdOptions rd = rdOptionsFor(_o);
+    const int nSL = rd.spatialLayers > 0 ? rd.spatialLayers : _o.nSL;
 
     Settings settings;
     settings.nSL = _o.nSL;
@@ -173,13 +183,54 @@ int encode(const EncoderOptions& _o) {
     settings.refFirstFrame = _o.refFirstFrame;
     settings.baseLayerPred = _o.baseLayerPred;
 
-    ProgressMeter encodeMeter(stdout, style, "Encoding", F);
-    EncodedSequence encoded =
-        encodeSequence(anim.positions, anim.faces, settings, q, [&](int done, int) { encodeMeter.update(done); });
-    encodeMeter.finish();
-    const double encodeSeconds = encodeMeter.elapsedSeconds();
-
-    const QualityMetrics quality = measureQuality(anim.positions, encoded.reconstruction);
+    double q[3];
+    EncodedSequence encoded;
+    QualityMetrics quality;
+    std::optional<TargetedEncoding> search;
+    double encodeSeconds = 0;
+    if (_o.target) {
+        // Each encode of the search gets its own meter; a new one begins when
+        // the frame count starts again.
+        std::unique_ptr<ProgressMeter> meter;
+        int searchEncodes = 0, lastDone = 0;
+        const auto started = std::chrono::steady_clock::now();
+        TargetedEncoding found =
+            encodeToTarget(anim.positions, anim.faces, settings, rd, *_o.target, [&](int done, int) {
+                if (!meter || done <= lastDone) {
+                    if (meter) meter->finish();
+                    meter = std::make_unique<ProgressMeter>(stdout, style, "Search encode " + std::to_string(++searchEncodes), F);
+                }
+                lastDone = done;
+                meter->update(done);
+            });
+        if (meter) meter->finish();
+        encodeSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        stepsForOptions(found.q, rd, q);
+        encoded = std::move(found.encoded);
+        quality = found.quality;
+        search = std::move(found);
+    } else {
+        ProgressMeter encodeMeter(stdout, style, "Encoding", F);
+        const EncodeProgress progress = [&](int done, int) { encodeMeter.update(done); };
+        if (_o.steps) {
+            for (int i = 0; i < 3; ++i) q[i] = (*_o.steps)[static_cast<size_t>(i)];
+            encoded = encodeSequence(anim.positions, anim.faces, settings, q, progress);
+        } else {
+            const double qEnh = diagonal / std::ldexp(1.0, _o.precisionBits[2]);
+            stepsForOptions(qEnh, rd, q);
+            encoded = encodeSequence(anim.positions, anim.faces, settings, qEnh, rd, progress);
+        }
+        encodeMeter.finish();
+        encodeSeconds = encodeMeter.elapsedSeconds();
+        quality = measureQuality(anim.positions, encoded.reconstruction);
+    }
+    if (search && !search->met) {
+        // A missed target still leaves the closest stream: the user can judge
+        // it from the report, and scripts see the warning.
+        std::fflush(stdout);
+        std::fprintf(stderr, "OrvEnc: warning: %s <= %.6g not met in %d encodes; writing the closest stream\n",
+                     targetName(_o.target->kind), _o.target->value, search->encodes);
+    }
 
     // The connectivity goes to a temporary name first and is renamed only once
     // the stream is in place, so a failure leaves neither file half-written.
@@ -209,13 +260,24 @@ int encode(const EncoderOptions& _o) {
         const char* rule = "---------------------------------------\n";
         std::printf("%s", rule);
         std::printf("  vertices x frames : %d x %d (%zu faces)\n", V, F, anim.faces.size());
-        std::printf("  layers            : %d spatial, %d temporal (ref-first-frame %s, base-layer-pred %s)\n", _o.nSL,
+        std::printf("  layers            : %d spatial, %d temporal (ref-first-frame %s, base-layer-pred %s)\n", nSL,
                     _o.nTL, _o.refFirstFrame ? "on" : "off", _o.baseLayerPred ? "local" : "global");
         if (_o.steps)
             std::printf("  step sizes        : %s (bounding-box diagonal %.6g)\n", stepDescription(q).c_str(), diagonal);
-        else
+        else if (search)
+            std::printf("  step sizes        : %s (diagonal %.6g / 2^%.2f)\n", stepDescription(q).c_str(), diagonal,
+                        std::log2(diagonal / q[2]));
+        else if (_o.precisionApart)
             std::printf("  step sizes        : %s (diagonal %.6g / 2^%d,%d,%d)\n", stepDescription(q).c_str(), diagonal,
                         _o.precisionBits[0], _o.precisionBits[1], _o.precisionBits[2]);
+        else
+            std::printf("  step sizes        : %s (q2 = diagonal %.6g / 2^%d)\n", stepDescription(q).c_str(), diagonal,
+                        _o.precisionBits[2]);
+        std::printf("  effort            : %d (%s)\n", effort, effortDescription(effort));
+        if (search)
+            std::printf("  target            : %s <= %.6g%s %s after %d encodes\n", targetName(_o.target->kind),
+                        _o.target->value, _o.target->kind == TargetKind::KgError ? " %" : "",
+                        search->met ? "met" : "NOT met", search->encodes);
         std::printf("  stream            : %s, %.0f bytes\n", _o.output.c_str(), bytes);
         std::printf("  connectivity      : %s\n", _o.connectivity.c_str());
         std::printf("  rate              : %.4f bits per vertex per frame\n", 8.0 * bytes / vertexFrames);

@@ -49,7 +49,30 @@ void setPrecision(EncoderOptions& _o, const std::string& _value) {
     for (int i = 0; i < 3; ++i)
         _o.precisionBits[i] = parseInt("--precision", parts[parts.size() == 1 ? 0 : static_cast<size_t>(i)],
                                        kMinPrecisionBits, kMaxPrecisionBits);
+    _o.precisionApart = parts.size() == 3;
     _o.steps.reset();
+}
+
+const char* targetOption(TargetKind _kind) {
+    switch (_kind) {
+        case TargetKind::KgError: return "--target-kg";
+        case TargetKind::MaxErrorOverDiagonal: return "--target-max-error";
+        case TargetKind::BitsPerVertexFrame: return "--target-bpvf";
+    }
+    return "--target";
+}
+
+void setTarget(EncoderOptions& _o, TargetKind _kind, const std::string& _value) {
+    char* end = nullptr;
+    const double v = _value.empty() ? 0.0 : std::strtod(_value.c_str(), &end);
+    if (_value.empty() || *end != '\0' || !std::isfinite(v) || v <= 0)
+        throw UsageError(std::string(targetOption(_kind)) + " needs a positive number (got " + quoted(_value) + ")");
+    if (_o.target && _o.target->kind != _kind)
+        throw UsageError("give only one of --target-kg, --target-max-error and --target-bpvf");
+    EncodingTarget t;
+    t.kind = _kind;
+    t.value = v;
+    _o.target = t;
 }
 
 void setSteps(EncoderOptions& _o, const std::string& _value) {
@@ -78,6 +101,17 @@ const std::vector<OptionSpec>& optionTable() {
          [](EncoderOptions& o, const std::string& v) { o.nTL = parseInt("--temporal-layers", v, 1, 255); }},
         {"precision", 'p', "BITS", setPrecision},
         {"steps", 0, "Q0,Q1,Q2", setSteps},
+        {"effort", 'e', "N",
+         [](EncoderOptions& o, const std::string& v) {
+             o.effort = parseInt("--effort", v, 0, kMaxEffort);
+             o.effortGiven = true;
+         }},
+        {"target-kg", 0, "PERCENT",
+         [](EncoderOptions& o, const std::string& v) { setTarget(o, TargetKind::KgError, v); }},
+        {"target-max-error", 0, "FRACTION",
+         [](EncoderOptions& o, const std::string& v) { setTarget(o, TargetKind::MaxErrorOverDiagonal, v); }},
+        {"target-bpvf", 0, "BITS",
+         [](EncoderOptions& o, const std::string& v) { setTarget(o, TargetKind::BitsPerVertexFrame, v); }},
         {"ref-first-frame", 0, nullptr, [](EncoderOptions& o, const std::string&) { o.refFirstFrame = true; }},
         {"base-layer-pred", 0, "global|local",
          [](EncoderOptions& o, const std::string& v) {
@@ -146,6 +180,28 @@ bool temporalLayersFit(int _F, int _nTL, bool _refFirstFrame) {
 
 }  // namespace
 
+int effectiveEffort(const EncoderOptions& _o) { return _o.steps ? 0 : _o.effort; }
+
+RdOptions rdOptionsFor(const EncoderOptions& _o) {
+    RdOptions rd = RdOptions::forEffort(effectiveEffort(_o));
+    if (_o.spatialLayersGiven) rd.spatialLayers = 0;
+    // Powers of two, so the steps are exactly diagonal / 2^B0 and / 2^B1.
+    if (_o.precisionApart) {
+        rd.firstFrameRatio = std::ldexp(1.0, _o.precisionBits[2] - _o.precisionBits[0]);
+        rd.baseLayerRatio = std::ldexp(1.0, _o.precisionBits[2] - _o.precisionBits[1]);
+    }
+    return rd;
+}
+
+const char* targetName(TargetKind _kind) {
+    switch (_kind) {
+        case TargetKind::KgError: return "KG error";
+        case TargetKind::MaxErrorOverDiagonal: return "max error / diagonal";
+        case TargetKind::BitsPerVertexFrame: return "bits per vertex per frame";
+    }
+    return "target";
+}
+
 int maxTemporalLayers(int _F, bool _refFirstFrame) {
     int best = 1;
     while (best < 31 && temporalLayersFit(_F, best + 1, _refFirstFrame)) ++best;
@@ -165,6 +221,7 @@ EncoderOptions parseEncoderOptions(int argc, const char* const* argv) {
         const std::string name = spec.longName;
         if (name == "precision") precisionGiven = true;
         if (name == "steps") stepsGiven = true;
+        if (name == "spatial-layers") o.spatialLayersGiven = true;
         spec.apply(o, value);
     };
     bool optionsEnded = false;
@@ -208,6 +265,12 @@ EncoderOptions parseEncoderOptions(int argc, const char* const* argv) {
     }
     if (o.help || o.version) return o;
     if (precisionGiven && stepsGiven) throw UsageError("give either --precision or --steps, not both");
+    if (o.target && (precisionGiven || stepsGiven))
+        throw UsageError(std::string(targetOption(o.target->kind)) +
+                         " searches the step itself: leave out --precision and --steps");
+    if (stepsGiven && o.effortGiven && o.effort != 0)
+        throw UsageError("--steps sets the step sizes for plain rounding (effort 0); for --effort " +
+                         std::to_string(o.effort) + " give the step as --precision BITS");
     if (o.output.empty()) throw UsageError("no output stream given: use -o OUT.orv (try 'OrvEnc --help')");
     if (o.frames.empty()) throw UsageError("no frames given: name OBJ files, a folder of them or a pattern such as frames/%04d.obj");
     if (o.connectivity.empty()) o.connectivity = defaultConnectivityPath(o.output);
@@ -232,12 +295,29 @@ std::string encoderUsage() {
         "  -s, --spatial-layers N      spatial layers, 1..255 (default 8)\n"
         "  -t, --temporal-layers N     temporal layers; a group spans 2^(N-1) frames\n"
         "                              (default 4)\n"
-        "  -p, --precision BITS        step size = bounding-box diagonal of the whole\n"
-        "                              sequence / 2^BITS, BITS from " + std::to_string(kMinPrecisionBits) + " to " +
-        std::to_string(kMaxPrecisionBits) + " (default " + std::to_string(kDefaultPrecisionBits) + ");\n"
-        "                              B0,B1,B2 sets the first frame, the base layer of\n"
-        "                              later frames and the enhancement layers apart\n"
-        "      --steps Q0,Q1,Q2        explicit step sizes (one value: all three)\n"
+        "  -p, --precision BITS        enhancement-layer step q = bounding-box diagonal\n"
+        "                              of the whole sequence / 2^BITS, BITS from " + std::to_string(kMinPrecisionBits) +
+        " to " + std::to_string(kMaxPrecisionBits) + "\n"
+        "                              (default " + std::to_string(kDefaultPrecisionBits) + "); the effort derives the first-frame and\n"
+        "                              base-layer steps from q; B0,B1,B2 sets the first\n"
+        "                              frame, the base layer of later frames and the\n"
+        "                              enhancement layers apart\n"
+        "      --steps Q0,Q1,Q2        explicit step sizes (one value: all three), plain\n"
+        "                              rounding; not with --effort 1 or 2\n"
+        "  -e, --effort N              0 plain rounding, one step; 1 finer first frame\n"
+        "                              and a dead zone; 2 smallest streams (first frame\n"
+        "                              q/8, base layer q/2, RD-optimised residuals,\n"
+        "                              10 spatial layers unless -s is given), about\n"
+        "                              1.6x the time and up to 1.3x the largest vertex\n"
+        "                              error at equal KG error (default " + std::to_string(kDefaultEffort) + ")\n"
+        "      --target-kg PERCENT     search the step for a KG error of at most PERCENT\n"
+        "      --target-max-error FRACTION\n"
+        "                              ... for a largest vertex error of at most FRACTION\n"
+        "                              of the bounding-box diagonal\n"
+        "      --target-bpvf BITS      ... for at most BITS bits per vertex per frame\n"
+        "                              (one target at most; not with --precision or\n"
+        "                              --steps; a missed target is a warning on\n"
+        "                              standard error and the closest stream is written)\n"
         "      --ref-first-frame       key frames reference frame 0 instead of the\n"
         "                              previous group's key frame\n"
         "      --base-layer-pred global|local\n"

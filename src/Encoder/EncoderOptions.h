@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "Common/Check.h"
+#include "Encoder/RateControl.h"
+#include "Encoder/RateDistortionOptions.h"
 
 namespace orv {
 
@@ -18,6 +20,11 @@ namespace orv {
 constexpr int kDefaultPrecisionBits = 12;
 constexpr int kMinPrecisionBits = 1;
 constexpr int kMaxPrecisionBits = 24;
+
+// Effort 1 is the default: smaller streams than plain rounding while the
+// largest single-vertex error stays no worse at equal KG error
+// (docs/encoder-efficiency.md).
+constexpr int kDefaultEffort = 1;
 
 struct EncoderOptions {
     int nSL = 8;
@@ -29,6 +36,12 @@ struct EncoderOptions {
     int precisionBits[3] = {kDefaultPrecisionBits, kDefaultPrecisionBits, kDefaultPrecisionBits};
     // ... unless given outright.
     std::optional<std::vector<double>> steps;
+    bool precisionApart = false;  // --precision gave three values
+    int effort = kDefaultEffort;
+    bool effortGiven = false;
+    bool spatialLayersGiven = false;
+    // A quality or size to search the step for, instead of a precision.
+    std::optional<EncodingTarget> target;
     std::string output;
     std::string connectivity;  // empty: derived from output
     std::string reconstructionDir;  // empty: not written
@@ -47,6 +60,17 @@ public:
 // Parses argv[1..argc-1]. Throws UsageError. With --help or --version the
 // other checks (output, frames) are skipped.
 EncoderOptions parseEncoderOptions(int argc, const char* const* argv);
+
+// The effort the encoder really runs: --steps means plain rounding.
+int effectiveEffort(const EncoderOptions& _o);
+
+// The encoder's rate-distortion options for the command line: the effort's
+// choices, the step ratios of a three-value --precision, and an explicit
+// --spatial-layers in place of the effort's own layer count.
+RdOptions rdOptionsFor(const EncoderOptions& _o);
+
+// "KG error", "max error / diagonal" or "bits per vertex per frame".
+const char* targetName(TargetKind _kind);
 
 // The connectivity path for an output stream: OUT without ".orv" plus "_con.obj".
 std::string defaultConnectivityPath(const std::string& _output);
