@@ -1,8 +1,10 @@
-// Argument helpers shared by the two programs.
+// Argument and console helpers shared by the two programs.
 #pragma once
 
 #include <climits>
 #include <cstdint>
+#include <cstdio>
+#include <string>
 
 namespace orv {
 
@@ -21,6 +23,20 @@ inline int parseCount(const char* _text) {
     if (value > INT_MAX) return INT_MAX;
     if (value < INT_MIN) return INT_MIN;
     return static_cast<int>(value);
+}
+
+// Prints a usage text verbatim; returns the exit status -1.
+inline int printUsage(const char* _usage) {
+    std::printf("%s", _usage);
+    std::fflush(stdout);
+    return -1;
+}
+
+// One error line (it also overwrites a progress line left open); returns -1.
+inline int printFailure(const std::string& _message) {
+    std::printf("Error: %s\n", _message.c_str());
+    std::fflush(stdout);
+    return -1;
 }
 
 }  // namespace orv

@@ -36,18 +36,9 @@ const char* const kUsage =
 
 const char* const kDashes = "---------------------------------------\n";
 
-int usage() {
-    std::printf("%s", kUsage);
-    std::fflush(stdout);
-    return -1;
-}
+int usage() { return printUsage(kUsage); }
 
-// One line, overwriting a progress line that may still be open.
-int fail(const std::string& _message) {
-    std::printf("Error: %s\n", _message.c_str());
-    std::fflush(stdout);
-    return -1;
-}
+int fail(const std::string& _message) { return printFailure(_message); }
 
 int run(int argc, char** argv) {
     // 1. Arguments.

@@ -34,18 +34,9 @@ const char* const kUsage =
 
 const char* const kDashes = "---------------------------------------\n";
 
-int usage() {
-    std::printf("%s", kUsage);
-    std::fflush(stdout);
-    return -1;
-}
+int usage() { return orv::printUsage(kUsage); }
 
-int fail(const std::string& _message) {
-    // Overwrites a progress line left open by the extraction.
-    std::printf("Error: %s\n", _message.c_str());
-    std::fflush(stdout);
-    return -1;
-}
+int fail(const std::string& _message) { return orv::printFailure(_message); }
 
 void printLayers(const orv::Settings& _settings) {
     std::printf("Embedded bit stream contains:\n");
