@@ -1,5 +1,5 @@
-// OrvEnc's option parsing (GNU forms, ranges, conflicts) and the largest
-// temporal layer count the frame header can reference for a frame count.
+// OrvEnc's option parsing (GNU forms, ranges, conflicts), how effort, steps
+// and targets become the encoder's options, and the largest temporal layer count the frame header can reference for a frame count.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -91,6 +91,51 @@ TEST(EncoderOptions, ClearErrors) {
     EXPECT_NE(errorOf({"f"}).find("-o OUT.orv"), std::string::npos);
     EXPECT_NE(errorOf({"-o", "x.orv"}).find("no frames"), std::string::npos);
     EXPECT_NE(errorOf({"-o", "x.orv", "-c", "x.orv", "f"}).find("connectivity"), std::string::npos);
+}
+
+TEST(EncoderOptions, EffortAndItsRateDistortionOptions) {
+    const orv::EncoderOptions d = parse({"-o", "x.orv", "f"});
+    EXPECT_EQ(d.effort, orv::kDefaultEffort);
+    EXPECT_EQ(orv::rdOptionsFor(d).firstFrameRatio, orv::RdOptions::forEffort(orv::kDefaultEffort).firstFrameRatio);
+    EXPECT_EQ(orv::rdOptionsFor(parse({"-e2", "-o", "x.orv", "f"})).spatialLayers, 10);
+    // An explicit layer count wins over the effort's own.
+    const orv::EncoderOptions s = parse({"--effort", "2", "-s", "5", "-o", "x.orv", "f"});
+    EXPECT_EQ(orv::rdOptionsFor(s).spatialLayers, 0);
+    EXPECT_TRUE(orv::rdOptionsFor(s).rdoq);
+    // Three precisions keep their exact steps whatever the effort.
+    const orv::RdOptions apart = orv::rdOptionsFor(parse({"-e", "2", "-p", "15,13,12", "-o", "x.orv", "f"}));
+    double q[3];
+    orv::stepsForOptions(1.0 / 4096, apart, q);
+    EXPECT_EQ(q[0], 1.0 / 32768);
+    EXPECT_EQ(q[1], 1.0 / 8192);
+    EXPECT_TRUE(apart.deadZone);
+    // Explicit steps are plain rounding.
+    const orv::EncoderOptions st = parse({"--steps", "1", "-o", "x.orv", "f"});
+    EXPECT_EQ(orv::effectiveEffort(st), 0);
+    EXPECT_EQ(orv::effectiveEffort(parse({"-e", "0", "--steps", "1", "-o", "x.orv", "f"})), 0);
+    for (const char* bad : {"-1", "3", "x", ""})
+        EXPECT_NE(errorOf({"--effort", bad, "-o", "x.orv", "f"}).find("--effort must be a whole number from 0 to 2"),
+                  std::string::npos)
+            << bad;
+    EXPECT_NE(errorOf({"-e", "1", "--steps", "1", "-o", "x.orv", "f"}).find("--precision BITS"), std::string::npos);
+}
+
+TEST(EncoderOptions, TargetsExcludeEachOtherAndTheStep) {
+    const orv::EncoderOptions t = parse({"--target-max-error=2e-4", "-o", "x.orv", "f"});
+    ASSERT_TRUE(t.target);
+    EXPECT_EQ(t.target->kind, orv::TargetKind::MaxErrorOverDiagonal);
+    EXPECT_EQ(t.target->value, 2e-4);
+    EXPECT_EQ(parse({"--target-bpvf", "1.5", "--target-bpvf", "2", "-o", "x.orv", "f"}).target->value, 2.0);
+    EXPECT_NE(errorOf({"--target-kg", "0.1", "--target-bpvf", "2", "-o", "x.orv", "f"}).find("only one of"),
+              std::string::npos);
+    EXPECT_NE(errorOf({"--target-kg", "0.1", "-p", "12", "-o", "x.orv", "f"}).find("leave out --precision"),
+              std::string::npos);
+    EXPECT_NE(errorOf({"--steps", "1", "--target-bpvf", "2", "-o", "x.orv", "f"}).find("--target-bpvf searches"),
+              std::string::npos);
+    for (const char* bad : {"0", "-1", "nan", "inf", "1x", ""})
+        EXPECT_NE(errorOf({"--target-kg", bad, "-o", "x.orv", "f"}).find("--target-kg needs a positive number"),
+                  std::string::npos)
+            << bad;
 }
 
 TEST(EncoderOptions, TemporalLayersTheFrameHeaderCanReference) {

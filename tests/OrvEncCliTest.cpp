@@ -83,7 +83,8 @@ TEST(OrvEncCli, HelpAndVersion) {
         const auto r = run("OrvEnc", {flag});
         EXPECT_EQ(r.exitCode, 0);
         EXPECT_EQ(r.output.rfind("Usage: OrvEnc [options] -o OUT.orv FRAME...\n", 0), 0u) << r.output;
-        for (const char* option : {"--spatial-layers", "--temporal-layers", "--precision", "--steps",
+        for (const char* option : {"--spatial-layers", "--temporal-layers", "--precision", "--steps", "--effort",
+                                   "(default 1)", "--target-kg", "--target-max-error", "--target-bpvf",
                                    "--ref-first-frame", "--base-layer-pred", "--connectivity", "--quiet"})
             EXPECT_NE(r.output.find(option), std::string::npos) << option;
     }
@@ -111,6 +112,10 @@ TEST(OrvEncCli, BadArgumentsGiveOneLineAndStatus255) {
         {{"--steps", "-0.5", "-o", out, in}, "positive finite"},
         {{"--steps", "0,1,1", "-o", out, in}, "positive finite"},
         {{"--bogus", "-o", out, in}, "unknown option '--bogus'"},
+        {{"-e", "3", "-o", out, in}, "--effort must be a whole number from 0 to 2"},
+        {{"-e", "2", "--steps", "0.01", "-o", out, in}, "--steps sets the step sizes for plain rounding"},
+        {{"--target-kg", "1", "--target-max-error", "0.01", "-o", out, in}, "only one of"},
+        {{"--target-kg", "1", "-p", "10", "-o", out, in}, "leave out --precision and --steps"},
         {{"--base-layer-pred=x", "-o", out, in}, "'global' or 'local'"},
         {{"-o", out, (dir / "nothere").string()}, "does not exist"},
         {{"-o", out, (dir / "none%03d.obj").string()}, "no frame matches"},
@@ -279,6 +284,10 @@ TEST(OrvEncCli, RoundTripThroughOrvDecReproducesTheReconstruction) {
         {"-p", "14,11,9", "-s", "5"},
         {"--steps", "0.002,0.004,0.01", "-s", "1", "-t", "1"},
         {"-p", "6", "-t", "5", "-s", "12"},
+        {"--effort", "0"},
+        {"-e", "2"},
+        {"-e", "2", "-p", "10,9,8", "--ref-first-frame"},
+        {"--target-kg", "0.3", "-e", "2", "-s", "4"},
     };
     ScratchDir dir;
     writeGridFrames(dir / "in", 12, 9, 17);
@@ -305,13 +314,64 @@ TEST(OrvEncCli, RoundTripThroughOrvDecReproducesTheReconstruction) {
     }
 }
 
-}  // namespace
-
-namespace {
+// Effort 2 brings its own layer count unless -s is given; the report shows
+// the count and the three steps really used.
+TEST(OrvEncCli, EffortLayersAndSteps) {
+    ScratchDir dir;
+    writeGridFrames(dir / "in", 9, 8, 6);
+    const std::string in = (dir / "in").string();
+    auto r = run("OrvEnc", {"-e", "2", "-p", "10", "-o", (dir / "a.orv").string(), in});
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_NE(r.output.find("10 spatial, 4 temporal"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("effort            : 2"), std::string::npos) << r.output;
+    // q0 = q/8, q1 = q/2 of q = diagonal / 2^10.
+    EXPECT_NE(r.output.find("/ 2^10)"), std::string::npos) << r.output;
+    const auto at = r.output.find("step sizes        : q0 ");
+    ASSERT_NE(at, std::string::npos);
+    double q0 = 0, q1 = 0, q2 = 0;
+    ASSERT_EQ(std::sscanf(r.output.c_str() + at, "step sizes : q0 %lf, q1 %lf, q2 %lf", &q0, &q1, &q2), 3);
+    EXPECT_NEAR(q0 * 8, q2, 1e-5 * q2);
+    EXPECT_NEAR(q1 * 2, q2, 1e-5 * q2);
+    r = run("OrvEnc", {"-e", "2", "--spatial-layers", "3", "-o", (dir / "b.orv").string(), in});
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_NE(r.output.find("3 spatial, 4 temporal"), std::string::npos) << r.output;
+    // Explicit steps without an effort are plain rounding with exactly those steps.
+    r = run("OrvEnc", {"--steps", "0.002,0.004,0.01", "-o", (dir / "c.orv").string(), in});
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_NE(r.output.find("q0 0.002, q1 0.004, q2 0.01"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("effort            : 0"), std::string::npos) << r.output;
+}
 
 double numberAfter(const std::string& _text, const std::string& _label) {
     const size_t at = _text.find(_label);
     return at == std::string::npos ? -1.0 : std::stod(_text.substr(at + _label.size()));
+}
+
+// A KG target is met within the search's encodes and the report says how many;
+// a target out of reach is a warning, and the closest stream is still written.
+TEST(OrvEncCli, TargetsSearchTheStep) {
+    ScratchDir dir;
+    writeGridFrames(dir / "in", 12, 9, 10);
+    const std::string in = (dir / "in").string();
+    auto r = run("OrvEnc", {"--target-kg", "0.4", "-o", (dir / "a.orv").string(), in});
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_NE(r.output.find("Search encode 1:"), std::string::npos) << r.output;
+    const size_t at = r.output.find("target            : KG error <= 0.4 % met after ");
+    ASSERT_NE(at, std::string::npos) << r.output;
+    const int encodes = std::atoi(r.output.c_str() + r.output.find("after ", at) + 6);
+    EXPECT_GE(encodes, 1);
+    EXPECT_LE(encodes, 8);
+    EXPECT_NE(r.output.find("Search encode " + std::to_string(encodes) + ":"), std::string::npos) << r.output;
+    const double kg = numberAfter(r.output, "KG error          : ");
+    EXPECT_LE(kg, 0.4);
+    EXPECT_GT(kg, 0.3);
+    EXPECT_EQ(r.output.find("warning"), std::string::npos);
+
+    r = run("OrvEnc", {"-q", "--target-bpvf", "1e-6", "-o", (dir / "b.orv").string(), in});
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(r.output.rfind("OrvEnc: warning: bits per vertex per frame <= 1e-06 not met in ", 0), 0u) << r.output;
+    EXPECT_EQ(lineCount(r.output), 1) << r.output;
+    EXPECT_TRUE(fs::exists(dir / "b.orv"));
 }
 
 // The demo's chain on a short run of the bundled sample: the sample is
