@@ -367,6 +367,12 @@ TEST(OrvEncCli, TargetsSearchTheStep) {
     EXPECT_GT(kg, 0.3);
     EXPECT_EQ(r.output.find("warning"), std::string::npos);
 
+    // A size target holds for the whole file, length field included.
+    r = run("OrvEnc", {"--target-bpvf", "8", "-o", (dir / "c.orv").string(), in});
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_NE(r.output.find("bits per vertex per frame <= 8 met"), std::string::npos) << r.output;
+    EXPECT_LE(8.0 * static_cast<double>(fs::file_size(dir / "c.orv")) / (108 * 10), 8.0);
+
     r = run("OrvEnc", {"-q", "--target-bpvf", "1e-6", "-o", (dir / "b.orv").string(), in});
     EXPECT_EQ(r.exitCode, 0) << r.output;
     EXPECT_EQ(r.output.rfind("OrvEnc: warning: bits per vertex per frame <= 1e-06 not met in ", 0), 0u) << r.output;

@@ -194,8 +194,13 @@ int encode(const EncoderOptions& _o) {
         std::unique_ptr<ProgressMeter> meter;
         int searchEncodes = 0, lastDone = 0;
         const auto started = std::chrono::steady_clock::now();
+        // The search counts the bit stream only; the user's size is the file's,
+        // which adds the 4-byte length.
+        EncodingTarget target = *_o.target;
+        if (target.kind == TargetKind::BitsPerVertexFrame)
+            target.value = std::fmax(target.value - 32.0 / (static_cast<double>(V) * F), 1e-3 * target.value);
         TargetedEncoding found =
-            encodeToTarget(anim.positions, anim.faces, settings, rd, *_o.target, [&](int done, int) {
+            encodeToTarget(anim.positions, anim.faces, settings, rd, target, [&](int done, int) {
                 if (!meter || done <= lastDone) {
                     if (meter) meter->finish();
                     meter = std::make_unique<ProgressMeter>(stdout, style, "Search encode " + std::to_string(++searchEncodes), F);
