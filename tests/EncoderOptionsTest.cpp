@@ -1,5 +1,6 @@
 // OrvEnc's option parsing (GNU forms, ranges, conflicts), how effort, steps
-// and targets become the encoder's options, and the largest temporal layer count the frame header can reference for a frame count.
+// and targets become the encoder's options, and the largest temporal layer
+// count the frame header can reference for a frame count.
 #include <gtest/gtest.h>
 
 #include <string>

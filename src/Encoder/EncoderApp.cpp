@@ -191,8 +191,8 @@ int encode(const EncoderOptions& _o) {
     if (_o.target) {
         // Each encode of the search gets its own meter; a new one begins when
         // the frame count starts again.
-        std::unique_ptr<ProgressMeter> meter;
-        int searchEncodes = 0, lastDone = 0;
+        int searchEncodes = 1, lastDone = 0;
+        auto meter = std::make_unique<ProgressMeter>(stdout, style, "Search encode 1", F);
         const auto started = std::chrono::steady_clock::now();
         // The search counts the bit stream only; the user's size is the file's,
         // which adds the 4-byte length.
@@ -201,14 +201,15 @@ int encode(const EncoderOptions& _o) {
             target.value = std::fmax(target.value - 32.0 / (static_cast<double>(V) * F), 1e-3 * target.value);
         TargetedEncoding found =
             encodeToTarget(anim.positions, anim.faces, settings, rd, target, [&](int done, int) {
-                if (!meter || done <= lastDone) {
-                    if (meter) meter->finish();
-                    meter = std::make_unique<ProgressMeter>(stdout, style, "Search encode " + std::to_string(++searchEncodes), F);
+                if (done <= lastDone) {
+                    meter->finish();
+                    const std::string label = "Search encode " + std::to_string(++searchEncodes);
+                    meter = std::make_unique<ProgressMeter>(stdout, style, label, F);
                 }
                 lastDone = done;
                 meter->update(done);
             });
-        if (meter) meter->finish();
+        meter->finish();
         encodeSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         stepsForOptions(found.q, rd, q);
         encoded = std::move(found.encoded);
@@ -288,8 +289,12 @@ int encode(const EncoderOptions& _o) {
         std::printf("  rate              : %.4f bits per vertex per frame\n", 8.0 * bytes / vertexFrames);
         std::printf("  compression ratio : %.1f : 1 against float32 positions (%.0f bytes)\n",
                     12.0 * vertexFrames / bytes, 12.0 * vertexFrames);
-        std::printf("  encoding speed    : %.3f M vertex-frames/s (%.2f s; loading %.2f s)\n",
-                    encodeSeconds > 0 ? vertexFrames / encodeSeconds / 1e6 : 0.0, encodeSeconds, loadSeconds);
+        // A search's speed is per encode, so it compares with a single run.
+        const int encodes = search ? search->encodes : 1;
+        const std::string spent = search ? " for " + std::to_string(encodes) + " encodes" : std::string();
+        std::printf("  encoding speed    : %.3f M vertex-frames/s (%.2f s%s; loading %.2f s)\n",
+                    encodeSeconds > 0 ? encodes * vertexFrames / encodeSeconds / 1e6 : 0.0, encodeSeconds,
+                    spent.c_str(), loadSeconds);
         std::printf("  RMSE / diagonal   : %.4e\n", quality.rmseOverDiagonal());
         std::printf("  max error / diag. : %.4e\n", quality.maxOverDiagonal());
         std::printf("  KG error          : %.4f %%\n", quality.kg);
