@@ -30,19 +30,21 @@ struct SignificanceResult {
     size_t nNonZero;
 };
 
-SignificanceResult decodeSignificance(uint8_t _state, const uint8_t* _begin, const uint8_t* _end, size_t _nValues,
-                                      int* _res) {
-    cabac::Context ctx = contextFromPayloadByte(_state, "significance");
-    cabac::DecodingEngine engine(_begin, _end);
+// The bin loops, written once for both engines; Engine::decodePacked is one
+// decision with a packed context (2 * pStateIdx + valMPS) held in a local.
+template <class Engine>
+SignificanceResult significanceWith(Engine& engine, cabac::Context _ctx, size_t _nValues, int* _res) {
+    unsigned p = (unsigned{_ctx.state} << 1) | _ctx.mps;
     size_t nNonZero = 0;
     for (size_t i = 0; i < _nValues; ++i) {
-        const int bin = engine.decodeDecision(ctx);
+        const int bin = engine.decodePacked(p);
         _res[i] = bin;
         nNonZero += static_cast<size_t>(bin);
     }
+    // _res[i] is the significance bin 0 or 1 here; a sign turns 1 into -1.
     for (size_t i = 0; i < _nValues; ++i) {
-        if (_res[i] != 0)
-            _res[i] = engine.decodeBypass() ? -1 : 1;
+        const int nz = _res[i];
+        _res[i] = nz - 2 * engine.decodeBypassIf(static_cast<unsigned>(nz));
     }
     engine.decodeTerminate();
     if (engine.overran())
@@ -50,43 +52,66 @@ SignificanceResult decodeSignificance(uint8_t _state, const uint8_t* _begin, con
     return SignificanceResult{static_cast<size_t>(engine.bytesFetched()), nNonZero};
 }
 
-// Pass 2 over [_begin, _end): adds the B magnitude planes to the non-zero
-// values of _res and returns the pass length L2. Magnitudes are gathered as
-// unsigned |x| - 1 first, so a hostile payload cannot overflow int.
-size_t decodeMagnitudes(uint8_t _state, unsigned _B, const uint8_t* _begin, const uint8_t* _end, size_t _nValues,
-                        size_t _nNonZero, int* _res) {
-    cabac::Context ctx = contextFromPayloadByte(_state, "magnitude");
-    cabac::DecodingEngine engine(_begin, _end);
+SignificanceResult decodeSignificance(uint8_t _state, const uint8_t* _begin, const uint8_t* _end, size_t _nValues,
+                                      int* _res) {
+    const cabac::Context ctx = contextFromPayloadByte(_state, "significance");
+    if (cabac::ScaledDecodingEngine::startsInRange(_begin, _end)) {
+        cabac::ScaledDecodingEngine engine(_begin, _end);
+        return significanceWith(engine, ctx, _nValues, _res);
+    }
+    cabac::SerialDecodingEngine engine(_begin, _end);
+    return significanceWith(engine, ctx, _nValues, _res);
+}
+
+// Pass 2: adds the B magnitude planes to the non-zero values of _res and
+// returns the pass length L2. Magnitudes are gathered as unsigned |x| - 1
+// first, so a hostile payload cannot overflow int.
+template <class Engine>
+size_t magnitudesWith(Engine& engine, cabac::Context _ctx, unsigned _B, size_t _nValues, size_t _nNonZero,
+                      int* _res) {
     if (_nNonZero != 0 && _B != 0) {
-        std::vector<uint32_t> mag(_nNonZero, 0);
+        unsigned p = (unsigned{_ctx.state} << 1) | _ctx.mps;
+        // One spare entry: the merge below reads mg[j] for zeros too.
+        std::vector<uint32_t> mag(_nNonZero + 1, 0);
+        uint32_t* const mg = mag.data();
         for (unsigned k = _B; k-- > 0;) {
-            const uint32_t bit = uint32_t{1} << k;
-            for (uint32_t& m : mag) {
-                if (engine.decodeDecision(ctx))
-                    m |= bit;
-            }
+            for (size_t j = 0; j < _nNonZero; ++j)
+                mg[j] |= static_cast<uint32_t>(engine.decodePacked(p)) << k;
         }
         if (engine.overran())
             corrupt("pass 2 needs more bytes than the chunk holds");
+        // Without branches on the values, which are too irregular to
+        // predict: zeros stay 0, and j advances past each non-zero value.
         size_t j = 0;
+        uint32_t tooLarge = 0;
         for (size_t i = 0; i < _nValues; ++i) {
-            if (_res[i] == 0)
-                continue;
-            const uint32_t m = mag[j++];
-            if (_res[i] > 0) {
-                // 1 + m must stay within INT32_MAX; -1 - m reaches at most INT32_MIN.
-                if (m > 0x7FFFFFFEu)
-                    corrupt("magnitude does not fit a 32-bit signed integer");
-                _res[i] = static_cast<int>(m + 1);
-            } else {
-                _res[i] = static_cast<int>(-static_cast<int64_t>(m) - 1);
-            }
+            const int r = _res[i];
+            const uint32_t m = mg[j];
+            j += static_cast<size_t>(r != 0);
+            // 1 + m must stay within INT32_MAX; -1 - m reaches at most INT32_MIN.
+            tooLarge |= static_cast<uint32_t>(r > 0) & static_cast<uint32_t>(m > 0x7FFFFFFEu);
+            const int mag1 = static_cast<int>(m + 1);  // wraps to INT32_MIN only for m = 2^31 - 1
+            const int neg = static_cast<int>(0u - m - 1u);
+            _res[i] = r > 0 ? mag1 : (r < 0 ? neg : 0);
         }
+        if (tooLarge)
+            corrupt("magnitude does not fit a 32-bit signed integer");
     }
     engine.decodeTerminate();
     if (engine.overran())
         corrupt("pass 2 needs more bytes than the chunk holds");
     return static_cast<size_t>(engine.bytesFetched());
+}
+
+size_t decodeMagnitudes(uint8_t _state, unsigned _B, const uint8_t* _begin, const uint8_t* _end, size_t _nValues,
+                        size_t _nNonZero, int* _res) {
+    const cabac::Context ctx = contextFromPayloadByte(_state, "magnitude");
+    if (cabac::ScaledDecodingEngine::startsInRange(_begin, _end)) {
+        cabac::ScaledDecodingEngine engine(_begin, _end);
+        return magnitudesWith(engine, ctx, _B, _nValues, _nNonZero, _res);
+    }
+    cabac::SerialDecodingEngine engine(_begin, _end);
+    return magnitudesWith(engine, ctx, _B, _nValues, _nNonZero, _res);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "Entropy/CabacTables.h"
@@ -28,16 +29,27 @@ inline Context contextFromStateByte(unsigned _c) {
     return Context{static_cast<uint8_t>(_c - 64), 1};
 }
 
-// Decoding engine over one pass. Bits come from [begin, end); reading past the
+// Bit-serial decoding engine over one pass, the plain form of the standard's
+// procedures. The decoder uses it only for a pass whose first nine bits are
+// 510 or 511, which no encoder writes: there the offset is not below the
+// range and can grow without bound, so ScaledDecodingEngine's representation
+// does not apply, yet the bins must still be those of the standard. Bits come from [begin, end); reading past the
 // end yields zero bits, and overran() tells afterwards whether any such bit
 // was consumed, so the bin loops need no per-bit bounds test and the engine
 // never touches memory outside the pass.
-class DecodingEngine {
+class SerialDecodingEngine {
 public:
-    DecodingEngine(const uint8_t* _begin, const uint8_t* _end) : begin_(_begin), p_(_begin), end_(_end) {
+    SerialDecodingEngine(const uint8_t* _begin, const uint8_t* _end) : begin_(_begin), p_(_begin), end_(_end) {
         range_ = 510;
         offset_ = readBits(8);
         offset_ = (offset_ << 1) | readBits(1);
+    }
+
+    int decodePacked(unsigned& _p) {
+        Context ctx{static_cast<uint8_t>(_p >> 1), static_cast<uint8_t>(_p & 1)};
+        const int bin = decodeDecision(ctx);
+        _p = (unsigned{ctx.state} << 1) | ctx.mps;
+        return bin;
     }
 
     int decodeDecision(Context& _ctx) {
@@ -61,6 +73,8 @@ public:
         renormD();
         return bin;
     }
+
+    int decodeBypassIf(unsigned _take) { return _take ? decodeBypass() : 0; }
 
     int decodeBypass() {
         offset_ = (offset_ << 1) | readBits(1);
@@ -133,6 +147,133 @@ private:
     uint32_t offset_ = 0;
     uint64_t cache_ = 0;  // unread bits, left-aligned
     int cached_ = 0;      // number of valid bits in cache_
+    const uint8_t* begin_;
+    const uint8_t* p_;
+    const uint8_t* end_;
+    uint64_t padBytes_ = 0;  // zero bytes supplied past the end
+};
+
+// Decoding engine over one pass, for passes whose offset starts below the
+// range (always so for an encoder's output; see startsInRange()). It keeps the
+// standard's offset and range scaled by 2^c, where c is the number of bits
+// fetched ahead of the offset: value_ = codIOffset * 2^c + those c bits and
+// range_ = codIRange << c. Renormalisation then changes nothing but c, which
+// is read off the top bit of range_ (range_ has its top bit at c + 8), so a
+// decision is a table lookup, a compare and two selects, without branches.
+// Bits come from [begin, end); reading past the end yields zero bits, and
+// overran() tells afterwards whether any such bit was consumed.
+class ScaledDecodingEngine {
+public:
+    // True when the pass's first nine bits (codIOffset after initialisation)
+    // are below 510: the offset then stays below the range for good.
+    static bool startsInRange(const uint8_t* _begin, const uint8_t* _end) {
+        const unsigned b0 = _begin < _end ? _begin[0] : 0;
+        const unsigned b1 = _end - _begin >= 2 ? _begin[1] : 0;
+        return ((b0 << 1) | (b1 >> 7)) < 510;
+    }
+
+    ScaledDecodingEngine(const uint8_t* _begin, const uint8_t* _end) : begin_(_begin), p_(_begin), end_(_end) {
+        for (int i = 0; i < 7; ++i)
+            value_ = (value_ << 8) | nextByte();
+        range_ = uint64_t{510} << 47;
+    }
+
+    // One decision with packed context _p (2 * pStateIdx + valMPS).
+    [[gnu::always_inline]] int decodePacked(unsigned& _p) {
+        refill();
+        const int c = 55 - std::countl_zero(range_);
+        const unsigned q = static_cast<unsigned>(range_ >> (c + 6)) & 3;
+        const uint64_t rLPS = uint64_t{packedRangeLPS[_p][q]} << c;
+        const uint64_t rMPS = range_ - rLPS;
+        const unsigned lps = value_ >= rMPS;
+        // Masks rather than conditionals: the compiler would turn those back
+        // into a branch, which mispredicts on every unexpected bin.
+        const uint64_t mask = uint64_t{0} - lps;
+        value_ -= rMPS & mask;
+        range_ = rMPS ^ ((rMPS ^ rLPS) & mask);
+        const int bin = static_cast<int>((_p & 1) ^ lps);
+        _p = packedNext[_p][lps];
+        return bin;
+    }
+
+    int decodeDecision(Context& _ctx) {
+        unsigned p = (unsigned{_ctx.state} << 1) | _ctx.mps;
+        const int bin = decodePacked(p);
+        _ctx.state = static_cast<uint8_t>(p >> 1);
+        _ctx.mps = static_cast<uint8_t>(p & 1);
+        return bin;
+    }
+
+    [[gnu::always_inline]] int decodeBypass() {
+        refill();
+        range_ >>= 1;
+        const unsigned bin = value_ >= range_;
+        value_ -= range_ & (uint64_t{0} - bin);
+        return static_cast<int>(bin);
+    }
+
+    // A bypass bin when _take is 1, nothing (result 0) when it is 0, without
+    // a branch on _take: the sign loop visits every value, zero or not.
+    [[gnu::always_inline]] int decodeBypassIf(unsigned _take) {
+        refill();
+        range_ >>= _take;
+        const unsigned bin = (value_ >= range_) & _take;
+        value_ -= range_ & (uint64_t{0} - bin);
+        return static_cast<int>(bin);
+    }
+
+    // A terminating bin 1 ends the pass: the range is left as it was, so the
+    // bit count does not include a renormalisation that does not happen.
+    int decodeTerminate() {
+        refill();
+        const int c = 55 - std::countl_zero(range_);
+        const uint64_t r = range_ - (uint64_t{2} << c);
+        if (value_ >= r)
+            return 1;
+        range_ = r;
+        return 0;
+    }
+
+    uint64_t bitsRead() const {
+        const int c = 55 - std::countl_zero(range_);
+        return 8 * (static_cast<uint64_t>(p_ - begin_) + padBytes_) - static_cast<uint64_t>(c);
+    }
+    uint64_t bytesFetched() const { return (bitsRead() + 7) / 8; }
+    bool overran() const { return bitsRead() > 8 * static_cast<uint64_t>(end_ - begin_); }
+
+private:
+    // A decision takes at most 7 bits, so c >= 8 before each bin is enough.
+    // With c < 8, six more bytes keep range_ (below 2^(c+9)) within 64 bits.
+    [[gnu::always_inline]] void refill() {
+        if (range_ >= (uint64_t{1} << 16)) [[likely]]
+            return;
+        refillSlow();
+    }
+
+    void refillSlow() {
+        if (end_ - p_ >= 8) {
+            uint64_t w;
+            std::memcpy(&w, p_, 8);
+            if constexpr (std::endian::native == std::endian::little)
+                w = __builtin_bswap64(w);
+            value_ = (value_ << 48) | (w >> 16);
+            p_ += 6;
+        } else {
+            for (int i = 0; i < 6; ++i)
+                value_ = (value_ << 8) | nextByte();
+        }
+        range_ <<= 48;
+    }
+
+    unsigned nextByte() {
+        if (p_ < end_)
+            return *p_++;
+        ++padBytes_;
+        return 0;
+    }
+
+    uint64_t value_ = 0;
+    uint64_t range_ = 0;
     const uint8_t* begin_;
     const uint8_t* p_;
     const uint8_t* end_;

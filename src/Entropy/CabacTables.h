@@ -14,4 +14,9 @@ extern const uint8_t rangeTabLPS[64][4];
 extern const uint8_t transIdxLPS[64];
 extern const uint8_t transIdxMPS[64];
 
+// Indexed by the packed context p = 2 * pStateIdx + valMPS: the LPS sub-range
+// [p][(codIRange >> 6) & 3], and the next packed context [p][bin != valMPS].
+extern const uint8_t packedRangeLPS[128][4];
+extern const uint8_t packedNext[128][2];
+
 }  // namespace orv::cabac
