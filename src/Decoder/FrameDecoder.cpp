@@ -76,7 +76,6 @@ void decodeAllFrames(BitBuffer& _buffer, DecoderContext& _context, const Setting
                     coder.decodeBaseLayerLocal(f, _rf, step);
                 continue;
             }
-            coder.computeLayerFrames(l, f);
             if (!_rf.empty() && _settings.enhLayerPred == 0)
                 _context.filterDec[f][l].assign(_rf.size(), 1.0 / static_cast<double>(_rf.size()));
             // Without weights for its references the layer cannot be predicted;
@@ -89,7 +88,8 @@ void decodeAllFrames(BitBuffer& _buffer, DecoderContext& _context, const Setting
                               f, l, _rf.size(), _context.filterDec[f][l].size(), _settings.enhLayerPred);
                 throw Error(text);
             }
-            coder.decodeEnhancementLayer(l, f, _rf, step);
+            // The layer's local frames, then its vertices.
+            coder.decodeEnhancementLayerWithFrames(l, f, _rf, step);
         }
     }
 }

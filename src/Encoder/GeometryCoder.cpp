@@ -340,7 +340,7 @@ int32_t GeometryCoder::quantize(double _error, double _q, const ResidualSite& _s
 // and stores it in GQuant, then reconstructs through the same code.
 // Instantiated per pass and direction, so every test on them is resolved at
 // compile time and the loop carries no dead branches.
-template <GeometryCoder::Pass P, bool Encode>
+template <GeometryCoder::Pass P, bool Encode, bool ParkedPrediction>
 void GeometryCoder::codeLayerT(int _l, int _f, const std::vector<int>* _rf, double _q,
                                const GeometryT<double>* _original) {
     const int nLayers = static_cast<int>(context_.allLayerPredictors.size());
@@ -383,7 +383,11 @@ void GeometryCoder::codeLayerT(int _l, int _f, const std::vector<int>* _rf, doub
         const int v = order[k];
         const int32_t* ids = ft.id.data() + ft.begin[k];
         const size_t m = static_cast<size_t>(ft.begin[k + 1] - ft.begin[k]);
-        const Vector3d S = predictFrom(ids, ft.weight.data() + ft.begin[k], m, dec);
+        Vector3d S;
+        if constexpr (ParkedPrediction)
+            S = {parked_[3 * k], parked_[3 * k + 1], parked_[3 * k + 2]};
+        else
+            S = predictFrom(ids, ft.weight.data() + ft.begin[k], m, dec);
 
         bool local = false;
         LocalFrame axes;
@@ -491,6 +495,18 @@ void GeometryCoder::decodeBaseLayerLocal(int _f, const std::vector<int>& _rf, do
 
 void GeometryCoder::computeLayerFrames(int _l, int _f) {
     checkLayer(_l);
+    layerFrameSums<false>(_l, _f);
+}
+
+// The frames of layer _l at _f, and with WithPrediction also the spatial
+// predictions (into parked_), from one sweep over the terms: both read the
+// same predictor positions, in the same order, each sum with its own
+// operations. Two sweeps, same arithmetic: the sums first, parked in the
+// frame slots, then the normalisations. Without the term loops (whose varying
+// lengths defeat branch prediction) in between, the long sqrt/divide chains
+// of successive vertices overlap.
+template <bool WithPrediction>
+void GeometryCoder::layerFrameSums(int _l, int _f) {
     const FlatTerms& ft = flat_[_l];
     const std::vector<int>& order = context_.allLayerVertexOrders[_l];
     if (order.empty()) return;
@@ -498,15 +514,53 @@ void GeometryCoder::computeLayerFrames(int _l, int _f) {
     double* ft1 = context_.GFrames.frame(3 * _f);
     double* ft2 = context_.GFrames.frame(3 * _f + 1);
     double* fn = context_.GFrames.frame(3 * _f + 2);
-    // Two sweeps, same arithmetic: the sums first, parked in the frame slots,
-    // then the normalisations. Without the term loops (whose varying lengths
-    // defeat branch prediction) in between, the long sqrt/divide chains of
-    // successive vertices overlap.
+    if constexpr (WithPrediction) parked_.resize(3 * order.size());
     for (size_t k = 0; k < order.size(); ++k) {
         const size_t m = static_cast<size_t>(ft.begin[k + 1] - ft.begin[k]);
         if (!(m > 0)) checkFailed("!predictor.empty()", kModule, __LINE__);
+        const int32_t* ids = ft.id.data() + ft.begin[k];
         Vector3d t1, t2;
-        accumulateAxes(ft.id.data() + ft.begin[k], m, dec, t1, t2);
+        if constexpr (WithPrediction) {
+            ORV_CHECK(m<trigAt_.size() && trigAt_[m]!=~size_t{0}, kModule);
+            const double* cs = trig_.data() + trigAt_[m];
+            const double* w = ft.weight.data() + ft.begin[k];
+#if ORV_GEOMETRY_SSE2
+            __m128d t1xy = _mm_setzero_pd(), t2xy = _mm_setzero_pd(), tz = _mm_setzero_pd();
+            __m128d sxy = _mm_setzero_pd(), sz = _mm_setzero_pd();
+            for (size_t i = 0; i < m; ++i) {
+                const double* p = dec + 3 * static_cast<size_t>(ids[i]);
+                const __m128d pxy = _mm_loadu_pd(p);
+                const __m128d pz = _mm_load1_pd(p + 2);
+                const __m128d csi = _mm_loadu_pd(cs + 2 * i);
+                const __m128d wi = _mm_load1_pd(w + i);
+                t1xy = _mm_add_pd(t1xy, _mm_mul_pd(_mm_unpacklo_pd(csi, csi), pxy));
+                t2xy = _mm_add_pd(t2xy, _mm_mul_pd(_mm_unpackhi_pd(csi, csi), pxy));
+                tz = _mm_add_pd(tz, _mm_mul_pd(csi, pz));
+                sxy = _mm_add_pd(sxy, _mm_mul_pd(pxy, wi));
+                sz = _mm_add_sd(sz, _mm_mul_sd(pz, wi));
+            }
+            double a[2];
+            _mm_storeu_pd(a, t1xy);
+            t1.x = a[0];
+            t1.y = a[1];
+            _mm_storeu_pd(a, t2xy);
+            t2.x = a[0];
+            t2.y = a[1];
+            _mm_storeu_pd(a, tz);
+            t1.z = a[0];
+            t2.z = a[1];
+            _mm_storeu_pd(parked_.data() + 3 * k, sxy);
+            _mm_store_sd(parked_.data() + 3 * k + 2, sz);
+#else
+            accumulateAxes(ids, m, dec, t1, t2);
+            const Vector3d S = predictFrom(ids, w, m, dec);
+            parked_[3 * k] = S.x;
+            parked_[3 * k + 1] = S.y;
+            parked_[3 * k + 2] = S.z;
+#endif
+        } else {
+            accumulateAxes(ids, m, dec, t1, t2);
+        }
         store(ft1, order[k], t1);
         store(ft2, order[k], t2);
     }
@@ -559,6 +613,12 @@ void GeometryCoder::finishLayerFrames(const std::vector<int>& _order, double* _t
 void GeometryCoder::decodeEnhancementLayer(int _l, int _f, const std::vector<int>& _rf, double _q) {
     checkLayer(_l);
     codeLayer(Pass::Enhancement, _l, _f, &_rf, _q, nullptr);
+}
+
+void GeometryCoder::decodeEnhancementLayerWithFrames(int _l, int _f, const std::vector<int>& _rf, double _q) {
+    checkLayer(_l);
+    layerFrameSums<true>(_l, _f);
+    codeLayerT<Pass::Enhancement, false, true>(_l, _f, &_rf, _q, nullptr);
 }
 
 namespace {

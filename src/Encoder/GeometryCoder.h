@@ -38,6 +38,10 @@ public:
     void decodeBaseLayerLocal(int _f, const std::vector<int>& _rf, double _q);
     void computeLayerFrames(int _l, int _f);
     void decodeEnhancementLayer(int _l, int _f, const std::vector<int>& _rf, double _q);
+    // computeLayerFrames then decodeEnhancementLayer, with the same results:
+    // the spatial predictions are summed in the same sweep over the terms as
+    // the frame axes and kept for the reconstruction sweep.
+    void decodeEnhancementLayerWithFrames(int _l, int _f, const std::vector<int>& _rf, double _q);
 
     // Encoder mirrors: choose GQuant at frame _f from _original (same V and F
     // as the context), then reconstruct as the decoder does. Steps must be
@@ -59,11 +63,13 @@ private:
 
     void codeLayer(Pass _pass, int _l, int _f, const std::vector<int>* _rf, double _q,
                    const GeometryT<double>* _original);
-    template <Pass P, bool Encode>
+    template <Pass P, bool Encode, bool ParkedPrediction = false>
     void codeLayerT(int _l, int _f, const std::vector<int>* _rf, double _q, const GeometryT<double>* _original);
     void checkLayer(int _l) const;
     LocalFrame frameFromTerms(const int32_t* _ids, size_t _m, const double* _positions) const;
     void accumulateAxes(const int32_t* _ids, size_t _m, const double* _positions, Vector3d& _t1, Vector3d& _t2) const;
+    template <bool WithPrediction>
+    void layerFrameSums(int _l, int _f);
     void finishLayerFrames(const std::vector<int>& _order, double* _t1, double* _t2, double* _n);
     void ensureTables(size_t _m);
     int32_t quantize(double _error, double _q, const ResidualSite& _site) const;
@@ -83,6 +89,9 @@ private:
     // count m: the pair of term i of a count-m ring is trig_[trigAt_[m] + 2i].
     std::vector<double> trig_;
     std::vector<size_t> trigAt_;
+    // Spatial predictions of the layer being reconstructed, in layer order
+    // (3 per vertex), summed by decodeEnhancementLayerWithFrames.
+    std::vector<double> parked_;
 };
 
 }  // namespace orv
