@@ -282,6 +282,7 @@ struct RealCase {
     const char* sequence;
     std::vector<size_t> counts;  // empty: not compared
     const char* sha256;
+    friend void PrintTo(const RealCase& c, std::ostream* os) { *os << c.sequence; }
 };
 
 class LODRealMeshes : public ::testing::TestWithParam<RealCase> {};

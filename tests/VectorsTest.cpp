@@ -46,6 +46,8 @@ struct Vector {
     int nSLdec;  // 0: the stream's own counts
     int nTLdec;
     const char* positions;
+    // Names the case in test listings instead of dumping its bytes.
+    friend void PrintTo(const Vector& v, std::ostream* os) { *os << v.positions; }
 };
 
 class Vectors : public ::testing::TestWithParam<Vector> {};
