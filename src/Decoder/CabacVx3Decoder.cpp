@@ -41,10 +41,9 @@ SignificanceResult significanceWith(Engine& engine, cabac::Context _ctx, size_t 
         _res[i] = bin;
         nNonZero += static_cast<size_t>(bin);
     }
-    // _res[i] is the significance bin 0 or 1 here; a sign turns 1 into -1.
     for (size_t i = 0; i < _nValues; ++i) {
-        const int nz = _res[i];
-        _res[i] = nz - 2 * engine.decodeBypassIf(static_cast<unsigned>(nz));
+        if (_res[i] != 0)
+            _res[i] = 1 - 2 * engine.decodeBypass();
     }
     engine.decodeTerminate();
     if (engine.overran())

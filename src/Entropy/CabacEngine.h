@@ -74,8 +74,6 @@ public:
         return bin;
     }
 
-    int decodeBypassIf(unsigned _take) { return _take ? decodeBypass() : 0; }
-
     int decodeBypass() {
         offset_ = (offset_ << 1) | readBits(1);
         if (offset_ >= range_) {
@@ -211,16 +209,6 @@ public:
         refill();
         range_ >>= 1;
         const unsigned bin = value_ >= range_;
-        value_ -= range_ & (uint64_t{0} - bin);
-        return static_cast<int>(bin);
-    }
-
-    // A bypass bin when _take is 1, nothing (result 0) when it is 0, without
-    // a branch on _take: the sign loop visits every value, zero or not.
-    [[gnu::always_inline]] int decodeBypassIf(unsigned _take) {
-        refill();
-        range_ >>= _take;
-        const unsigned bin = (value_ >= range_) & _take;
         value_ -= range_ & (uint64_t{0} - bin);
         return static_cast<int>(bin);
     }
