@@ -23,6 +23,7 @@
 #include "Decoder/MeshIO.h"
 #include "Encoder/RedundancyMinCoder.h"
 #include "Encoder/SequenceEncoder.h"
+#include "TestSupport.h"
 
 namespace fs = std::filesystem;
 using namespace orv;
@@ -37,27 +38,6 @@ struct Sequence {
     std::unique_ptr<LODConnectivity> layering;
 };
 
-// Unpacks into the cache folder the tests use, once per machine.
-fs::path unpack(const std::string& name) {
-    const fs::path archive = fs::path(ORV_SHARED_DIR) / "data" / (name + ".tar.xz");
-    if (!fs::exists(archive)) return {};
-    const fs::path cache = fs::temp_directory_path() / "orv-shared-data";
-    const fs::path marker = cache / (name + ".done");
-    if (!fs::exists(marker)) {
-        fs::create_directories(cache);
-        const std::string cmd = "tar xJf '" + archive.string() + "' -C '" + cache.string() + "'";
-        if (std::system(cmd.c_str()) != 0) return {};
-        std::ofstream(marker) << "ok\n";
-    }
-    return cache / name;
-}
-
-long frameNumber(const fs::path& p) {
-    long v = 0;
-    for (char c : p.stem().string())
-        if (c >= '0' && c <= '9') v = v * 10 + (c - '0');
-    return v;
-}
 
 // Steps of about 1/5000 of the first frame's bounding-box diagonal.
 void chooseSteps(Sequence& s) {
@@ -80,13 +60,9 @@ void prepare(Sequence& s) {
 }
 
 Sequence* loadSequence(const std::string& name) {
-    const fs::path dir = unpack(name);
+    const fs::path dir = orvtest::sequenceDir(name);
     if (dir.empty()) return nullptr;
-    std::vector<fs::path> files;
-    for (const auto& e : fs::directory_iterator(dir))
-        if (e.path().extension() == ".obj") files.push_back(e.path());
-    std::sort(files.begin(), files.end(),
-              [](const fs::path& a, const fs::path& b) { return frameNumber(a) < frameNumber(b); });
+    const std::vector<fs::path> files = orvtest::sequenceFrames(dir);
     if (files.empty()) return nullptr;
     auto* s = new Sequence;
     auto first = readOBJ(files[0].string(), s->faces);
