@@ -65,6 +65,22 @@ inline void store(double* frame, int v, const Vector3d& a) {
     p[2] = a.z;
 }
 
+#if ORV_GEOMETRY_SSE2
+// The axis sums kept as (t1.x, t1.y), (t2.x, t2.y) and (t1.z, t2.z) back into vectors.
+inline void unpackAxes(__m128d _t1xy, __m128d _t2xy, __m128d _tz, Vector3d& _t1, Vector3d& _t2) {
+    double a[2];
+    _mm_storeu_pd(a, _t1xy);
+    _t1.x = a[0];
+    _t1.y = a[1];
+    _mm_storeu_pd(a, _t2xy);
+    _t2.x = a[0];
+    _t2.y = a[1];
+    _mm_storeu_pd(a, _tz);
+    _t1.z = a[0];
+    _t2.z = a[1];
+}
+#endif
+
 inline Vector3d predictFrom(const int32_t* ids, const double* weights, size_t m, const double* positions) {
 #if ORV_GEOMETRY_SSE2
     __m128d sxy = _mm_setzero_pd(), sz = _mm_setzero_pd();
@@ -214,16 +230,7 @@ LocalFrame GeometryCoder::localFrame(int _l, int _k, int _f) const {
         t2xy = _mm_add_pd(t2xy, _mm_mul_pd(_mm_unpackhi_pd(csi, csi), pxy));
         tz = _mm_add_pd(tz, _mm_mul_pd(csi, pz));
     }
-    double a[2];
-    _mm_storeu_pd(a, t1xy);
-    t1.x = a[0];
-    t1.y = a[1];
-    _mm_storeu_pd(a, t2xy);
-    t2.x = a[0];
-    t2.y = a[1];
-    _mm_storeu_pd(a, tz);
-    t1.z = a[0];
-    t2.z = a[1];
+    unpackAxes(t1xy, t2xy, tz, t1, t2);
 #else
     t1 = {0.0, 0.0, 0.0};
     t2 = {0.0, 0.0, 0.0};
@@ -539,16 +546,7 @@ void GeometryCoder::layerFrameSums(int _l, int _f) {
                 sxy = _mm_add_pd(sxy, _mm_mul_pd(pxy, wi));
                 sz = _mm_add_sd(sz, _mm_mul_sd(pz, wi));
             }
-            double a[2];
-            _mm_storeu_pd(a, t1xy);
-            t1.x = a[0];
-            t1.y = a[1];
-            _mm_storeu_pd(a, t2xy);
-            t2.x = a[0];
-            t2.y = a[1];
-            _mm_storeu_pd(a, tz);
-            t1.z = a[0];
-            t2.z = a[1];
+            unpackAxes(t1xy, t2xy, tz, t1, t2);
             _mm_storeu_pd(parked_.data() + 3 * k, sxy);
             _mm_store_sd(parked_.data() + 3 * k + 2, sz);
 #else

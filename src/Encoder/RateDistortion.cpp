@@ -199,10 +199,7 @@ void RdLayerEncoder::encodeBaseLayer(int _f, const std::vector<int>& _rf, double
     }
     // The recording run: plain rounding, errors kept for the model.
     errors_.clear();
-    coder_.setQuantizer([this](double _e, double _step, const ResidualSite&) {
-        errors_.push_back(_e);
-        return roundToNearest(_e, _step);
-    });
+    coder_.setQuantizer(recordingQuantizer());
     runBase(_f, _rf, _q, _original);
     // The final errors differ from the recorded ones only through the
     // earlier base vertices, so the recorded decisions model the chunk well.
@@ -234,10 +231,7 @@ void RdLayerEncoder::encodeEnhancementLayer(int _l, int _f, const std::vector<in
         return;
     }
     errors_.clear();
-    coder_.setQuantizer([this](double _e, double _step, const ResidualSite&) {
-        errors_.push_back(_e);
-        return roundToNearest(_e, _step);
-    });
+    coder_.setQuantizer(recordingQuantizer());
     coder_.encodeEnhancementLayer(_l, _f, _rf, _q, _original);
     const LayerDecision decision = decideLayer(errors_, _q, options_, options_.emptyChunks);
     if (decision.emptied) ++emptied_;

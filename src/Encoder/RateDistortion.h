@@ -81,6 +81,14 @@ private:
     RdOptions options_;
     double componentLimit_;  // largest error per base-layer component; +inf without a guard
     std::vector<double> errors_;
+
+    // Plain rounding that keeps every prediction error in errors_ for the cost model.
+    Quantizer recordingQuantizer() {
+        return [this](double _e, double _step, const ResidualSite&) {
+            errors_.push_back(_e);
+            return roundToNearest(_e, _step);
+        };
+    }
     uint64_t emptied_ = 0;
 };
 
