@@ -5,8 +5,11 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <type_traits>
 #include <utility>
-#include <vector>
 
 #include "Common/Check.h"
 
@@ -26,11 +29,49 @@ protected:
     ~MatrixT() = default;
 };
 
+// Zero-initialised element storage from calloc: large blocks come as fresh
+// zero pages from the system, so a geometry of several gigabytes is not
+// written once with zeros before the decoder writes it again, and pages a
+// decoding never reaches cost nothing.
+template <typename T>
+class ZeroedArray {
+    static_assert(std::is_trivially_copyable_v<T>, "elements are copied bytewise");
+
+public:
+    explicit ZeroedArray(size_t _n) : n_(_n), p_(allocate(_n)) {}
+    ZeroedArray(const ZeroedArray& _b) : n_(_b.n_), p_(allocate(_b.n_)) {
+        if (n_ != 0) std::memcpy(p_, _b.p_, n_ * sizeof(T));
+    }
+    ZeroedArray(ZeroedArray&& _b) noexcept : n_(std::exchange(_b.n_, 0)), p_(std::exchange(_b.p_, nullptr)) {}
+    ZeroedArray& operator=(ZeroedArray _b) noexcept {
+        std::swap(n_, _b.n_);
+        std::swap(p_, _b.p_);
+        return *this;
+    }
+    ~ZeroedArray() { std::free(p_); }
+
+    T* data() { return p_; }
+    const T* data() const { return p_; }
+    T& operator[](size_t _i) { return p_[_i]; }
+    const T& operator[](size_t _i) const { return p_[_i]; }
+
+private:
+    static T* allocate(size_t _n) {
+        if (_n == 0) return nullptr;
+        void* p = std::calloc(_n, sizeof(T));
+        if (p == nullptr) throw std::bad_alloc();
+        return static_cast<T*>(p);
+    }
+
+    size_t n_;
+    T* p_;
+};
+
 template <typename T>
 class DenseMatrixT : public MatrixT<T> {
 public:
     DenseMatrixT(int rows, int cols)
-        : nRows_(rows), nCols_(cols), elements_(static_cast<size_t>(rows) * static_cast<size_t>(cols), T(0)) {}
+        : nRows_(rows), nCols_(cols), elements_(static_cast<size_t>(rows) * static_cast<size_t>(cols)) {}
     DenseMatrixT(const DenseMatrixT&) = default;
     DenseMatrixT(DenseMatrixT&&) noexcept = default;
     // Written out: a defaulted one would call the base's pure virtual assignment.
@@ -75,7 +116,7 @@ private:
 
     int nRows_;
     int nCols_;
-    std::vector<T> elements_;
+    ZeroedArray<T> elements_;
 };
 
 }  // namespace orv
