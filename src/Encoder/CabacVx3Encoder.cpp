@@ -177,10 +177,22 @@ unsigned stateByteForFraction(double _p) {
     const CostModel& cm = costModel();
     const bool mpsOne = _p > 0.5;
     const double pl = std::max(mpsOne ? 1.0 - _p : _p, 1e-6);
-    int best = 0;
-    for (int s = 1; s < 63; ++s)
-        if (std::fabs(std::log(cm.pLPS[s] / pl)) < std::fabs(std::log(cm.pLPS[best] / pl)))
+    // pLPS falls by a factor alpha per state, so the log distance grows by
+    // -log(alpha) > 0.05 per state away from where pLPS crosses pl: the
+    // nearest state lies within two of the crossing, and a scan of that
+    // window finds the same (first) minimum as a scan of all 63.
+    int cross = 0;
+    while (cross < 62 && cm.pLPS[cross] > pl)
+        ++cross;
+    int best = std::max(0, cross - 2);
+    double bestDistance = std::fabs(std::log(cm.pLPS[best] / pl));
+    for (int s = best + 1, end = std::min(62, cross + 2); s <= end; ++s) {
+        const double d = std::fabs(std::log(cm.pLPS[s] / pl));
+        if (d < bestDistance) {
             best = s;
+            bestDistance = d;
+        }
+    }
     return mpsOne ? 64u + static_cast<unsigned>(best) : 63u - static_cast<unsigned>(best);
 }
 
@@ -236,7 +248,7 @@ size_t wordsFor(size_t _bins) { return (_bins + 63) / 64; }
 struct Analysis {
     std::vector<uint64_t> significance;  // bit i: value i is not zero
     std::vector<uint32_t> mags;          // |x| - 1 of the non-zero values, in index order
-    size_t magOnes = 0;                  // ones among all bits of mags
+    size_t magOnes = 0;                  // ones among all bits of mags (buildPlanes)
     int minB = 0;
     std::vector<uint64_t> planes;  // B bit strings of wordsFor(mags.size()) words, plane B - 1 first
     int B = 0;
@@ -250,7 +262,7 @@ Analysis analyse(const std::vector<int>& _values) {
     a.mags.resize(n);
     a.significance.assign(wordsFor(n), 0);
     uint32_t* mags = a.mags.data();
-    size_t nMags = 0, ones = 0;
+    size_t nMags = 0;
     uint32_t maxMag = 0;
     for (size_t i = 0; i < n; ++i) {
         const int x = _values[i];
@@ -260,23 +272,22 @@ Analysis analyse(const std::vector<int>& _values) {
         const uint32_t kept = m & (0u - nz);
         nMags += nz;
         maxMag |= kept;
-        ones += static_cast<size_t>(std::popcount(kept));
         a.significance[i / 64] |= uint64_t{nz} << (i % 64);
     }
     a.mags.resize(nMags);
-    a.magOnes = ones;
     a.minB = 32 - std::countl_zero(maxMag);
     return a;
 }
 
-// Fills _a.planes for _B >= _a.minB planes. A plane with no one in a block
-// of 64 magnitudes (the common case high up) is left zero without a look at
-// the bits.
+// Fills _a.planes for _B >= _a.minB planes, and _a.magOnes. A plane with no
+// one in a block of 64 magnitudes (the common case high up) is left zero
+// without a look at the bits.
 void buildPlanes(Analysis& _a, int _B) {
     const size_t nw = wordsFor(_a.mags.size());
     _a.B = _B;
     _a.planes.assign(nw * static_cast<size_t>(_B), 0);
     const uint32_t* mags = _a.mags.data();
+    size_t ones = 0;
     for (size_t b = 0; b < nw; ++b) {
         const size_t begin = 64 * b, count = std::min<size_t>(64, _a.mags.size() - begin);
         uint32_t any = 0;
@@ -289,8 +300,10 @@ void buildPlanes(Analysis& _a, int _B) {
             for (size_t j = 0; j < count; ++j)
                 w |= uint64_t{(mags[begin + j] >> k) & 1u} << j;
             _a.planes[static_cast<size_t>(_B - 1 - k) * nw + b] = w;
+            ones += static_cast<size_t>(std::popcount(w));
         }
     }
+    _a.magOnes = ones;
 }
 
 Bins planeBins(const Analysis& _a) {

@@ -5,6 +5,7 @@
 // into the layer chunk.
 #include "Encoder/SequenceEncoder.h"
 
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -121,11 +122,8 @@ uint64_t recordBound(const DecoderContext& _context, int _f) {
                 const int64_t x = quant[3 * static_cast<size_t>(v) + c];
                 if (x == 0) continue;
                 ++nonZero;
-                uint64_t m = static_cast<uint64_t>(x < 0 ? -x : x) - 1, b = 0;
-                while (m) {
-                    ++b;
-                    m >>= 1;
-                }
+                const uint64_t m = static_cast<uint64_t>(x < 0 ? -x : x) - 1;
+                const uint64_t b = static_cast<uint64_t>(std::bit_width(m));
                 if (b > planes) planes = b;
             }
         bytes += 4 + 3 + 2 * 16 + n + nonZero + planes * nonZero;
