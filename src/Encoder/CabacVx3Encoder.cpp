@@ -220,6 +220,9 @@ Choice chooseStateByte(const Bins& _bins, size_t _nBins, size_t _nOnes) {
     Choice best{63, 0.0};
     double bestPrefix = 0;
     for (size_t i = 0; i < std::size(candidates); ++i) {
+        // A repeated candidate costs the same and so cannot win.
+        if (std::find(candidates, candidates + i, candidates[i]) != candidates + i)
+            continue;
         const double c = simulateCost(_bins, candidates[i], kPrefix);
         if (i == 0 || c < bestPrefix) {
             bestPrefix = c;

@@ -357,61 +357,52 @@ public:
         uint32_t range = range_;
         uint64_t low = low_;
         int queue = queue_;
-        unsigned state = _ctx.state;
-        int mps = _ctx.mps;
-        auto renorm = [&](int _shift) {
-            low <<= _shift;
-            queue += _shift;
-            while (queue >= 8) {
-                const int below = queue + 2;
-                emit(static_cast<uint32_t>(low >> below));
-                low &= (uint64_t{1} << below) - 1;
-                queue -= 8;
-            }
-        };
+        unsigned p = (unsigned{_ctx.state} << 1) | _ctx.mps;  // packed context
         for (size_t b = 0; b * 64 < _n; ++b) {
             const uint64_t w = _words[b];
             const int nb = _n - b * 64 < 64 ? static_cast<int>(_n - b * 64) : 64;
             int j = 0;
             while (j < nb) {
-                if (state == 62) {
-                    const uint64_t lps = (mps ? ~w : w) >> j;
+                if ((p >> 1) == 62) {
+                    const uint64_t lps = ((p & 1) ? ~w : w) >> j;
                     int k = lps != 0 ? std::countr_zero(lps) : 64;
                     k = k < nb - j ? k : nb - j;
                     if (k != 0) {
                         const uint16_t e1 = kRun62.eights[k >> 3][range - 256];
                         const uint16_t e2 = kRun62.ones[k & 7][(e1 & 511u) - 256];
                         range = e2 & 511u;
-                        renorm((e1 >> 9) + (e2 >> 9));
+                        const int shift = (e1 >> 9) + (e2 >> 9);
+                        low <<= shift;
+                        queue += shift;
+                        while (queue >= 8)
+                            emitFrom(low, queue);
                         j += k;
                         if (j == nb)
                             break;
                     }
                 }
-                const uint32_t rLPS = rangeTabLPS[state][(range >> 6) & 3];
-                range -= rLPS;
-                if (static_cast<int>((w >> j) & 1u) != mps) {
-                    low += range;
-                    range = rLPS;
-                    if (state == 0)
-                        mps ^= 1;
-                    state = transIdxLPS[state];
-                } else {
-                    state = transIdxMPS[state];
-                }
+                // No branch on the bin: significance bins and the low
+                // magnitude planes are close to a coin toss.
+                const unsigned lps = static_cast<unsigned>((w >> j) ^ p) & 1u;
+                const uint32_t rLPS = packedRangeLPS[p][(range >> 6) & 3];
+                const uint32_t rMPS = range - rLPS;
+                p = packedNext[p][lps];
+                low += lps ? rMPS : 0;
+                range = lps ? rLPS : rMPS;
                 ++j;
-                if (range < 256) {
-                    const int shift = std::countl_zero(range) - 23;
-                    range <<= shift;
-                    renorm(shift);
-                }
+                const int shift = std::countl_zero(range) - 23;
+                range <<= shift;
+                low <<= shift;
+                queue += shift;
+                if (queue >= 8)
+                    emitFrom(low, queue);
             }
         }
         range_ = range;
         low_ = low;
         queue_ = queue;
-        _ctx.state = static_cast<uint8_t>(state);
-        _ctx.mps = static_cast<uint8_t>(mps);
+        _ctx.state = static_cast<uint8_t>(p >> 1);
+        _ctx.mps = static_cast<uint8_t>(p & 1);
     }
 
     // _n bypass bins at once, the first in the highest of the _n low bits of
@@ -491,6 +482,14 @@ private:
         queue_ += shift;
         if (queue_ >= 8)
             emitTop();
+    }
+
+    // emitTop() on registers held in locals.
+    void emitFrom(uint64_t& _low, int& _queue) {
+        const int below = _queue + 2;
+        emit(static_cast<uint32_t>(_low >> below));
+        _low &= (uint64_t{1} << below) - 1;
+        _queue -= 8;
     }
 
     // Moves the top 8 held bits (and the carry above them) out of low_.
