@@ -267,15 +267,18 @@ Analysis analyse(const std::vector<int>& _values) {
     uint32_t* mags = a.mags.data();
     size_t nMags = 0;
     uint32_t maxMag = 0;
-    for (size_t i = 0; i < n; ++i) {
-        const int x = _values[i];
-        const uint32_t m = magnitudeMinusOne(x);
-        mags[nMags] = m;
-        const uint32_t nz = x != 0 ? 1u : 0u;
-        const uint32_t kept = m & (0u - nz);
-        nMags += nz;
-        maxMag |= kept;
-        a.significance[i / 64] |= uint64_t{nz} << (i % 64);
+    for (size_t b = 0; b * 64 < n; ++b) {
+        uint64_t word = 0;
+        for (size_t j = 0, end = std::min<size_t>(64, n - b * 64); j < end; ++j) {
+            const int x = _values[b * 64 + j];
+            const uint32_t m = magnitudeMinusOne(x);
+            mags[nMags] = m;
+            const uint32_t nz = x != 0 ? 1u : 0u;
+            nMags += nz;
+            maxMag |= m & (0u - nz);
+            word |= uint64_t{nz} << j;
+        }
+        a.significance[b] = word;
     }
     a.mags.resize(nMags);
     a.minB = 32 - std::countl_zero(maxMag);
