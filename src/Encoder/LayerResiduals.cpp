@@ -65,19 +65,19 @@ void RedundancyMinCoder::encodeLayerResiduals(int _l, int _f) {
     std::vector<int> values(3 * _subSet.size());
     const int* quant = context_.GQuant.frame(_f);
     const int V = context_.GQuant.V;
-    bool allZero = true;
+    int any = 0;  // OR of all residuals
     for (size_t i = 0; i < _subSet.size(); ++i) {
         const int v = _subSet[i];
         ORV_CHECK(0<=v && v<V, kModule);
         const int* R = quant + 3 * static_cast<size_t>(v);
         for (int c = 0; c < 3; ++c) {
             values[3 * i + c] = R[c];
-            allZero = allZero && R[c] == 0;
+            any |= R[c];
         }
     }
     // An all-zero (or empty) layer costs only its byte count: the decoder
     // reads a count of 0 as a layer of zeros.
-    if (allZero) {
+    if (any == 0) {
         buf_.putBits(0, 32);
         return;
     }

@@ -4,6 +4,7 @@
 // everything is inline so that the per-bin work stays in registers.
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -347,6 +348,73 @@ public:
         _ctx.mps = static_cast<uint8_t>(mps);
     }
 
+    // _n decisions with one context, bin i being bit i % 64 of _words[i / 64].
+    // A skewed context settles in state 62, which an MPS leaves unchanged,
+    // and an MPS only shifts low_; so there a run of k MPS bins (found in the
+    // word) is two table steps (kRun62) instead of k decisions. That is where
+    // residual magnitudes spend most bins: the high planes are nearly empty.
+    void encodeDecisionWords(Context& _ctx, const uint64_t* _words, size_t _n) {
+        uint32_t range = range_;
+        uint64_t low = low_;
+        int queue = queue_;
+        unsigned p = (unsigned{_ctx.state} << 1) | _ctx.mps;  // packed context
+        for (size_t b = 0; b * 64 < _n; ++b) {
+            const uint64_t w = _words[b];
+            const int nb = _n - b * 64 < 64 ? static_cast<int>(_n - b * 64) : 64;
+            int j = 0;
+            while (j < nb) {
+                if ((p >> 1) == 62) {
+                    const uint64_t lps = ((p & 1) ? ~w : w) >> j;
+                    int k = lps != 0 ? std::countr_zero(lps) : 64;
+                    k = k < nb - j ? k : nb - j;
+                    if (k != 0) {
+                        const uint16_t e1 = kRun62.eights[k >> 3][range - 256];
+                        const uint16_t e2 = kRun62.ones[k & 7][(e1 & 511u) - 256];
+                        range = e2 & 511u;
+                        const int shift = (e1 >> 9) + (e2 >> 9);
+                        low <<= shift;
+                        queue += shift;
+                        while (queue >= 8)
+                            emitFrom(low, queue);
+                        j += k;
+                        if (j == nb)
+                            break;
+                    }
+                }
+                // No branch on the bin: significance bins and the low
+                // magnitude planes are close to a coin toss.
+                const unsigned lps = static_cast<unsigned>((w >> j) ^ p) & 1u;
+                const uint32_t rLPS = packedRangeLPS[p][(range >> 6) & 3];
+                const uint32_t rMPS = range - rLPS;
+                p = packedNext[p][lps];
+                low += lps ? rMPS : 0;
+                range = lps ? rLPS : rMPS;
+                ++j;
+                const int shift = std::countl_zero(range) - 23;
+                range <<= shift;
+                low <<= shift;
+                queue += shift;
+                if (queue >= 8)
+                    emitFrom(low, queue);
+            }
+        }
+        range_ = range;
+        low_ = low;
+        queue_ = queue;
+        _ctx.state = static_cast<uint8_t>(p >> 1);
+        _ctx.mps = static_cast<uint8_t>(p & 1);
+    }
+
+    // _n bypass bins at once, the first in the highest of the _n low bits of
+    // _bins: n doublings of low_ with the range added for each 1 come to
+    // low_ * 2^n + range_ * _bins. _n in 1..16.
+    void encodeBypassBits(uint32_t _bins, int _n) {
+        low_ = (low_ << _n) + uint64_t{range_} * _bins;
+        queue_ += _n;
+        while (queue_ >= 8)
+            emitTop();
+    }
+
     void encodeBypass(int _bin) {
         low_ <<= 1;
         if (_bin)
@@ -377,6 +445,35 @@ public:
     }
 
 private:
+    // MPS runs in state 62 from a 9-bit range r: ones[k][r - 256] for k
+    // decisions, eights[k][r - 256] for 8k, each holding the range after the
+    // run (bits 0..8) and the number of renormalisation doublings it took
+    // (bits 9..15). Built from row 62 of rangeTabLPS, which the tests check
+    // against the shared table.
+    struct Run62Tables {
+        uint16_t ones[8][256];
+        uint16_t eights[9][256];
+    };
+    static constexpr Run62Tables kRun62 = [] {
+        constexpr uint32_t lps62[4] = {6, 7, 8, 9};
+        Run62Tables t{};
+        for (uint32_t r0 = 256; r0 < 511; ++r0) {
+            uint32_t r = r0, shifts = 0;
+            for (int k = 0; k <= 64; ++k) {
+                if (k < 8)
+                    t.ones[k][r0 - 256] = static_cast<uint16_t>(r | (shifts << 9));
+                if (k % 8 == 0)
+                    t.eights[k / 8][r0 - 256] = static_cast<uint16_t>(r | (shifts << 9));
+                r -= lps62[(r >> 6) & 3];
+                while (r < 256) {
+                    r <<= 1;
+                    ++shifts;
+                }
+            }
+        }
+        return t;
+    }();
+
     // Only called with range_ < 256.
     void renormE() {
         const int shift = std::countl_zero(range_) - 23;
@@ -385,6 +482,14 @@ private:
         queue_ += shift;
         if (queue_ >= 8)
             emitTop();
+    }
+
+    // emitTop() on registers held in locals.
+    void emitFrom(uint64_t& _low, int& _queue) {
+        const int below = _queue + 2;
+        emit(static_cast<uint32_t>(_low >> below));
+        _low &= (uint64_t{1} << below) - 1;
+        _queue -= 8;
     }
 
     // Moves the top 8 held bits (and the carry above them) out of low_.
