@@ -8,11 +8,15 @@
 // expressions evaluate identically on every machine.
 #include "Encoder/GeometryCoder.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "Common/Check.h"
+#include "Encoder/GeometryKernels.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -26,6 +30,25 @@ namespace orv {
 namespace {
 
 constexpr const char* kModule = "Encoder/GeometryCoder";
+
+bool avx2Available() {
+#if defined(__x86_64__) || defined(__i386__)
+    static const bool available = geometry_kernels::avx2Built() && __builtin_cpu_supports("avx2");
+    return available;
+#else
+    return false;
+#endif
+}
+
+bool simdByDefault() {
+    const char* env = std::getenv("ORV_GEOMETRY_SIMD");
+    return avx2Available() && !(env && std::strcmp(env, "0") == 0);
+}
+
+std::atomic<bool>& simdChoice() {
+    static std::atomic<bool> choice{simdByDefault()};
+    return choice;
+}
 
 // A check whose reported text is given verbatim (the natural C++ spelling of
 // some conditions would compare signed with unsigned).
@@ -48,6 +71,17 @@ void normalise(Vector3d& a) {
 }
 
 bool isZero(const Vector3d& a) { return a.x == 0.0 && a.y == 0.0 && a.z == 0.0; }
+
+}  // namespace
+
+bool setGeometrySimd(bool _on) {
+    simdChoice().store(_on && avx2Available(), std::memory_order_relaxed);
+    return geometrySimd();
+}
+
+bool geometrySimd() { return simdChoice().load(std::memory_order_relaxed); }
+
+namespace {
 
 // World axes: the stand-in for a degenerate local frame, so that layers that
 // were not decoded (or a damaged stream) can still be reconstructed.
@@ -150,15 +184,21 @@ GeometryCoder::GeometryCoder(const Settings& _settings, DecoderContext& _context
     }
     // One contiguous copy of every layer's terms: the per-vertex loops then
     // walk memory in order instead of one small heap block per vertex.
+    std::vector<int> layerOf(static_cast<size_t>(V), -1);
+    for (size_t l = 0; l < context_.allLayerVertexOrders.size(); ++l)
+        for (int v : context_.allLayerVertexOrders[l]) layerOf[static_cast<size_t>(v)] = static_cast<int>(l);
     flat_.resize(context_.allLayerPredictors.size());
     for (size_t l = 0; l < flat_.size(); ++l) {
         FlatTerms& ft = flat_[l];
         ft.begin.reserve(context_.allLayerPredictors[l].size() + 1);
         ft.begin.push_back(0);
+        ft.fromBelow = true;
         for (const Predictor& p : context_.allLayerPredictors[l]) {
+            ft.anyEmpty = ft.anyEmpty || p.empty();
             for (const PredictorTerm& t : p) {
                 ft.id.push_back(t.first);
                 ft.weight.push_back(t.second);
+                ft.fromBelow = ft.fromBelow && layerOf[static_cast<size_t>(t.first)] < static_cast<int>(l);
             }
             ft.begin.push_back(static_cast<int32_t>(ft.id.size()));
         }
@@ -472,6 +512,12 @@ void GeometryCoder::codeLayerT(int _l, int _f, const std::vector<int>* _rf, doub
 
 void GeometryCoder::codeLayer(Pass _pass, int _l, int _f, const std::vector<int>* _rf, double _q,
                               const GeometryT<double>* _original) {
+    // Predictions parked by computeLayerFrames hold while only the layer
+    // itself is coded (its terms are lower-layer vertices).
+    if (_pass == Pass::Enhancement && _l == parkedLayer_ && _f == parkedFrame_)
+        return _original ? codeLayerT<Pass::Enhancement, true, true>(_l, _f, _rf, _q, _original)
+                         : codeLayerT<Pass::Enhancement, false, true>(_l, _f, _rf, _q, _original);
+    parkedLayer_ = parkedFrame_ = -1;
     switch (_pass) {
         case Pass::First:
             return _original ? codeLayerT<Pass::First, true>(_l, _f, _rf, _q, _original)
@@ -502,7 +548,14 @@ void GeometryCoder::decodeBaseLayerLocal(int _f, const std::vector<int>& _rf, do
 
 void GeometryCoder::computeLayerFrames(int _l, int _f) {
     checkLayer(_l);
-    layerFrameSums<false>(_l, _f);
+    parkedLayer_ = parkedFrame_ = -1;
+    if (flat_[_l].fromBelow) {
+        layerFrameSums<true>(_l, _f);
+        parkedLayer_ = _l;
+        parkedFrame_ = _f;
+    } else {
+        layerFrameSums<false>(_l, _f);
+    }
 }
 
 // The frames of layer _l at _f, and with WithPrediction also the spatial
@@ -522,6 +575,15 @@ void GeometryCoder::layerFrameSums(int _l, int _f) {
     double* ft2 = context_.GFrames.frame(3 * _f + 1);
     double* fn = context_.GFrames.frame(3 * _f + 2);
     if constexpr (WithPrediction) parked_.resize(3 * order.size());
+    if (geometrySimd()) {
+        if (ft.anyEmpty) checkFailed("!predictor.empty()", kModule, __LINE__);
+        const geometry_kernels::LayerTerms terms{ft.begin.data(), ft.id.data(), ft.weight.data(),
+                                                 trig_.data(),    trigAt_.data(), order.size()};
+        sums_.resize(8 * order.size());
+        geometry_kernels::sumLayerAvx2(terms, dec, sums_.data(), WithPrediction ? parked_.data() : nullptr);
+        fallbackFrames_ += geometry_kernels::finishFramesAvx2(order.data(), order.size(), sums_.data(), ft1, ft2, fn);
+        return;
+    }
     for (size_t k = 0; k < order.size(); ++k) {
         const size_t m = static_cast<size_t>(ft.begin[k + 1] - ft.begin[k]);
         if (!(m > 0)) checkFailed("!predictor.empty()", kModule, __LINE__);
@@ -615,6 +677,7 @@ void GeometryCoder::decodeEnhancementLayer(int _l, int _f, const std::vector<int
 
 void GeometryCoder::decodeEnhancementLayerWithFrames(int _l, int _f, const std::vector<int>& _rf, double _q) {
     checkLayer(_l);
+    parkedLayer_ = parkedFrame_ = -1;
     layerFrameSums<true>(_l, _f);
     codeLayerT<Pass::Enhancement, false, true>(_l, _f, &_rf, _q, nullptr);
 }

@@ -22,6 +22,13 @@ struct LocalFrame {
     bool ok = false;
 };
 
+// The AVX2 layer sweeps are used where the processor has them, unless the
+// environment sets ORV_GEOMETRY_SIMD=0; turning them off selects the portable
+// path, which gives the same results bit for bit (tests compare the two).
+// Returns whether they are in use afterwards (never on other processors).
+bool setGeometrySimd(bool _on);
+bool geometrySimd();
+
 class GeometryCoder {
 public:
     // The context's layering (orders and predictors) must be filled before:
@@ -36,6 +43,9 @@ public:
     void decodeFirstFrame(int _f, double _q);
     void decodeBaseLayerGlobal(int _f, const std::vector<int>& _rf, double _q);
     void decodeBaseLayerLocal(int _f, const std::vector<int>& _rf, double _q);
+    // Also sums the layer's spatial predictions when they depend on lower
+    // layers only: the enhancement pass of the same layer and frame then uses
+    // them, unless another layer or frame is coded in between.
     void computeLayerFrames(int _l, int _f);
     void decodeEnhancementLayer(int _l, int _f, const std::vector<int>& _rf, double _q);
     // computeLayerFrames then decodeEnhancementLayer, with the same results:
@@ -83,6 +93,8 @@ private:
     struct FlatTerms {
         std::vector<int32_t> begin, id;
         std::vector<double> weight;
+        bool anyEmpty = false;   // some vertex has no terms
+        bool fromBelow = false;  // every term is a vertex of a lower layer (or of none)
     };
     std::vector<FlatTerms> flat_;
     // cos(i*step) and sin(i*step), step = 2*pi/m, interleaved per term
@@ -92,6 +104,11 @@ private:
     // Spatial predictions of the layer being reconstructed, in layer order
     // (3 per vertex), summed by decodeEnhancementLayerWithFrames.
     std::vector<double> parked_;
+    // The layer and frame whose predictions parked_ holds for the next
+    // enhancement pass (-1: none).
+    int parkedLayer_ = -1, parkedFrame_ = -1;
+    // Axis sums of the layer in layer order (AVX2 sweeps), 8 per vertex.
+    std::vector<double> sums_;
 };
 
 }  // namespace orv
