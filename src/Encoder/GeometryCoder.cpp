@@ -579,7 +579,7 @@ void GeometryCoder::layerFrameSums(int _l, int _f) {
         if (ft.anyEmpty) checkFailed("!predictor.empty()", kModule, __LINE__);
         const geometry_kernels::LayerTerms terms{ft.begin.data(), ft.id.data(), ft.weight.data(),
                                                  trig_.data(),    trigAt_.data(), order.size()};
-        sums_.resize(8 * order.size());
+        sums_.resize(8 * ((order.size() + 3) & ~size_t{3}));
         geometry_kernels::sumLayerAvx2(terms, dec, sums_.data(), WithPrediction ? parked_.data() : nullptr);
         fallbackFrames_ += geometry_kernels::finishFramesAvx2(order.data(), order.size(), sums_.data(), ft1, ft2, fn);
         return;

@@ -33,8 +33,9 @@ struct LayerTerms {
 void sumLayerAvx2(const LayerTerms& _terms, const double* _positions, double* _sums, double* _parked);
 
 // The sums made normalised frames, written at the vertices of _order; a
-// degenerate frame becomes the world axes. Returns how many did.
-uint64_t finishFramesAvx2(const int* _order, size_t _count, const double* _sums, double* _t1, double* _t2,
-                          double* _n);
+// degenerate frame becomes the world axes. Returns how many did. _sums is
+// scratch afterwards and must have room for a whole last group of four
+// (8 * _count rounded up to a multiple of 32 doubles).
+uint64_t finishFramesAvx2(const int* _order, size_t _count, double* _sums, double* _t1, double* _t2, double* _n);
 
 }  // namespace orv::geometry_kernels

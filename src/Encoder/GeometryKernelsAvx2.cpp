@@ -108,21 +108,18 @@ void sumLayerAvx2(const LayerTerms& _terms, const double* _positions, double* _s
         sumLayer<false>(_terms, _positions, _sums, nullptr);
 }
 
-uint64_t finishFramesAvx2(const int* _order, size_t _count, const double* _sums, double* _t1, double* _t2,
-                          double* _n) {
-    uint64_t fallbacks = 0;
+uint64_t finishFramesAvx2(const int* _order, size_t _count, double* _sums, double* _t1, double* _t2, double* _n) {
+    // Two sweeps: n and the normalised t1 of every group first (parked in
+    // the group's own sum slots, lanes x, y, z of n then of t1), then t2.
+    // Each sweep's sqrt/divide chain is half as long, so more groups overlap.
     for (size_t k = 0; k < _count; k += 4) {
         // A short last group repeats its last vertex: the same values are
-        // stored twice, and counted once.
-        size_t lane[4], at[4];
-        for (size_t j = 0; j < 4; ++j) {
-            lane[j] = k + j < _count ? k + j : _count - 1;
-            at[j] = 3 * static_cast<size_t>(_order[lane[j]]);
-        }
-        const double* s0 = _sums + 8 * lane[0];
-        const double* s1 = _sums + 8 * lane[1];
-        const double* s2 = _sums + 8 * lane[2];
-        const double* s3 = _sums + 8 * lane[3];
+        // computed and stored twice, and counted once.
+        const size_t last = _count - 1;
+        const double* s0 = _sums + 8 * k;
+        const double* s1 = _sums + 8 * (k + 1 < _count ? k + 1 : last);
+        const double* s2 = _sums + 8 * (k + 2 < _count ? k + 2 : last);
+        const double* s3 = _sums + 8 * (k + 3 < _count ? k + 3 : last);
         Lanes t1 = transpose(_mm256_loadu_pd(s0), _mm256_loadu_pd(s1), _mm256_loadu_pd(s2), _mm256_loadu_pd(s3));
         const Lanes u =
             transpose(_mm256_loadu_pd(s0 + 4), _mm256_loadu_pd(s1 + 4), _mm256_loadu_pd(s2 + 4), _mm256_loadu_pd(s3 + 4));
@@ -130,6 +127,24 @@ uint64_t finishFramesAvx2(const int* _order, size_t _count, const double* _sums,
         Lanes n{mulSub(t1.y, u.z, t1.z, u.y), mulSub(u.x, t1.z, t1.x, u.z), mulSub(t1.x, u.y, u.x, t1.y)};
         normalise(n);
         normalise(t1);
+        double* g = _sums + 8 * k;
+        _mm256_storeu_pd(g, n.x);
+        _mm256_storeu_pd(g + 4, n.y);
+        _mm256_storeu_pd(g + 8, n.z);
+        _mm256_storeu_pd(g + 12, t1.x);
+        _mm256_storeu_pd(g + 16, t1.y);
+        _mm256_storeu_pd(g + 20, t1.z);
+    }
+    uint64_t fallbacks = 0;
+    for (size_t k = 0; k < _count; k += 4) {
+        const size_t last = _count - 1;
+        const size_t at[4] = {3 * static_cast<size_t>(_order[k]),
+                              3 * static_cast<size_t>(_order[k + 1 < _count ? k + 1 : last]),
+                              3 * static_cast<size_t>(_order[k + 2 < _count ? k + 2 : last]),
+                              3 * static_cast<size_t>(_order[k + 3 < _count ? k + 3 : last])};
+        const double* g = _sums + 8 * k;
+        Lanes n{_mm256_loadu_pd(g), _mm256_loadu_pd(g + 4), _mm256_loadu_pd(g + 8)};
+        Lanes t1{_mm256_loadu_pd(g + 12), _mm256_loadu_pd(g + 16), _mm256_loadu_pd(g + 20)};
         Lanes t2{mulSub(n.y, t1.z, t1.y, n.z), mulSub(t1.x, n.z, n.x, t1.z), mulSub(n.x, t1.y, t1.x, n.y)};
         normalise(t2);
         const __m256d bad = _mm256_or_pd(_mm256_or_pd(zeroMask(t1), zeroMask(t2)), zeroMask(n));
@@ -156,7 +171,7 @@ uint64_t finishFramesAvx2(const int* _order, size_t _count, const double* _sums,
 namespace orv::geometry_kernels {
 bool avx2Built() { return false; }
 void sumLayerAvx2(const LayerTerms&, const double*, double*, double*) {}
-uint64_t finishFramesAvx2(const int*, size_t, const double*, double*, double*, double*) { return 0; }
+uint64_t finishFramesAvx2(const int*, size_t, double*, double*, double*, double*) { return 0; }
 }  // namespace orv::geometry_kernels
 
 #endif
