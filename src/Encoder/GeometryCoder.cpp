@@ -579,7 +579,7 @@ void GeometryCoder::layerFrameSums(int _l, int _f) {
         if (ft.anyEmpty) checkFailed("!predictor.empty()", kModule, __LINE__);
         const geometry_kernels::LayerTerms terms{ft.begin.data(), ft.id.data(), ft.weight.data(),
                                                  trig_.data(),    trigAt_.data(), order.size()};
-        sums_.resize(8 * ((order.size() + 3) & ~size_t{3}));
+        sums_.resize(geometry_kernels::sumDoubles(order.size()));
         geometry_kernels::sumLayerAvx2(terms, dec, sums_.data(), WithPrediction ? parked_.data() : nullptr);
         fallbackFrames_ += geometry_kernels::finishFramesAvx2(order.data(), order.size(), sums_.data(), ft1, ft2, fn);
         return;
@@ -675,9 +675,40 @@ void GeometryCoder::decodeEnhancementLayer(int _l, int _f, const std::vector<int
     codeLayer(Pass::Enhancement, _l, _f, &_rf, _q, nullptr);
 }
 
+// decodeEnhancementLayerWithFrames in one AVX2 kernel: the checks of
+// layerFrameSums and codeLayerT, then the same sums, frames and details.
+void GeometryCoder::reconstructEnhancementAvx2(int _l, int _f, const std::vector<int>& _rf, double _q) {
+    const FlatTerms& ft = flat_[_l];
+    const std::vector<int>& order = context_.allLayerVertexOrders[_l];
+    if (ft.anyEmpty) checkFailed("!predictor.empty()", kModule, __LINE__);
+    ORV_CHECK_TEXT(_rf.size() <= 2, "_rf.size()<=2");
+    ORV_CHECK_TEXT(_rf.size() == context_.filterDec[_f][_l].size(), "_rf.size() == context_.filterDec[_f][_l].size()");
+    geometry_kernels::Reconstruction rec{};
+    rec.refCount = _rf.size();
+    for (size_t j = 0; j < _rf.size(); ++j) {
+        rec.refDetail[j] = context_.GDetail.frame(_rf[j]);
+        rec.refWeight[j] = context_.filterDec[_f][_l][j];
+    }
+    rec.quant = context_.GQuant.frame(_f);
+    rec.step = _q;
+    rec.addResidual = _q > 0.0;
+    rec.detail = context_.GDetail.frame(_f);
+    rec.positions = context_.GDec.frame(_f);
+    const geometry_kernels::LayerTerms terms{ft.begin.data(), ft.id.data(), ft.weight.data(),
+                                             trig_.data(),    trigAt_.data(), order.size()};
+    sums_.resize(geometry_kernels::sumDoubles(order.size()));
+    fallbackFrames_ += geometry_kernels::reconstructLayerAvx2(
+        terms, order.data(), sums_.data(), context_.GFrames.frame(3 * _f), context_.GFrames.frame(3 * _f + 1),
+        context_.GFrames.frame(3 * _f + 2), rec);
+}
+
 void GeometryCoder::decodeEnhancementLayerWithFrames(int _l, int _f, const std::vector<int>& _rf, double _q) {
     checkLayer(_l);
     parkedLayer_ = parkedFrame_ = -1;
+    if (geometrySimd() && !context_.allLayerVertexOrders[_l].empty()) {
+        reconstructEnhancementAvx2(_l, _f, _rf, _q);
+        return;
+    }
     layerFrameSums<true>(_l, _f);
     codeLayerT<Pass::Enhancement, false, true>(_l, _f, &_rf, _q, nullptr);
 }

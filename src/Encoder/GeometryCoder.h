@@ -80,6 +80,7 @@ private:
     void accumulateAxes(const int32_t* _ids, size_t _m, const double* _positions, Vector3d& _t1, Vector3d& _t2) const;
     template <bool WithPrediction>
     void layerFrameSums(int _l, int _f);
+    void reconstructEnhancementAvx2(int _l, int _f, const std::vector<int>& _rf, double _q);
     void finishLayerFrames(const std::vector<int>& _order, double* _t1, double* _t2, double* _n);
     void ensureTables(size_t _m);
     int32_t quantize(double _error, double _q, const ResidualSite& _site) const;

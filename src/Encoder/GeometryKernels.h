@@ -28,14 +28,37 @@ struct LayerTerms {
     size_t count;  // vertices of the layer
 };
 
-// The frame axis sums of every vertex, in layer order, 8 doubles each (t1 then
-// t2 as x, y, z, unused), and with _parked the spatial predictions (3 each).
+// Sums are kept per vertex in layer order, 12 doubles each; a caller's sum
+// buffer holds sumDoubles(count) (room for a whole last group of 4).
+inline size_t sumDoubles(size_t _count) { return 12 * ((_count + 3) & ~size_t{3}); }
+
+// The frame axis sums of every vertex into _sums, and with _parked the spatial
+// predictions (3 per vertex, layer order).
 void sumLayerAvx2(const LayerTerms& _terms, const double* _positions, double* _sums, double* _parked);
 
 // The sums made normalised frames, written at the vertices of _order; a
 // degenerate frame becomes the world axes. Returns how many did. _sums is
-// scratch afterwards and must have room for a whole last group of four
-// (8 * _count rounded up to a multiple of 32 doubles).
+// scratch afterwards.
 uint64_t finishFramesAvx2(const int* _order, size_t _count, double* _sums, double* _t1, double* _t2, double* _n);
+
+// What an enhancement layer's vertices are reconstructed from: reference
+// details with their weights, the residuals (used when addResidual) and the
+// step, and where the details and positions go (frame columns).
+struct Reconstruction {
+    const double* refDetail[2];
+    double refWeight[2];
+    size_t refCount;
+    const int* quant;
+    double step;
+    bool addResidual;
+    double* detail;
+    double* positions;  // read for the predictions, written for the layer
+};
+
+// Sums, frames and reconstruction of a whole enhancement layer whose terms are
+// all lower-layer vertices (the predictions are summed before any vertex of
+// the layer is written either way). Returns the world-axes fallbacks.
+uint64_t reconstructLayerAvx2(const LayerTerms& _terms, const int* _order, double* _sums, double* _t1, double* _t2,
+                              double* _n, const Reconstruction& _rec);
 
 }  // namespace orv::geometry_kernels

@@ -14,6 +14,8 @@ bool avx2Built() { return true; }
 
 namespace {
 
+constexpr size_t kSumStride = 12;
+
 // (x, y, z, z): the 4th double after a point may be past the end of the frame.
 inline __m256d loadPoint(const double* _p) {
     const __m256d xy = _mm256_castpd128_pd256(_mm_loadu_pd(_p));
@@ -25,7 +27,11 @@ inline void storePoint(double* _p, __m256d _v) {
     _mm_store_sd(_p + 2, _mm256_extractf128_pd(_v, 1));
 }
 
-template <bool Parked>
+// Where the spatial predictions go: nowhere, 3 per vertex to a separate
+// array, or into the vertex's sum slots (lanes 8..11).
+enum class Prediction { None, Parked, InSums };
+
+template <Prediction P>
 void sumLayer(const LayerTerms& _t, const double* _positions, double* _sums, double* _parked) {
     for (size_t k = 0; k < _t.count; ++k) {
         const int32_t b = _t.begin[k];
@@ -38,11 +44,12 @@ void sumLayer(const LayerTerms& _t, const double* _positions, double* _sums, dou
             const __m256d p = loadPoint(_positions + 3 * static_cast<size_t>(ids[i]));
             t1 = _mm256_add_pd(t1, _mm256_mul_pd(_mm256_broadcast_sd(cs + 2 * i), p));
             t2 = _mm256_add_pd(t2, _mm256_mul_pd(_mm256_broadcast_sd(cs + 2 * i + 1), p));
-            if constexpr (Parked) s = _mm256_add_pd(s, _mm256_mul_pd(p, _mm256_broadcast_sd(w + i)));
+            if constexpr (P != Prediction::None) s = _mm256_add_pd(s, _mm256_mul_pd(p, _mm256_broadcast_sd(w + i)));
         }
-        _mm256_storeu_pd(_sums + 8 * k, t1);
-        _mm256_storeu_pd(_sums + 8 * k + 4, t2);
-        if constexpr (Parked) storePoint(_parked + 3 * k, s);
+        _mm256_storeu_pd(_sums + kSumStride * k, t1);
+        _mm256_storeu_pd(_sums + kSumStride * k + 4, t2);
+        if constexpr (P == Prediction::Parked) storePoint(_parked + 3 * k, s);
+        if constexpr (P == Prediction::InSums) _mm256_storeu_pd(_sums + kSumStride * k + 8, s);
     }
 }
 
@@ -99,42 +106,70 @@ inline __m256d select(__m256d _mask, double _if, __m256d _else) {
     return _mm256_blendv_pd(_else, _mm256_set1_pd(_if), _mask);
 }
 
-}  // namespace
-
-void sumLayerAvx2(const LayerTerms& _terms, const double* _positions, double* _sums, double* _parked) {
-    if (_parked)
-        sumLayer<true>(_terms, _positions, _sums, _parked);
-    else
-        sumLayer<false>(_terms, _positions, _sums, nullptr);
+inline Lanes gatherLanes(const double* _base, const size_t* _at) {
+    const __m256d a = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(_base + _at[0])),
+                                           _mm_loadu_pd(_base + _at[2]), 1);
+    const __m256d b = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(_base + _at[1])),
+                                           _mm_loadu_pd(_base + _at[3]), 1);
+    const __m128d z01 = _mm_loadh_pd(_mm_load_sd(_base + _at[0] + 2), _base + _at[1] + 2);
+    const __m128d z23 = _mm_loadh_pd(_mm_load_sd(_base + _at[2] + 2), _base + _at[3] + 2);
+    return {_mm256_unpacklo_pd(a, b), _mm256_unpackhi_pd(a, b), _mm256_insertf128_pd(_mm256_castpd128_pd256(z01), z23, 1)};
 }
 
-uint64_t finishFramesAvx2(const int* _order, size_t _count, double* _sums, double* _t1, double* _t2, double* _n) {
-    // Two sweeps: n and the normalised t1 of every group first (parked in
-    // the group's own sum slots, lanes x, y, z of n then of t1), then t2.
-    // Each sweep's sqrt/divide chain is half as long, so more groups overlap.
+// Three ints at each of four places, as doubles (exact).
+inline Lanes gatherInts(const int* _base, const size_t* _at) {
+    const __m128i a = _mm_unpacklo_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(_base + _at[0])),
+                                         _mm_loadl_epi64(reinterpret_cast<const __m128i*>(_base + _at[1])));
+    const __m128i b = _mm_unpacklo_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(_base + _at[2])),
+                                         _mm_loadl_epi64(reinterpret_cast<const __m128i*>(_base + _at[3])));
+    const __m128i z = _mm_setr_epi32(_base[_at[0] + 2], _base[_at[1] + 2], _base[_at[2] + 2], _base[_at[3] + 2]);
+    return {_mm256_cvtepi32_pd(_mm_unpacklo_epi64(a, b)), _mm256_cvtepi32_pd(_mm_unpackhi_epi64(a, b)),
+            _mm256_cvtepi32_pd(z)};
+}
+
+// First sweep of the frames: n and the normalised t1 of every group (and its
+// predictions, with InSums), parked in the group's own sum slots as lanes:
+// n.x n.y n.z t1.x t1.y t1.z S.x S.y S.z. Each sweep's sqrt/divide chain is
+// half the frame's, so more groups overlap.
+template <Prediction P>
+void framesFirstSweep(size_t _count, double* _sums) {
     for (size_t k = 0; k < _count; k += 4) {
         // A short last group repeats its last vertex: the same values are
         // computed and stored twice, and counted once.
         const size_t last = _count - 1;
-        const double* s0 = _sums + 8 * k;
-        const double* s1 = _sums + 8 * (k + 1 < _count ? k + 1 : last);
-        const double* s2 = _sums + 8 * (k + 2 < _count ? k + 2 : last);
-        const double* s3 = _sums + 8 * (k + 3 < _count ? k + 3 : last);
-        Lanes t1 = transpose(_mm256_loadu_pd(s0), _mm256_loadu_pd(s1), _mm256_loadu_pd(s2), _mm256_loadu_pd(s3));
+        double* g = _sums + kSumStride * k;
+        const double* s1 = _sums + kSumStride * (k + 1 < _count ? k + 1 : last);
+        const double* s2 = _sums + kSumStride * (k + 2 < _count ? k + 2 : last);
+        const double* s3 = _sums + kSumStride * (k + 3 < _count ? k + 3 : last);
+        Lanes t1 = transpose(_mm256_loadu_pd(g), _mm256_loadu_pd(s1), _mm256_loadu_pd(s2), _mm256_loadu_pd(s3));
         const Lanes u =
-            transpose(_mm256_loadu_pd(s0 + 4), _mm256_loadu_pd(s1 + 4), _mm256_loadu_pd(s2 + 4), _mm256_loadu_pd(s3 + 4));
+            transpose(_mm256_loadu_pd(g + 4), _mm256_loadu_pd(s1 + 4), _mm256_loadu_pd(s2 + 4), _mm256_loadu_pd(s3 + 4));
+        Lanes s{};
+        if constexpr (P == Prediction::InSums)
+            s = transpose(_mm256_loadu_pd(g + 8), _mm256_loadu_pd(s1 + 8), _mm256_loadu_pd(s2 + 8),
+                          _mm256_loadu_pd(s3 + 8));
         // n = t1 x t2, then t2 = n x t1, each normalised (finishFrame).
         Lanes n{mulSub(t1.y, u.z, t1.z, u.y), mulSub(u.x, t1.z, t1.x, u.z), mulSub(t1.x, u.y, u.x, t1.y)};
         normalise(n);
         normalise(t1);
-        double* g = _sums + 8 * k;
         _mm256_storeu_pd(g, n.x);
         _mm256_storeu_pd(g + 4, n.y);
         _mm256_storeu_pd(g + 8, n.z);
         _mm256_storeu_pd(g + 12, t1.x);
         _mm256_storeu_pd(g + 16, t1.y);
         _mm256_storeu_pd(g + 20, t1.z);
+        if constexpr (P == Prediction::InSums) {
+            _mm256_storeu_pd(g + 24, s.x);
+            _mm256_storeu_pd(g + 28, s.y);
+            _mm256_storeu_pd(g + 32, s.z);
+        }
     }
+}
+
+// Second sweep: t2, the world-axes fallback, the frame stores and, with
+// _rec, the reconstruction of the group's vertices.
+uint64_t framesSecondSweep(const int* _order, size_t _count, const double* _sums, double* _t1, double* _t2,
+                           double* _n, const Reconstruction* _rec) {
     uint64_t fallbacks = 0;
     for (size_t k = 0; k < _count; k += 4) {
         const size_t last = _count - 1;
@@ -142,7 +177,7 @@ uint64_t finishFramesAvx2(const int* _order, size_t _count, double* _sums, doubl
                               3 * static_cast<size_t>(_order[k + 1 < _count ? k + 1 : last]),
                               3 * static_cast<size_t>(_order[k + 2 < _count ? k + 2 : last]),
                               3 * static_cast<size_t>(_order[k + 3 < _count ? k + 3 : last])};
-        const double* g = _sums + 8 * k;
+        const double* g = _sums + kSumStride * k;
         Lanes n{_mm256_loadu_pd(g), _mm256_loadu_pd(g + 4), _mm256_loadu_pd(g + 8)};
         Lanes t1{_mm256_loadu_pd(g + 12), _mm256_loadu_pd(g + 16), _mm256_loadu_pd(g + 20)};
         Lanes t2{mulSub(n.y, t1.z, t1.y, n.z), mulSub(t1.x, n.z, n.x, t1.z), mulSub(n.x, t1.y, t1.x, n.y)};
@@ -159,8 +194,57 @@ uint64_t finishFramesAvx2(const int* _order, size_t _count, double* _sums, doubl
         storeLanes(_t1, at, t1);
         storeLanes(_t2, at, t2);
         storeLanes(_n, at, n);
+        if (!_rec) continue;
+        // The detail: temporal prediction (weighted references, summed from
+        // zero in reference order) plus the dequantized residual; then the
+        // position S + ((d.x*t1 + d.y*t2) + d.z*n).
+        const __m256d zero = _mm256_setzero_pd();
+        Lanes d{zero, zero, zero};
+        for (size_t j = 0; j < _rec->refCount; ++j) {
+            const __m256d w = _mm256_set1_pd(_rec->refWeight[j]);
+            const Lanes r = gatherLanes(_rec->refDetail[j], at);
+            d = {_mm256_add_pd(d.x, _mm256_mul_pd(w, r.x)), _mm256_add_pd(d.y, _mm256_mul_pd(w, r.y)),
+                 _mm256_add_pd(d.z, _mm256_mul_pd(w, r.z))};
+        }
+        Lanes r{zero, zero, zero};
+        if (_rec->addResidual) {
+            const __m256d q = _mm256_set1_pd(_rec->step);
+            const Lanes R = gatherInts(_rec->quant, at);
+            r = {_mm256_mul_pd(q, R.x), _mm256_mul_pd(q, R.y), _mm256_mul_pd(q, R.z)};
+        }
+        d = {_mm256_add_pd(d.x, r.x), _mm256_add_pd(d.y, r.y), _mm256_add_pd(d.z, r.z)};
+        storeLanes(_rec->detail, at, d);
+        const double* sp = g + 24;
+        auto axis = [&d](__m256d _s, __m256d _t1c, __m256d _t2c, __m256d _nc) {
+            return _mm256_add_pd(_s, _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(d.x, _t1c), _mm256_mul_pd(d.y, _t2c)),
+                                                   _mm256_mul_pd(d.z, _nc)));
+        };
+        const Lanes pos{axis(_mm256_loadu_pd(sp), t1.x, t2.x, n.x), axis(_mm256_loadu_pd(sp + 4), t1.y, t2.y, n.y),
+                        axis(_mm256_loadu_pd(sp + 8), t1.z, t2.z, n.z)};
+        storeLanes(_rec->positions, at, pos);
     }
     return fallbacks;
+}
+
+}  // namespace
+
+void sumLayerAvx2(const LayerTerms& _terms, const double* _positions, double* _sums, double* _parked) {
+    if (_parked)
+        sumLayer<Prediction::Parked>(_terms, _positions, _sums, _parked);
+    else
+        sumLayer<Prediction::None>(_terms, _positions, _sums, nullptr);
+}
+
+uint64_t finishFramesAvx2(const int* _order, size_t _count, double* _sums, double* _t1, double* _t2, double* _n) {
+    framesFirstSweep<Prediction::None>(_count, _sums);
+    return framesSecondSweep(_order, _count, _sums, _t1, _t2, _n, nullptr);
+}
+
+uint64_t reconstructLayerAvx2(const LayerTerms& _terms, const int* _order, double* _sums, double* _t1, double* _t2,
+                              double* _n, const Reconstruction& _rec) {
+    sumLayer<Prediction::InSums>(_terms, _rec.positions, _sums, nullptr);
+    framesFirstSweep<Prediction::InSums>(_terms.count, _sums);
+    return framesSecondSweep(_order, _terms.count, _sums, _t1, _t2, _n, &_rec);
 }
 
 }  // namespace orv::geometry_kernels
@@ -172,6 +256,10 @@ namespace orv::geometry_kernels {
 bool avx2Built() { return false; }
 void sumLayerAvx2(const LayerTerms&, const double*, double*, double*) {}
 uint64_t finishFramesAvx2(const int*, size_t, double*, double*, double*, double*) { return 0; }
+uint64_t reconstructLayerAvx2(const LayerTerms&, const int*, double*, double*, double*, double*,
+                              const Reconstruction&) {
+    return 0;
+}
 }  // namespace orv::geometry_kernels
 
 #endif
