@@ -8,6 +8,7 @@
 // expressions evaluate identically on every machine.
 #include "Encoder/GeometryCoder.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -389,7 +390,7 @@ int32_t GeometryCoder::quantize(double _error, double _q, const ResidualSite& _s
 // compile time and the loop carries no dead branches.
 template <GeometryCoder::Pass P, bool Encode, bool ParkedPrediction>
 void GeometryCoder::codeLayerT(int _l, int _f, const std::vector<int>* _rf, double _q,
-                               const GeometryT<double>* _original) {
+                               const GeometryT<double>* _original, size_t _kBegin, size_t _kEnd) {
     const int nLayers = static_cast<int>(context_.allLayerPredictors.size());
     ORV_CHECK_TEXT(0 <= _l && _l < nLayers, "0<=_l && _l<context_.allLayerPredictors.size()");
     const std::vector<int>& order = context_.allLayerVertexOrders[_l];
@@ -426,7 +427,8 @@ void GeometryCoder::codeLayerT(int _l, int _f, const std::vector<int>* _rf, doub
     const bool addResidual = P == Pass::First || _q > 0.0;
     [[maybe_unused]] const bool custom = static_cast<bool>(quantizer_);
 
-    for (size_t k = 0; k < order.size(); ++k) {
+    const size_t kEnd = std::min(order.size(), _kEnd);
+    for (size_t k = _kBegin; k < kEnd; ++k) {
         const int v = order[k];
         const int32_t* ids = ft.id.data() + ft.begin[k];
         const size_t m = static_cast<size_t>(ft.begin[k + 1] - ft.begin[k]);
@@ -514,9 +516,11 @@ void GeometryCoder::codeLayer(Pass _pass, int _l, int _f, const std::vector<int>
                               const GeometryT<double>* _original) {
     // Predictions parked by computeLayerFrames hold while only the layer
     // itself is coded (its terms are lower-layer vertices).
-    if (_pass == Pass::Enhancement && _l == parkedLayer_ && _f == parkedFrame_)
+    if (_pass == Pass::Enhancement && _l == parkedLayer_ && _f == parkedFrame_) {
+        if (_original && !quantizer_ && geometrySimd()) return encodeEnhancementWithAvx2(_l, _f, *_rf, _q, *_original);
         return _original ? codeLayerT<Pass::Enhancement, true, true>(_l, _f, _rf, _q, _original)
                          : codeLayerT<Pass::Enhancement, false, true>(_l, _f, _rf, _q, _original);
+    }
     parkedLayer_ = parkedFrame_ = -1;
     switch (_pass) {
         case Pass::First:
@@ -700,6 +704,42 @@ void GeometryCoder::reconstructEnhancementAvx2(int _l, int _f, const std::vector
     fallbackFrames_ += geometry_kernels::reconstructLayerAvx2(
         terms, order.data(), sums_.data(), context_.GFrames.frame(3 * _f), context_.GFrames.frame(3 * _f + 1),
         context_.GFrames.frame(3 * _f + 2), rec);
+}
+
+// The parked enhancement pass of the encoder, four vertices at a time where
+// the kernel can; the groups it leaves go through codeLayerT, which also
+// reports what does not fit. Vertices are independent here: their
+// predictions were summed before the pass.
+void GeometryCoder::encodeEnhancementWithAvx2(int _l, int _f, const std::vector<int>& _rf, double _q,
+                                              const GeometryT<double>& _original) {
+    const std::vector<int>& order = context_.allLayerVertexOrders[_l];
+    ORV_CHECK_TEXT(_rf.size() <= 2, "_rf.size()<=2");
+    ORV_CHECK_TEXT(_rf.size() == context_.filterDec[_f][_l].size(), "_rf.size() == context_.filterDec[_f][_l].size()");
+    ORV_CHECK(parked_.size()==3*order.size(), kModule);
+    geometry_kernels::EnhancementEncoding job{};
+    job.rec.refCount = _rf.size();
+    for (size_t j = 0; j < _rf.size(); ++j) {
+        job.rec.refDetail[j] = context_.GDetail.frame(_rf[j]);
+        job.rec.refWeight[j] = context_.filterDec[_f][_l][j];
+    }
+    job.rec.step = _q;
+    job.rec.addResidual = true;  // steps are positive
+    job.rec.detail = context_.GDetail.frame(_f);
+    job.rec.positions = context_.GDec.frame(_f);
+    job.quantOut = context_.GQuant.frame(_f);
+    job.parked = parked_.data();
+    job.original = _original.frame(_f);
+    job.t1 = context_.GFrames.frame(3 * _f);
+    job.t2 = context_.GFrames.frame(3 * _f + 1);
+    job.n = context_.GFrames.frame(3 * _f + 2);
+    size_t k = 0;
+    while (k < order.size()) {
+        k = geometry_kernels::encodeEnhancementAvx2(order.data(), order.size(), k, job);
+        if (k == order.size()) break;
+        const size_t end = std::min(order.size(), k + 4);
+        codeLayerT<Pass::Enhancement, true, true>(_l, _f, &_rf, _q, &_original, k, end);
+        k = end;
+    }
 }
 
 void GeometryCoder::decodeEnhancementLayerWithFrames(int _l, int _f, const std::vector<int>& _rf, double _q) {

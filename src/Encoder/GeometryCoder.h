@@ -73,8 +73,12 @@ private:
 
     void codeLayer(Pass _pass, int _l, int _f, const std::vector<int>* _rf, double _q,
                    const GeometryT<double>* _original);
+    // Vertices _kBegin.._kEnd of the layer (in layer order), all by default.
     template <Pass P, bool Encode, bool ParkedPrediction = false>
-    void codeLayerT(int _l, int _f, const std::vector<int>* _rf, double _q, const GeometryT<double>* _original);
+    void codeLayerT(int _l, int _f, const std::vector<int>* _rf, double _q, const GeometryT<double>* _original,
+                    size_t _kBegin = 0, size_t _kEnd = ~size_t{0});
+    void encodeEnhancementWithAvx2(int _l, int _f, const std::vector<int>& _rf, double _q,
+                                   const GeometryT<double>& _original);
     void checkLayer(int _l) const;
     LocalFrame frameFromTerms(const int32_t* _ids, size_t _m, const double* _positions) const;
     void accumulateAxes(const int32_t* _ids, size_t _m, const double* _positions, Vector3d& _t1, Vector3d& _t2) const;

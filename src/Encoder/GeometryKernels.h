@@ -61,4 +61,20 @@ struct Reconstruction {
 uint64_t reconstructLayerAvx2(const LayerTerms& _terms, const int* _order, double* _sums, double* _t1, double* _t2,
                               double* _n, const Reconstruction& _rec);
 
+// The encoder's enhancement pass with round-to-nearest residuals, on the
+// predictions parked by the frame sweep and the frames in t1, t2, n.
+struct EnhancementEncoding {
+    Reconstruction rec;  // quant unused: the residuals are chosen
+    int* quantOut;
+    const double* parked;
+    const double* original;
+    const double *t1, *t2, *n;
+};
+
+// Codes the vertices of groups of four from _k on, while their frames are
+// orthonormal and their residuals fit 32 bits; returns where it stopped (the
+// vertices from there on, at least the next one, are left to the portable
+// path).
+size_t encodeEnhancementAvx2(const int* _order, size_t _count, size_t _k, const EnhancementEncoding& _job);
+
 }  // namespace orv::geometry_kernels
