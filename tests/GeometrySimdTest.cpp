@@ -271,3 +271,77 @@ TEST(GeometrySimd, RealSequencesCodeIdenticallyOnBothPaths) {
         expectPathsAgree(positions, faces, Settings{}, q);
     }
 }
+
+namespace {
+
+// An enhancement layer of 11 vertices over 6 base points: rings that repeat a
+// vertex (frames that are not orthonormal, solved on the portable path) mixed
+// with ordinary ones, so groups of four go either way and the last group is
+// short.
+struct MixedLayer {
+    static constexpr int nBase = 6, n = 11, V = nBase + n, F = 2;
+    GeometryT<double> original{V, F};
+    std::vector<std::vector<int>> orders{std::vector<int>{}, std::vector<int>{}};
+    std::vector<std::vector<Predictor>> preds{std::vector<Predictor>{}, std::vector<Predictor>{}};
+
+    MixedLayer() {
+        std::mt19937 rng(5);
+        std::uniform_real_distribution<double> u(-1.0, 1.0);
+        for (int f = 0; f < F; ++f)
+            for (int v = 0; v < V; ++v) original.setPosition(v, f, {u(rng), u(rng), 0.3 * u(rng)});
+        for (int v = 0; v < nBase; ++v) {
+            orders[0].push_back(v);
+            preds[0].push_back({});
+        }
+        for (int k = 0; k < n; ++k) {
+            orders[1].push_back(V - 1 - k);
+            const int a = k % nBase, b = (k + 1) % nBase, c = (k + 3) % nBase, d = (k + 4) % nBase;
+            if (k == 5 || k == 9)
+                preds[1].push_back({{a, 1.0 / 3}, {b, 1.0 / 3}, {a, 1.0 / 3}});
+            else
+                preds[1].push_back({{a, 0.25}, {b, 0.25}, {c, 0.25}, {d, 0.25}});
+        }
+    }
+
+    // Frame 0 then the enhancement layer of frame 1 on the encoder.
+    DecoderContext encode(double _q) const {
+        Settings s;
+        s.nSL = 2;
+        DecoderContext c(V, F, 2);
+        c.allLayerVertexOrders = orders;
+        c.allLayerPredictors = preds;
+        GeometryCoder coder(s, c);
+        coder.encodeFirstFrame(0, 0.001, original);
+        coder.encodeBaseLayerGlobal(1, {0}, 0.001, original);
+        coder.computeLayerFrames(1, 1);
+        c.filterDec[1][1] = {1.0};
+        coder.encodeEnhancementLayer(1, 1, {0}, _q, original);
+        return c;
+    }
+};
+
+}  // namespace
+
+TEST(GeometrySimd, EncoderGroupsLeftToThePortablePathAgree) {
+    ORV_REQUIRE_SIMD();
+    const MixedLayer layer;
+    std::unique_ptr<DecoderContext> coded[2];
+    for (int simd = 0; simd < 2; ++simd) {
+        SimdPath path(simd != 0);
+        coded[simd] = std::make_unique<DecoderContext>(layer.encode(0.002));
+    }
+    EXPECT_EQ(firstDifference(coded[0]->GQuant, coded[1]->GQuant), -1);
+    EXPECT_EQ(firstDifference(coded[0]->GDec, coded[1]->GDec), -1);
+    EXPECT_EQ(firstDifference(coded[0]->GDetail, coded[1]->GDetail), -1);
+    // The repeated-vertex rings reach their targets through the solve.
+    for (int k : {5, 9}) {
+        const int v = MixedLayer::V - 1 - k;
+        const Vector3d p = coded[1]->GDec.position(v, 1), x = layer.original.position(v, 1);
+        EXPECT_LE(std::fabs(p.x - x.x) + std::fabs(p.y - x.y) + std::fabs(p.z - x.z), 3 * 0.003) << "vertex " << v;
+    }
+    // A step too small for 32-bit residuals is refused on both paths.
+    for (int simd = 0; simd < 2; ++simd) {
+        SimdPath path(simd != 0);
+        EXPECT_THROW(layer.encode(1e-12), Error);
+    }
+}
