@@ -426,6 +426,7 @@ void GeometryCoder::codeLayerT(int _l, int _f, const std::vector<int>* _rf, doub
     const double count = static_cast<double>(nRef);
     const bool addResidual = P == Pass::First || _q > 0.0;
     [[maybe_unused]] const bool custom = static_cast<bool>(quantizer_);
+    [[maybe_unused]] const bool simd = geometrySimd();
 
     const size_t kEnd = std::min(order.size(), _kEnd);
     for (size_t k = _kBegin; k < kEnd; ++k) {
@@ -433,20 +434,33 @@ void GeometryCoder::codeLayerT(int _l, int _f, const std::vector<int>* _rf, doub
         const int32_t* ids = ft.id.data() + ft.begin[k];
         const size_t m = static_cast<size_t>(ft.begin[k + 1] - ft.begin[k]);
         Vector3d S;
-        if constexpr (ParkedPrediction)
-            S = {parked_[3 * k], parked_[3 * k + 1], parked_[3 * k + 2]};
-        else
-            S = predictFrom(ids, ft.weight.data() + ft.begin[k], m, dec);
-
         bool local = false;
         LocalFrame axes;
+        if constexpr (P == Pass::First || P == Pass::BaseLocal) {
+            if (simd && m >= 3) {
+                // Prediction and axis sums in one sweep over the terms.
+                ORV_CHECK(m<trigAt_.size() && trigAt_[m]!=~size_t{0}, kModule);
+                double sums[9];
+                geometry_kernels::sumVertexAvx2(ids, ft.weight.data() + ft.begin[k], m, trig_.data() + trigAt_[m],
+                                                dec, sums);
+                S = {sums[6], sums[7], sums[8]};
+                axes = finishFrame({sums[0], sums[1], sums[2]}, {sums[3], sums[4], sums[5]});
+            } else {
+                S = predictFrom(ids, ft.weight.data() + ft.begin[k], m, dec);
+                if (m >= 3) axes = frameFromTerms(ids, m, dec);
+            }
+        } else if constexpr (ParkedPrediction) {
+            S = {parked_[3 * k], parked_[3 * k + 1], parked_[3 * k + 2]};
+        } else {
+            S = predictFrom(ids, ft.weight.data() + ft.begin[k], m, dec);
+        }
+
         if constexpr (P == Pass::Enhancement) {
             axes.t1 = load(ft1, v);
             axes.t2 = load(ft2, v);
             axes.n = load(fn, v);
             local = true;
         } else if (P != Pass::BaseGlobal && m >= 3) {
-            axes = frameFromTerms(ids, m, dec);
             if (!axes.ok) {
                 axes = kWorldAxes;
                 ++fallbackFrames_;

@@ -61,6 +61,11 @@ struct Reconstruction {
 uint64_t reconstructLayerAvx2(const LayerTerms& _terms, const int* _order, double* _sums, double* _t1, double* _t2,
                               double* _n, const Reconstruction& _rec);
 
+// One vertex's axis sums and prediction from its m terms (cos/sin pairs at
+// _cs): t1, t2 and S as x, y, z each in _out.
+void sumVertexAvx2(const int32_t* _ids, const double* _weights, size_t _m, const double* _cs,
+                   const double* _positions, double _out[9]);
+
 // The encoder's enhancement pass with round-to-nearest residuals, on the
 // predictions parked by the frame sweep and the frames in t1, t2, n.
 struct EnhancementEncoding {

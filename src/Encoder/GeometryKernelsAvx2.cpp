@@ -274,6 +274,20 @@ uint64_t reconstructLayerAvx2(const LayerTerms& _terms, const int* _order, doubl
     return framesSecondSweep(_order, _terms.count, _sums, _t1, _t2, _n, &_rec);
 }
 
+void sumVertexAvx2(const int32_t* _ids, const double* _weights, size_t _m, const double* _cs,
+                   const double* _positions, double _out[9]) {
+    __m256d t1 = _mm256_setzero_pd(), t2 = _mm256_setzero_pd(), s = _mm256_setzero_pd();
+    for (size_t i = 0; i < _m; ++i) {
+        const __m256d p = loadPoint(_positions + 3 * static_cast<size_t>(_ids[i]));
+        t1 = _mm256_add_pd(t1, _mm256_mul_pd(_mm256_broadcast_sd(_cs + 2 * i), p));
+        t2 = _mm256_add_pd(t2, _mm256_mul_pd(_mm256_broadcast_sd(_cs + 2 * i + 1), p));
+        s = _mm256_add_pd(s, _mm256_mul_pd(p, _mm256_broadcast_sd(_weights + i)));
+    }
+    storePoint(_out, t1);
+    storePoint(_out + 3, t2);
+    storePoint(_out + 6, s);
+}
+
 size_t encodeEnhancementAvx2(const int* _order, size_t _count, size_t _k, const EnhancementEncoding& _job) {
     const Reconstruction& rec = _job.rec;
     const __m256d q = _mm256_set1_pd(rec.step);
@@ -329,6 +343,7 @@ uint64_t reconstructLayerAvx2(const LayerTerms&, const int*, double*, double*, d
     return 0;
 }
 size_t encodeEnhancementAvx2(const int*, size_t, size_t _k, const EnhancementEncoding&) { return _k; }
+void sumVertexAvx2(const int32_t*, const double*, size_t, const double*, const double*, double*) {}
 }  // namespace orv::geometry_kernels
 
 #endif
