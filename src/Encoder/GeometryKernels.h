@@ -55,9 +55,9 @@ struct Reconstruction {
     double* positions;  // read for the predictions, written for the layer
 };
 
-// Sums, frames and reconstruction of a whole enhancement layer whose terms are
-// all lower-layer vertices (the predictions are summed before any vertex of
-// the layer is written either way). Returns the world-axes fallbacks.
+// Sums, frames and reconstruction of a whole enhancement layer, as the
+// decoder's single sweep does it: every prediction and frame is summed before
+// any vertex of the layer is written. Returns the world-axes fallbacks.
 uint64_t reconstructLayerAvx2(const LayerTerms& _terms, const int* _order, double* _sums, double* _t1, double* _t2,
                               double* _n, const Reconstruction& _rec);
 
@@ -77,9 +77,8 @@ struct EnhancementEncoding {
 };
 
 // Codes the vertices of groups of four from _k on, while their frames are
-// orthonormal and their residuals fit 32 bits; returns where it stopped (the
-// vertices from there on, at least the next one, are left to the portable
-// path).
+// orthonormal and their residuals fit 32 bits; returns where it stopped: the
+// group starting there (or the short last one) is left to the portable path.
 size_t encodeEnhancementAvx2(const int* _order, size_t _count, size_t _k, const EnhancementEncoding& _job);
 
 }  // namespace orv::geometry_kernels
