@@ -177,7 +177,8 @@ inline __m256d absolute(__m256d _a) { return _mm256_andnot_pd(_mm256_set1_pd(-0.
 // First sweep of the frames: n and the normalised t1 of every group (and its
 // predictions, with InSums), parked in the group's own sum slots as lanes:
 // n.x n.y n.z t1.x t1.y t1.z S.x S.y S.z. Each sweep's sqrt/divide chain is
-// half the frame's, so more groups overlap.
+// half the frame's, and the stores wait for a sweep of their own, so more
+// groups overlap.
 template <Prediction P>
 void framesFirstSweep(size_t _count, double* _sums) {
     for (size_t k = 0; k < _count; k += 4) {
@@ -213,8 +214,22 @@ void framesFirstSweep(size_t _count, double* _sums) {
     }
 }
 
-// Second sweep: t2, the world-axes fallback, the frame stores and, with
-// _rec, the reconstruction of the group's vertices.
+// Second sweep: t2 = n x t1, normalised, parked in lanes 36..47 of the group.
+void framesT2Sweep(size_t _count, double* _sums) {
+    for (size_t k = 0; k < _count; k += 4) {
+        double* g = _sums + kSumStride * k;
+        const Lanes n{_mm256_loadu_pd(g), _mm256_loadu_pd(g + 4), _mm256_loadu_pd(g + 8)};
+        const Lanes t1{_mm256_loadu_pd(g + 12), _mm256_loadu_pd(g + 16), _mm256_loadu_pd(g + 20)};
+        Lanes t2{mulSub(n.y, t1.z, t1.y, n.z), mulSub(t1.x, n.z, n.x, t1.z), mulSub(n.x, t1.y, t1.x, n.y)};
+        normalise(t2);
+        _mm256_storeu_pd(g + 36, t2.x);
+        _mm256_storeu_pd(g + 40, t2.y);
+        _mm256_storeu_pd(g + 44, t2.z);
+    }
+}
+
+// Last sweep, free of long dependency chains: the world-axes fallback, the
+// frame stores and, with _rec, the reconstruction of the group's vertices.
 uint64_t framesSecondSweep(const int* _order, size_t _count, const double* _sums, double* _t1, double* _t2,
                            double* _n, const Reconstruction* _rec) {
     uint64_t fallbacks = 0;
@@ -227,8 +242,7 @@ uint64_t framesSecondSweep(const int* _order, size_t _count, const double* _sums
         const double* g = _sums + kSumStride * k;
         Lanes n{_mm256_loadu_pd(g), _mm256_loadu_pd(g + 4), _mm256_loadu_pd(g + 8)};
         Lanes t1{_mm256_loadu_pd(g + 12), _mm256_loadu_pd(g + 16), _mm256_loadu_pd(g + 20)};
-        Lanes t2{mulSub(n.y, t1.z, t1.y, n.z), mulSub(t1.x, n.z, n.x, t1.z), mulSub(n.x, t1.y, t1.x, n.y)};
-        normalise(t2);
+        Lanes t2{_mm256_loadu_pd(g + 36), _mm256_loadu_pd(g + 40), _mm256_loadu_pd(g + 44)};
         const __m256d bad = _mm256_or_pd(_mm256_or_pd(zeroMask(t1), zeroMask(t2)), zeroMask(n));
         const int badBits = _mm256_movemask_pd(bad);
         if (badBits != 0) [[unlikely]] {
@@ -264,6 +278,7 @@ void sumLayerAvx2(const LayerTerms& _terms, const double* _positions, double* _s
 
 uint64_t finishFramesAvx2(const int* _order, size_t _count, double* _sums, double* _t1, double* _t2, double* _n) {
     framesFirstSweep<Prediction::None>(_count, _sums);
+    framesT2Sweep(_count, _sums);
     return framesSecondSweep(_order, _count, _sums, _t1, _t2, _n, nullptr);
 }
 
@@ -271,6 +286,7 @@ uint64_t reconstructLayerAvx2(const LayerTerms& _terms, const int* _order, doubl
                               double* _n, const Reconstruction& _rec) {
     sumLayer<Prediction::InSums>(_terms, _rec.positions, _sums, nullptr);
     framesFirstSweep<Prediction::InSums>(_terms.count, _sums);
+    framesT2Sweep(_terms.count, _sums);
     return framesSecondSweep(_order, _terms.count, _sums, _t1, _t2, _n, &_rec);
 }
 
