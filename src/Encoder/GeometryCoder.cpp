@@ -203,6 +203,12 @@ GeometryCoder::GeometryCoder(const Settings& _settings, DecoderContext& _context
             }
             ft.begin.push_back(static_cast<int32_t>(ft.id.size()));
         }
+        const std::vector<int>& order = context_.allLayerVertexOrders[l];
+        ft.byVertex.resize(order.size());
+        for (size_t k = 0; k < order.size(); ++k) ft.byVertex[k] = static_cast<int32_t>(k);
+        std::sort(ft.byVertex.begin(), ft.byVertex.end(), [&order](int32_t a, int32_t b) { return order[a] < order[b]; });
+        ft.sortedOrder.resize(order.size());
+        for (size_t j = 0; j < order.size(); ++j) ft.sortedOrder[j] = order[ft.byVertex[j]];
     }
 }
 
@@ -596,10 +602,12 @@ void GeometryCoder::layerFrameSums(int _l, int _f) {
     if (geometrySimd()) {
         if (ft.anyEmpty) checkFailed("!predictor.empty()", kModule, __LINE__);
         const geometry_kernels::LayerTerms terms{ft.begin.data(), ft.id.data(), ft.weight.data(),
-                                                 trig_.data(),    trigAt_.data(), order.size()};
+                                                 trig_.data(),    trigAt_.data(), order.size(),
+                                                 ft.byVertex.data()};
         sums_.resize(geometry_kernels::sumDoubles(order.size()));
         geometry_kernels::sumLayerAvx2(terms, dec, sums_.data(), WithPrediction ? parked_.data() : nullptr);
-        fallbackFrames_ += geometry_kernels::finishFramesAvx2(order.data(), order.size(), sums_.data(), ft1, ft2, fn);
+        fallbackFrames_ +=
+            geometry_kernels::finishFramesAvx2(ft.sortedOrder.data(), order.size(), sums_.data(), ft1, ft2, fn);
         return;
     }
     for (size_t k = 0; k < order.size(); ++k) {
@@ -713,10 +721,11 @@ void GeometryCoder::reconstructEnhancementAvx2(int _l, int _f, const std::vector
     rec.detail = context_.GDetail.frame(_f);
     rec.positions = context_.GDec.frame(_f);
     const geometry_kernels::LayerTerms terms{ft.begin.data(), ft.id.data(), ft.weight.data(),
-                                             trig_.data(),    trigAt_.data(), order.size()};
+                                             trig_.data(),    trigAt_.data(), order.size(),
+                                                 ft.byVertex.data()};
     sums_.resize(geometry_kernels::sumDoubles(order.size()));
     fallbackFrames_ += geometry_kernels::reconstructLayerAvx2(
-        terms, order.data(), sums_.data(), context_.GFrames.frame(3 * _f), context_.GFrames.frame(3 * _f + 1),
+        terms, ft.sortedOrder.data(), sums_.data(), context_.GFrames.frame(3 * _f), context_.GFrames.frame(3 * _f + 1),
         context_.GFrames.frame(3 * _f + 2), rec);
 }
 

@@ -98,6 +98,10 @@ private:
     struct FlatTerms {
         std::vector<int32_t> begin, id;
         std::vector<double> weight;
+        // The layer indices by vertex id, and the vertex ids in that order:
+        // the AVX2 sweeps visit the layer so (see GeometryKernels.h).
+        std::vector<int32_t> byVertex;
+        std::vector<int> sortedOrder;
         bool anyEmpty = false;   // some vertex has no terms
         bool fromBelow = false;  // every term is a vertex of a lower layer (or of none)
     };

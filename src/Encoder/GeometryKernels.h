@@ -26,6 +26,10 @@ struct LayerTerms {
     const double* trig;
     const size_t* trigAt;
     size_t count;  // vertices of the layer
+    // The order of the sweeps (visit[j] is a layer index): by vertex id, so
+    // the frame and position stores walk memory forwards. Sums are kept in
+    // this order, predictions for _parked in layer order.
+    const int32_t* visit;
 };
 
 // Sums are kept per vertex in layer order, 12 doubles each; a caller's sum
@@ -36,7 +40,8 @@ inline size_t sumDoubles(size_t _count) { return 12 * ((_count + 3) & ~size_t{3}
 // predictions (3 per vertex, layer order).
 void sumLayerAvx2(const LayerTerms& _terms, const double* _positions, double* _sums, double* _parked);
 
-// The sums made normalised frames, written at the vertices of _order; a
+// The sums made normalised frames, written at the vertices of _order (the
+// layer's vertices in visiting order); a
 // degenerate frame becomes the world axes. Returns how many did. _sums is
 // scratch afterwards.
 uint64_t finishFramesAvx2(const int* _order, size_t _count, double* _sums, double* _t1, double* _t2, double* _n);

@@ -33,7 +33,8 @@ enum class Prediction { None, Parked, InSums };
 
 template <Prediction P>
 void sumLayer(const LayerTerms& _t, const double* _positions, double* _sums, double* _parked) {
-    for (size_t k = 0; k < _t.count; ++k) {
+    for (size_t j = 0; j < _t.count; ++j) {
+        const size_t k = static_cast<size_t>(_t.visit[j]);
         const int32_t b = _t.begin[k];
         const size_t m = static_cast<size_t>(_t.begin[k + 1] - b);
         const int32_t* ids = _t.id + b;
@@ -46,10 +47,10 @@ void sumLayer(const LayerTerms& _t, const double* _positions, double* _sums, dou
             t2 = _mm256_add_pd(t2, _mm256_mul_pd(_mm256_broadcast_sd(cs + 2 * i + 1), p));
             if constexpr (P != Prediction::None) s = _mm256_add_pd(s, _mm256_mul_pd(p, _mm256_broadcast_sd(w + i)));
         }
-        _mm256_storeu_pd(_sums + kSumStride * k, t1);
-        _mm256_storeu_pd(_sums + kSumStride * k + 4, t2);
+        _mm256_storeu_pd(_sums + kSumStride * j, t1);
+        _mm256_storeu_pd(_sums + kSumStride * j + 4, t2);
         if constexpr (P == Prediction::Parked) storePoint(_parked + 3 * k, s);
-        if constexpr (P == Prediction::InSums) _mm256_storeu_pd(_sums + kSumStride * k + 8, s);
+        if constexpr (P == Prediction::InSums) _mm256_storeu_pd(_sums + kSumStride * j + 8, s);
     }
 }
 
@@ -284,6 +285,7 @@ uint64_t finishFramesAvx2(const int* _order, size_t _count, double* _sums, doubl
 
 uint64_t reconstructLayerAvx2(const LayerTerms& _terms, const int* _order, double* _sums, double* _t1, double* _t2,
                               double* _n, const Reconstruction& _rec) {
+    // _order is in visiting order, as the sums.
     sumLayer<Prediction::InSums>(_terms, _rec.positions, _sums, nullptr);
     framesFirstSweep<Prediction::InSums>(_terms.count, _sums);
     framesT2Sweep(_terms.count, _sums);
