@@ -8,11 +8,16 @@
 // expressions evaluate identically on every machine.
 #include "Encoder/GeometryCoder.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "Common/Check.h"
+#include "Encoder/GeometryKernels.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -26,6 +31,25 @@ namespace orv {
 namespace {
 
 constexpr const char* kModule = "Encoder/GeometryCoder";
+
+bool avx2Available() {
+#if defined(__x86_64__) || defined(__i386__)
+    static const bool available = geometry_kernels::avx2Built() && __builtin_cpu_supports("avx2");
+    return available;
+#else
+    return false;
+#endif
+}
+
+bool simdByDefault() {
+    const char* env = std::getenv("ORV_GEOMETRY_SIMD");
+    return avx2Available() && !(env && std::strcmp(env, "0") == 0);
+}
+
+std::atomic<bool>& simdChoice() {
+    static std::atomic<bool> choice{simdByDefault()};
+    return choice;
+}
 
 // A check whose reported text is given verbatim (the natural C++ spelling of
 // some conditions would compare signed with unsigned).
@@ -48,6 +72,17 @@ void normalise(Vector3d& a) {
 }
 
 bool isZero(const Vector3d& a) { return a.x == 0.0 && a.y == 0.0 && a.z == 0.0; }
+
+}  // namespace
+
+bool setGeometrySimd(bool _on) {
+    simdChoice().store(_on && avx2Available(), std::memory_order_relaxed);
+    return geometrySimd();
+}
+
+bool geometrySimd() { return simdChoice().load(std::memory_order_relaxed); }
+
+namespace {
 
 // World axes: the stand-in for a degenerate local frame, so that layers that
 // were not decoded (or a damaged stream) can still be reconstructed.
@@ -150,18 +185,30 @@ GeometryCoder::GeometryCoder(const Settings& _settings, DecoderContext& _context
     }
     // One contiguous copy of every layer's terms: the per-vertex loops then
     // walk memory in order instead of one small heap block per vertex.
+    std::vector<int> layerOf(static_cast<size_t>(V), -1);
+    for (size_t l = 0; l < context_.allLayerVertexOrders.size(); ++l)
+        for (int v : context_.allLayerVertexOrders[l]) layerOf[static_cast<size_t>(v)] = static_cast<int>(l);
     flat_.resize(context_.allLayerPredictors.size());
     for (size_t l = 0; l < flat_.size(); ++l) {
         FlatTerms& ft = flat_[l];
         ft.begin.reserve(context_.allLayerPredictors[l].size() + 1);
         ft.begin.push_back(0);
+        ft.fromBelow = true;
         for (const Predictor& p : context_.allLayerPredictors[l]) {
+            ft.anyEmpty = ft.anyEmpty || p.empty();
             for (const PredictorTerm& t : p) {
                 ft.id.push_back(t.first);
                 ft.weight.push_back(t.second);
+                ft.fromBelow = ft.fromBelow && layerOf[static_cast<size_t>(t.first)] < static_cast<int>(l);
             }
             ft.begin.push_back(static_cast<int32_t>(ft.id.size()));
         }
+        const std::vector<int>& order = context_.allLayerVertexOrders[l];
+        ft.byVertex.resize(order.size());
+        for (size_t k = 0; k < order.size(); ++k) ft.byVertex[k] = static_cast<int32_t>(k);
+        std::sort(ft.byVertex.begin(), ft.byVertex.end(), [&order](int32_t a, int32_t b) { return order[a] < order[b]; });
+        ft.sortedOrder.resize(order.size());
+        for (size_t j = 0; j < order.size(); ++j) ft.sortedOrder[j] = order[ft.byVertex[j]];
     }
 }
 
@@ -349,7 +396,7 @@ int32_t GeometryCoder::quantize(double _error, double _q, const ResidualSite& _s
 // compile time and the loop carries no dead branches.
 template <GeometryCoder::Pass P, bool Encode, bool ParkedPrediction>
 void GeometryCoder::codeLayerT(int _l, int _f, const std::vector<int>* _rf, double _q,
-                               const GeometryT<double>* _original) {
+                               const GeometryT<double>* _original, size_t _kBegin, size_t _kEnd) {
     const int nLayers = static_cast<int>(context_.allLayerPredictors.size());
     ORV_CHECK_TEXT(0 <= _l && _l < nLayers, "0<=_l && _l<context_.allLayerPredictors.size()");
     const std::vector<int>& order = context_.allLayerVertexOrders[_l];
@@ -385,26 +432,41 @@ void GeometryCoder::codeLayerT(int _l, int _f, const std::vector<int>* _rf, doub
     const double count = static_cast<double>(nRef);
     const bool addResidual = P == Pass::First || _q > 0.0;
     [[maybe_unused]] const bool custom = static_cast<bool>(quantizer_);
+    [[maybe_unused]] const bool simd = geometrySimd();
 
-    for (size_t k = 0; k < order.size(); ++k) {
+    const size_t kEnd = std::min(order.size(), _kEnd);
+    for (size_t k = _kBegin; k < kEnd; ++k) {
         const int v = order[k];
         const int32_t* ids = ft.id.data() + ft.begin[k];
         const size_t m = static_cast<size_t>(ft.begin[k + 1] - ft.begin[k]);
         Vector3d S;
-        if constexpr (ParkedPrediction)
-            S = {parked_[3 * k], parked_[3 * k + 1], parked_[3 * k + 2]};
-        else
-            S = predictFrom(ids, ft.weight.data() + ft.begin[k], m, dec);
-
         bool local = false;
         LocalFrame axes;
+        if constexpr (P == Pass::First || P == Pass::BaseLocal) {
+            if (simd && m >= 3) {
+                // Prediction and axis sums in one sweep over the terms.
+                ORV_CHECK(m<trigAt_.size() && trigAt_[m]!=~size_t{0}, kModule);
+                double sums[9];
+                geometry_kernels::sumVertexAvx2(ids, ft.weight.data() + ft.begin[k], m, trig_.data() + trigAt_[m],
+                                                dec, sums);
+                S = {sums[6], sums[7], sums[8]};
+                axes = finishFrame({sums[0], sums[1], sums[2]}, {sums[3], sums[4], sums[5]});
+            } else {
+                S = predictFrom(ids, ft.weight.data() + ft.begin[k], m, dec);
+                if (m >= 3) axes = frameFromTerms(ids, m, dec);
+            }
+        } else if constexpr (ParkedPrediction) {
+            S = {parked_[3 * k], parked_[3 * k + 1], parked_[3 * k + 2]};
+        } else {
+            S = predictFrom(ids, ft.weight.data() + ft.begin[k], m, dec);
+        }
+
         if constexpr (P == Pass::Enhancement) {
             axes.t1 = load(ft1, v);
             axes.t2 = load(ft2, v);
             axes.n = load(fn, v);
             local = true;
         } else if (P != Pass::BaseGlobal && m >= 3) {
-            axes = frameFromTerms(ids, m, dec);
             if (!axes.ok) {
                 axes = kWorldAxes;
                 ++fallbackFrames_;
@@ -472,6 +534,14 @@ void GeometryCoder::codeLayerT(int _l, int _f, const std::vector<int>* _rf, doub
 
 void GeometryCoder::codeLayer(Pass _pass, int _l, int _f, const std::vector<int>* _rf, double _q,
                               const GeometryT<double>* _original) {
+    // Predictions parked by computeLayerFrames hold while only the layer
+    // itself is coded (its terms are lower-layer vertices).
+    if (_pass == Pass::Enhancement && _l == parkedLayer_ && _f == parkedFrame_) {
+        if (_original && !quantizer_ && geometrySimd()) return encodeEnhancementWithAvx2(_l, _f, *_rf, _q, *_original);
+        return _original ? codeLayerT<Pass::Enhancement, true, true>(_l, _f, _rf, _q, _original)
+                         : codeLayerT<Pass::Enhancement, false, true>(_l, _f, _rf, _q, _original);
+    }
+    parkedLayer_ = parkedFrame_ = -1;
     switch (_pass) {
         case Pass::First:
             return _original ? codeLayerT<Pass::First, true>(_l, _f, _rf, _q, _original)
@@ -502,7 +572,14 @@ void GeometryCoder::decodeBaseLayerLocal(int _f, const std::vector<int>& _rf, do
 
 void GeometryCoder::computeLayerFrames(int _l, int _f) {
     checkLayer(_l);
-    layerFrameSums<false>(_l, _f);
+    parkedLayer_ = parkedFrame_ = -1;
+    if (flat_[_l].fromBelow) {
+        layerFrameSums<true>(_l, _f);
+        parkedLayer_ = _l;
+        parkedFrame_ = _f;
+    } else {
+        layerFrameSums<false>(_l, _f);
+    }
 }
 
 // The frames of layer _l at _f, and with WithPrediction also the spatial
@@ -522,6 +599,17 @@ void GeometryCoder::layerFrameSums(int _l, int _f) {
     double* ft2 = context_.GFrames.frame(3 * _f + 1);
     double* fn = context_.GFrames.frame(3 * _f + 2);
     if constexpr (WithPrediction) parked_.resize(3 * order.size());
+    if (geometrySimd()) {
+        if (ft.anyEmpty) checkFailed("!predictor.empty()", kModule, __LINE__);
+        const geometry_kernels::LayerTerms terms{ft.begin.data(), ft.id.data(), ft.weight.data(),
+                                                 trig_.data(),    trigAt_.data(), order.size(),
+                                                 ft.byVertex.data()};
+        sums_.resize(geometry_kernels::sumDoubles(order.size()));
+        geometry_kernels::sumLayerAvx2(terms, dec, sums_.data(), WithPrediction ? parked_.data() : nullptr);
+        fallbackFrames_ +=
+            geometry_kernels::finishFramesAvx2(ft.sortedOrder.data(), order.size(), sums_.data(), ft1, ft2, fn);
+        return;
+    }
     for (size_t k = 0; k < order.size(); ++k) {
         const size_t m = static_cast<size_t>(ft.begin[k + 1] - ft.begin[k]);
         if (!(m > 0)) checkFailed("!predictor.empty()", kModule, __LINE__);
@@ -613,8 +701,77 @@ void GeometryCoder::decodeEnhancementLayer(int _l, int _f, const std::vector<int
     codeLayer(Pass::Enhancement, _l, _f, &_rf, _q, nullptr);
 }
 
+// decodeEnhancementLayerWithFrames in one AVX2 kernel: the checks of
+// layerFrameSums and codeLayerT, then the same sums, frames and details.
+void GeometryCoder::reconstructEnhancementAvx2(int _l, int _f, const std::vector<int>& _rf, double _q) {
+    const FlatTerms& ft = flat_[_l];
+    const std::vector<int>& order = context_.allLayerVertexOrders[_l];
+    if (ft.anyEmpty) checkFailed("!predictor.empty()", kModule, __LINE__);
+    ORV_CHECK_TEXT(_rf.size() <= 2, "_rf.size()<=2");
+    ORV_CHECK_TEXT(_rf.size() == context_.filterDec[_f][_l].size(), "_rf.size() == context_.filterDec[_f][_l].size()");
+    geometry_kernels::Reconstruction rec{};
+    rec.refCount = _rf.size();
+    for (size_t j = 0; j < _rf.size(); ++j) {
+        rec.refDetail[j] = context_.GDetail.frame(_rf[j]);
+        rec.refWeight[j] = context_.filterDec[_f][_l][j];
+    }
+    rec.quant = context_.GQuant.frame(_f);
+    rec.step = _q;
+    rec.addResidual = _q > 0.0;
+    rec.detail = context_.GDetail.frame(_f);
+    rec.positions = context_.GDec.frame(_f);
+    const geometry_kernels::LayerTerms terms{ft.begin.data(), ft.id.data(), ft.weight.data(),
+                                             trig_.data(),    trigAt_.data(), order.size(),
+                                                 ft.byVertex.data()};
+    sums_.resize(geometry_kernels::sumDoubles(order.size()));
+    fallbackFrames_ += geometry_kernels::reconstructLayerAvx2(
+        terms, ft.sortedOrder.data(), sums_.data(), context_.GFrames.frame(3 * _f), context_.GFrames.frame(3 * _f + 1),
+        context_.GFrames.frame(3 * _f + 2), rec);
+}
+
+// The parked enhancement pass of the encoder, four vertices at a time where
+// the kernel can; the groups it leaves go through codeLayerT, which also
+// reports what does not fit. Vertices are independent here: their
+// predictions were summed before the pass.
+void GeometryCoder::encodeEnhancementWithAvx2(int _l, int _f, const std::vector<int>& _rf, double _q,
+                                              const GeometryT<double>& _original) {
+    const std::vector<int>& order = context_.allLayerVertexOrders[_l];
+    ORV_CHECK_TEXT(_rf.size() <= 2, "_rf.size()<=2");
+    ORV_CHECK_TEXT(_rf.size() == context_.filterDec[_f][_l].size(), "_rf.size() == context_.filterDec[_f][_l].size()");
+    ORV_CHECK(parked_.size()==3*order.size(), kModule);
+    geometry_kernels::EnhancementEncoding job{};
+    job.rec.refCount = _rf.size();
+    for (size_t j = 0; j < _rf.size(); ++j) {
+        job.rec.refDetail[j] = context_.GDetail.frame(_rf[j]);
+        job.rec.refWeight[j] = context_.filterDec[_f][_l][j];
+    }
+    job.rec.step = _q;
+    job.rec.addResidual = true;  // steps are positive
+    job.rec.detail = context_.GDetail.frame(_f);
+    job.rec.positions = context_.GDec.frame(_f);
+    job.quantOut = context_.GQuant.frame(_f);
+    job.parked = parked_.data();
+    job.original = _original.frame(_f);
+    job.t1 = context_.GFrames.frame(3 * _f);
+    job.t2 = context_.GFrames.frame(3 * _f + 1);
+    job.n = context_.GFrames.frame(3 * _f + 2);
+    size_t k = 0;
+    while (k < order.size()) {
+        k = geometry_kernels::encodeEnhancementAvx2(order.data(), order.size(), k, job);
+        if (k == order.size()) break;
+        const size_t end = std::min(order.size(), k + 4);
+        codeLayerT<Pass::Enhancement, true, true>(_l, _f, &_rf, _q, &_original, k, end);
+        k = end;
+    }
+}
+
 void GeometryCoder::decodeEnhancementLayerWithFrames(int _l, int _f, const std::vector<int>& _rf, double _q) {
     checkLayer(_l);
+    parkedLayer_ = parkedFrame_ = -1;
+    if (geometrySimd() && !context_.allLayerVertexOrders[_l].empty()) {
+        reconstructEnhancementAvx2(_l, _f, _rf, _q);
+        return;
+    }
     layerFrameSums<true>(_l, _f);
     codeLayerT<Pass::Enhancement, false, true>(_l, _f, &_rf, _q, nullptr);
 }

@@ -22,6 +22,13 @@ struct LocalFrame {
     bool ok = false;
 };
 
+// The AVX2 layer sweeps are used where the processor has them, unless the
+// environment sets ORV_GEOMETRY_SIMD=0; turning them off selects the portable
+// path, which gives the same results bit for bit (tests compare the two).
+// Returns whether they are in use afterwards (never on other processors).
+bool setGeometrySimd(bool _on);
+bool geometrySimd();
+
 class GeometryCoder {
 public:
     // The context's layering (orders and predictors) must be filled before:
@@ -36,6 +43,9 @@ public:
     void decodeFirstFrame(int _f, double _q);
     void decodeBaseLayerGlobal(int _f, const std::vector<int>& _rf, double _q);
     void decodeBaseLayerLocal(int _f, const std::vector<int>& _rf, double _q);
+    // Also sums the layer's spatial predictions when they depend on lower
+    // layers only: the enhancement pass of the same layer and frame then uses
+    // them, unless another layer or frame is coded in between.
     void computeLayerFrames(int _l, int _f);
     void decodeEnhancementLayer(int _l, int _f, const std::vector<int>& _rf, double _q);
     // computeLayerFrames then decodeEnhancementLayer, with the same results:
@@ -63,13 +73,18 @@ private:
 
     void codeLayer(Pass _pass, int _l, int _f, const std::vector<int>* _rf, double _q,
                    const GeometryT<double>* _original);
+    // Vertices _kBegin.._kEnd of the layer (in layer order), all by default.
     template <Pass P, bool Encode, bool ParkedPrediction = false>
-    void codeLayerT(int _l, int _f, const std::vector<int>* _rf, double _q, const GeometryT<double>* _original);
+    void codeLayerT(int _l, int _f, const std::vector<int>* _rf, double _q, const GeometryT<double>* _original,
+                    size_t _kBegin = 0, size_t _kEnd = ~size_t{0});
+    void encodeEnhancementWithAvx2(int _l, int _f, const std::vector<int>& _rf, double _q,
+                                   const GeometryT<double>& _original);
     void checkLayer(int _l) const;
     LocalFrame frameFromTerms(const int32_t* _ids, size_t _m, const double* _positions) const;
     void accumulateAxes(const int32_t* _ids, size_t _m, const double* _positions, Vector3d& _t1, Vector3d& _t2) const;
     template <bool WithPrediction>
     void layerFrameSums(int _l, int _f);
+    void reconstructEnhancementAvx2(int _l, int _f, const std::vector<int>& _rf, double _q);
     void finishLayerFrames(const std::vector<int>& _order, double* _t1, double* _t2, double* _n);
     void ensureTables(size_t _m);
     int32_t quantize(double _error, double _q, const ResidualSite& _site) const;
@@ -83,6 +98,12 @@ private:
     struct FlatTerms {
         std::vector<int32_t> begin, id;
         std::vector<double> weight;
+        // The layer indices by vertex id, and the vertex ids in that order:
+        // the AVX2 sweeps visit the layer so (see GeometryKernels.h).
+        std::vector<int32_t> byVertex;
+        std::vector<int> sortedOrder;
+        bool anyEmpty = false;   // some vertex has no terms
+        bool fromBelow = false;  // every term is a vertex of a lower layer (or of none)
     };
     std::vector<FlatTerms> flat_;
     // cos(i*step) and sin(i*step), step = 2*pi/m, interleaved per term
@@ -92,6 +113,11 @@ private:
     // Spatial predictions of the layer being reconstructed, in layer order
     // (3 per vertex), summed by decodeEnhancementLayerWithFrames.
     std::vector<double> parked_;
+    // The layer and frame whose predictions parked_ holds for the next
+    // enhancement pass (-1: none).
+    int parkedLayer_ = -1, parkedFrame_ = -1;
+    // Axis sums of the layer in layer order (AVX2 sweeps), 8 per vertex.
+    std::vector<double> sums_;
 };
 
 }  // namespace orv

@@ -1,0 +1,367 @@
+// The AVX2 layer sweeps of GeometryCoder (see GeometryKernels.h). A point is
+// one register (x, y, z and a spare lane that is computed but never stored);
+// the frame normalisation runs four vertices at once, one per lane. No fused
+// multiply-add: every product is rounded before its sum, as on the portable
+// path.
+#include "Encoder/GeometryKernels.h"
+
+#if defined(__AVX2__)
+#include <immintrin.h>
+
+namespace orv::geometry_kernels {
+
+bool avx2Built() { return true; }
+
+namespace {
+
+constexpr size_t kSumStride = 12;
+
+// (x, y, z, z): the 4th double after a point may be past the end of the frame.
+inline __m256d loadPoint(const double* _p) {
+    const __m256d xy = _mm256_castpd128_pd256(_mm_loadu_pd(_p));
+    return _mm256_blend_pd(xy, _mm256_broadcast_sd(_p + 2), 0xC);
+}
+
+inline void storePoint(double* _p, __m256d _v) {
+    _mm_storeu_pd(_p, _mm256_castpd256_pd128(_v));
+    _mm_store_sd(_p + 2, _mm256_extractf128_pd(_v, 1));
+}
+
+// Where the spatial predictions go: nowhere, 3 per vertex to a separate
+// array, or into the vertex's sum slots (lanes 8..11).
+enum class Prediction { None, Parked, InSums };
+
+template <Prediction P>
+void sumLayer(const LayerTerms& _t, const double* _positions, double* _sums, double* _parked) {
+    for (size_t j = 0; j < _t.count; ++j) {
+        const size_t k = static_cast<size_t>(_t.visit[j]);
+        const int32_t b = _t.begin[k];
+        const size_t m = static_cast<size_t>(_t.begin[k + 1] - b);
+        const int32_t* ids = _t.id + b;
+        const double* w = _t.weight + b;
+        const double* cs = _t.trig + _t.trigAt[m];
+        __m256d t1 = _mm256_setzero_pd(), t2 = _mm256_setzero_pd(), s = _mm256_setzero_pd();
+        for (size_t i = 0; i < m; ++i) {
+            const __m256d p = loadPoint(_positions + 3 * static_cast<size_t>(ids[i]));
+            t1 = _mm256_add_pd(t1, _mm256_mul_pd(_mm256_broadcast_sd(cs + 2 * i), p));
+            t2 = _mm256_add_pd(t2, _mm256_mul_pd(_mm256_broadcast_sd(cs + 2 * i + 1), p));
+            if constexpr (P != Prediction::None) s = _mm256_add_pd(s, _mm256_mul_pd(p, _mm256_broadcast_sd(w + i)));
+        }
+        _mm256_storeu_pd(_sums + kSumStride * j, t1);
+        _mm256_storeu_pd(_sums + kSumStride * j + 4, t2);
+        if constexpr (P == Prediction::Parked) storePoint(_parked + 3 * k, s);
+        if constexpr (P == Prediction::InSums) _mm256_storeu_pd(_sums + kSumStride * j + 8, s);
+    }
+}
+
+// Three coordinates of four vertices, one vertex per lane.
+struct Lanes {
+    __m256d x, y, z;
+};
+
+// Four sums of 4 doubles (x, y, z, unused) into lanes.
+inline Lanes transpose(__m256d _a, __m256d _b, __m256d _c, __m256d _d) {
+    const __m256d ab0 = _mm256_unpacklo_pd(_a, _b), ab1 = _mm256_unpackhi_pd(_a, _b);
+    const __m256d cd0 = _mm256_unpacklo_pd(_c, _d), cd1 = _mm256_unpackhi_pd(_c, _d);
+    return {_mm256_permute2f128_pd(ab0, cd0, 0x20), _mm256_permute2f128_pd(ab1, cd1, 0x20),
+            _mm256_permute2f128_pd(ab0, cd0, 0x31)};
+}
+
+inline void storeLanes(double* _base, const size_t* _at, const Lanes& _v) {
+    const __m256d a = _mm256_unpacklo_pd(_v.x, _v.y), b = _mm256_unpackhi_pd(_v.x, _v.y);
+    const __m128d zlo = _mm256_castpd256_pd128(_v.z), zhi = _mm256_extractf128_pd(_v.z, 1);
+    _mm_storeu_pd(_base + _at[0], _mm256_castpd256_pd128(a));
+    _mm_store_sd(_base + _at[0] + 2, zlo);
+    _mm_storeu_pd(_base + _at[1], _mm256_castpd256_pd128(b));
+    _mm_storeh_pd(_base + _at[1] + 2, zlo);
+    _mm_storeu_pd(_base + _at[2], _mm256_extractf128_pd(a, 1));
+    _mm_store_sd(_base + _at[2] + 2, zhi);
+    _mm_storeu_pd(_base + _at[3], _mm256_extractf128_pd(b, 1));
+    _mm_storeh_pd(_base + _at[3] + 2, zhi);
+}
+
+inline __m256d mulSub(__m256d _a, __m256d _b, __m256d _c, __m256d _d) {
+    return _mm256_sub_pd(_mm256_mul_pd(_a, _b), _mm256_mul_pd(_c, _d));
+}
+
+// sqrt((x*x + y*y) + z*z), then each coordinate times 1/len; a zero length
+// gives the zero vector.
+inline void normalise(Lanes& _a) {
+    const __m256d sq = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(_a.x, _a.x), _mm256_mul_pd(_a.y, _a.y)),
+                                     _mm256_mul_pd(_a.z, _a.z));
+    const __m256d len = _mm256_sqrt_pd(sq);
+    const __m256d inv = _mm256_div_pd(_mm256_set1_pd(1.0), len);
+    const __m256d keep = _mm256_cmp_pd(len, _mm256_setzero_pd(), _CMP_NEQ_UQ);
+    _a.x = _mm256_and_pd(_mm256_mul_pd(_a.x, inv), keep);
+    _a.y = _mm256_and_pd(_mm256_mul_pd(_a.y, inv), keep);
+    _a.z = _mm256_and_pd(_mm256_mul_pd(_a.z, inv), keep);
+}
+
+inline __m256d zeroMask(const Lanes& _a) {
+    const __m256d zero = _mm256_setzero_pd();
+    return _mm256_and_pd(_mm256_and_pd(_mm256_cmp_pd(_a.x, zero, _CMP_EQ_OQ), _mm256_cmp_pd(_a.y, zero, _CMP_EQ_OQ)),
+                         _mm256_cmp_pd(_a.z, zero, _CMP_EQ_OQ));
+}
+
+inline __m256d select(__m256d _mask, double _if, __m256d _else) {
+    return _mm256_blendv_pd(_else, _mm256_set1_pd(_if), _mask);
+}
+
+inline Lanes gatherLanes(const double* _base, const size_t* _at) {
+    const __m256d a = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(_base + _at[0])),
+                                           _mm_loadu_pd(_base + _at[2]), 1);
+    const __m256d b = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(_base + _at[1])),
+                                           _mm_loadu_pd(_base + _at[3]), 1);
+    const __m128d z01 = _mm_loadh_pd(_mm_load_sd(_base + _at[0] + 2), _base + _at[1] + 2);
+    const __m128d z23 = _mm_loadh_pd(_mm_load_sd(_base + _at[2] + 2), _base + _at[3] + 2);
+    return {_mm256_unpacklo_pd(a, b), _mm256_unpackhi_pd(a, b), _mm256_insertf128_pd(_mm256_castpd128_pd256(z01), z23, 1)};
+}
+
+// Three ints at each of four places, as doubles (exact).
+inline Lanes gatherInts(const int* _base, const size_t* _at) {
+    const __m128i a = _mm_unpacklo_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(_base + _at[0])),
+                                         _mm_loadl_epi64(reinterpret_cast<const __m128i*>(_base + _at[1])));
+    const __m128i b = _mm_unpacklo_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(_base + _at[2])),
+                                         _mm_loadl_epi64(reinterpret_cast<const __m128i*>(_base + _at[3])));
+    const __m128i z = _mm_setr_epi32(_base[_at[0] + 2], _base[_at[1] + 2], _base[_at[2] + 2], _base[_at[3] + 2]);
+    return {_mm256_cvtepi32_pd(_mm_unpacklo_epi64(a, b)), _mm256_cvtepi32_pd(_mm_unpackhi_epi64(a, b)),
+            _mm256_cvtepi32_pd(z)};
+}
+
+// The temporal prediction: weighted reference details summed from zero in
+// reference order.
+inline Lanes temporalPrediction(const Reconstruction& _rec, const size_t* _at) {
+    const __m256d zero = _mm256_setzero_pd();
+    Lanes d{zero, zero, zero};
+    for (size_t j = 0; j < _rec.refCount; ++j) {
+        const __m256d w = _mm256_set1_pd(_rec.refWeight[j]);
+        const Lanes r = gatherLanes(_rec.refDetail[j], _at);
+        d = {_mm256_add_pd(d.x, _mm256_mul_pd(w, r.x)), _mm256_add_pd(d.y, _mm256_mul_pd(w, r.y)),
+             _mm256_add_pd(d.z, _mm256_mul_pd(w, r.z))};
+    }
+    return d;
+}
+
+// The detail tp + q*R (tp + 0 without residuals) and the position
+// S + ((d.x*t1 + d.y*t2) + d.z*n), stored for the four vertices.
+inline void reconstruct(const Reconstruction& _rec, const size_t* _at, const Lanes& _s, const Lanes& _t1,
+                        const Lanes& _t2, const Lanes& _n, const Lanes& _tp, const Lanes& _R) {
+    const __m256d q = _rec.addResidual ? _mm256_set1_pd(_rec.step) : _mm256_setzero_pd();
+    Lanes d{_mm256_mul_pd(q, _R.x), _mm256_mul_pd(q, _R.y), _mm256_mul_pd(q, _R.z)};
+    d = {_mm256_add_pd(_tp.x, d.x), _mm256_add_pd(_tp.y, d.y), _mm256_add_pd(_tp.z, d.z)};
+    storeLanes(_rec.detail, _at, d);
+    auto axis = [&d](__m256d _sc, __m256d _t1c, __m256d _t2c, __m256d _nc) {
+        return _mm256_add_pd(_sc, _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(d.x, _t1c), _mm256_mul_pd(d.y, _t2c)),
+                                                _mm256_mul_pd(d.z, _nc)));
+    };
+    const Lanes pos{axis(_s.x, _t1.x, _t2.x, _n.x), axis(_s.y, _t1.y, _t2.y, _n.y), axis(_s.z, _t1.z, _t2.z, _n.z)};
+    storeLanes(_rec.positions, _at, pos);
+}
+
+inline __m256d dot(const Lanes& _a, const Lanes& _b) {
+    return _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(_a.x, _b.x), _mm256_mul_pd(_a.y, _b.y)), _mm256_mul_pd(_a.z, _b.z));
+}
+
+// Round to nearest, halves away from zero, of _x (|_x| < 2^31 - 1):
+// truncation, then one up or down on the fraction.
+inline __m128i nearest(__m256d _x) {
+    const __m128i t = _mm256_cvttpd_epi32(_x);
+    const __m256d frac = _mm256_sub_pd(_x, _mm256_cvtepi32_pd(t));
+    const __m256d one = _mm256_set1_pd(1.0);
+    const __m256d adjust = _mm256_sub_pd(_mm256_and_pd(_mm256_cmp_pd(frac, _mm256_set1_pd(0.5), _CMP_GE_OQ), one),
+                                         _mm256_and_pd(_mm256_cmp_pd(frac, _mm256_set1_pd(-0.5), _CMP_LE_OQ), one));
+    return _mm_add_epi32(t, _mm256_cvttpd_epi32(adjust));
+}
+
+inline __m256d absolute(__m256d _a) { return _mm256_andnot_pd(_mm256_set1_pd(-0.0), _a); }
+
+// First sweep of the frames: n and the normalised t1 of every group (and its
+// predictions, with InSums), parked in the group's own sum slots as lanes:
+// n.x n.y n.z t1.x t1.y t1.z S.x S.y S.z. Each sweep's sqrt/divide chain is
+// half the frame's, and the stores wait for a sweep of their own, so more
+// groups overlap.
+template <Prediction P>
+void framesFirstSweep(size_t _count, double* _sums) {
+    for (size_t k = 0; k < _count; k += 4) {
+        // A short last group repeats its last vertex: the same values are
+        // computed and stored twice, and counted once.
+        const size_t last = _count - 1;
+        double* g = _sums + kSumStride * k;
+        const double* s1 = _sums + kSumStride * (k + 1 < _count ? k + 1 : last);
+        const double* s2 = _sums + kSumStride * (k + 2 < _count ? k + 2 : last);
+        const double* s3 = _sums + kSumStride * (k + 3 < _count ? k + 3 : last);
+        Lanes t1 = transpose(_mm256_loadu_pd(g), _mm256_loadu_pd(s1), _mm256_loadu_pd(s2), _mm256_loadu_pd(s3));
+        const Lanes u =
+            transpose(_mm256_loadu_pd(g + 4), _mm256_loadu_pd(s1 + 4), _mm256_loadu_pd(s2 + 4), _mm256_loadu_pd(s3 + 4));
+        Lanes s{};
+        if constexpr (P == Prediction::InSums)
+            s = transpose(_mm256_loadu_pd(g + 8), _mm256_loadu_pd(s1 + 8), _mm256_loadu_pd(s2 + 8),
+                          _mm256_loadu_pd(s3 + 8));
+        // n = t1 x t2, then t2 = n x t1, each normalised (finishFrame).
+        Lanes n{mulSub(t1.y, u.z, t1.z, u.y), mulSub(u.x, t1.z, t1.x, u.z), mulSub(t1.x, u.y, u.x, t1.y)};
+        normalise(n);
+        normalise(t1);
+        _mm256_storeu_pd(g, n.x);
+        _mm256_storeu_pd(g + 4, n.y);
+        _mm256_storeu_pd(g + 8, n.z);
+        _mm256_storeu_pd(g + 12, t1.x);
+        _mm256_storeu_pd(g + 16, t1.y);
+        _mm256_storeu_pd(g + 20, t1.z);
+        if constexpr (P == Prediction::InSums) {
+            _mm256_storeu_pd(g + 24, s.x);
+            _mm256_storeu_pd(g + 28, s.y);
+            _mm256_storeu_pd(g + 32, s.z);
+        }
+    }
+}
+
+// Second sweep: t2 = n x t1, normalised, parked in lanes 36..47 of the group.
+void framesT2Sweep(size_t _count, double* _sums) {
+    for (size_t k = 0; k < _count; k += 4) {
+        double* g = _sums + kSumStride * k;
+        const Lanes n{_mm256_loadu_pd(g), _mm256_loadu_pd(g + 4), _mm256_loadu_pd(g + 8)};
+        const Lanes t1{_mm256_loadu_pd(g + 12), _mm256_loadu_pd(g + 16), _mm256_loadu_pd(g + 20)};
+        Lanes t2{mulSub(n.y, t1.z, t1.y, n.z), mulSub(t1.x, n.z, n.x, t1.z), mulSub(n.x, t1.y, t1.x, n.y)};
+        normalise(t2);
+        _mm256_storeu_pd(g + 36, t2.x);
+        _mm256_storeu_pd(g + 40, t2.y);
+        _mm256_storeu_pd(g + 44, t2.z);
+    }
+}
+
+// Last sweep, free of long dependency chains: the world-axes fallback, the
+// frame stores and, with _rec, the reconstruction of the group's vertices.
+uint64_t framesSecondSweep(const int* _order, size_t _count, const double* _sums, double* _t1, double* _t2,
+                           double* _n, const Reconstruction* _rec) {
+    uint64_t fallbacks = 0;
+    for (size_t k = 0; k < _count; k += 4) {
+        const size_t last = _count - 1;
+        const size_t at[4] = {3 * static_cast<size_t>(_order[k]),
+                              3 * static_cast<size_t>(_order[k + 1 < _count ? k + 1 : last]),
+                              3 * static_cast<size_t>(_order[k + 2 < _count ? k + 2 : last]),
+                              3 * static_cast<size_t>(_order[k + 3 < _count ? k + 3 : last])};
+        const double* g = _sums + kSumStride * k;
+        Lanes n{_mm256_loadu_pd(g), _mm256_loadu_pd(g + 4), _mm256_loadu_pd(g + 8)};
+        Lanes t1{_mm256_loadu_pd(g + 12), _mm256_loadu_pd(g + 16), _mm256_loadu_pd(g + 20)};
+        Lanes t2{_mm256_loadu_pd(g + 36), _mm256_loadu_pd(g + 40), _mm256_loadu_pd(g + 44)};
+        const __m256d bad = _mm256_or_pd(_mm256_or_pd(zeroMask(t1), zeroMask(t2)), zeroMask(n));
+        const int badBits = _mm256_movemask_pd(bad);
+        if (badBits != 0) [[unlikely]] {
+            t1 = {select(bad, 1.0, t1.x), select(bad, 0.0, t1.y), select(bad, 0.0, t1.z)};
+            t2 = {select(bad, 0.0, t2.x), select(bad, 1.0, t2.y), select(bad, 0.0, t2.z)};
+            n = {select(bad, 0.0, n.x), select(bad, 0.0, n.y), select(bad, 1.0, n.z)};
+            const size_t valid = _count - k < 4 ? _count - k : 4;
+            fallbacks += static_cast<uint64_t>(__builtin_popcount(static_cast<unsigned>(badBits) & ((1u << valid) - 1)));
+        }
+        storeLanes(_t1, at, t1);
+        storeLanes(_t2, at, t2);
+        storeLanes(_n, at, n);
+        if (!_rec) continue;
+        const double* sp = g + 24;
+        const Lanes S{_mm256_loadu_pd(sp), _mm256_loadu_pd(sp + 4), _mm256_loadu_pd(sp + 8)};
+        const Lanes tp = temporalPrediction(*_rec, at);
+        const __m256d zero = _mm256_setzero_pd();
+        Lanes R{zero, zero, zero};
+        if (_rec->addResidual) R = gatherInts(_rec->quant, at);
+        reconstruct(*_rec, at, S, t1, t2, n, tp, R);
+    }
+    return fallbacks;
+}
+
+}  // namespace
+
+void sumLayerAvx2(const LayerTerms& _terms, const double* _positions, double* _sums, double* _parked) {
+    if (_parked)
+        sumLayer<Prediction::Parked>(_terms, _positions, _sums, _parked);
+    else
+        sumLayer<Prediction::None>(_terms, _positions, _sums, nullptr);
+}
+
+uint64_t finishFramesAvx2(const int* _order, size_t _count, double* _sums, double* _t1, double* _t2, double* _n) {
+    framesFirstSweep<Prediction::None>(_count, _sums);
+    framesT2Sweep(_count, _sums);
+    return framesSecondSweep(_order, _count, _sums, _t1, _t2, _n, nullptr);
+}
+
+uint64_t reconstructLayerAvx2(const LayerTerms& _terms, const int* _order, double* _sums, double* _t1, double* _t2,
+                              double* _n, const Reconstruction& _rec) {
+    // _order is in visiting order, as the sums.
+    sumLayer<Prediction::InSums>(_terms, _rec.positions, _sums, nullptr);
+    framesFirstSweep<Prediction::InSums>(_terms.count, _sums);
+    framesT2Sweep(_terms.count, _sums);
+    return framesSecondSweep(_order, _terms.count, _sums, _t1, _t2, _n, &_rec);
+}
+
+void sumVertexAvx2(const int32_t* _ids, const double* _weights, size_t _m, const double* _cs,
+                   const double* _positions, double _out[9]) {
+    __m256d t1 = _mm256_setzero_pd(), t2 = _mm256_setzero_pd(), s = _mm256_setzero_pd();
+    for (size_t i = 0; i < _m; ++i) {
+        const __m256d p = loadPoint(_positions + 3 * static_cast<size_t>(_ids[i]));
+        t1 = _mm256_add_pd(t1, _mm256_mul_pd(_mm256_broadcast_sd(_cs + 2 * i), p));
+        t2 = _mm256_add_pd(t2, _mm256_mul_pd(_mm256_broadcast_sd(_cs + 2 * i + 1), p));
+        s = _mm256_add_pd(s, _mm256_mul_pd(p, _mm256_broadcast_sd(_weights + i)));
+    }
+    storePoint(_out, t1);
+    storePoint(_out + 3, t2);
+    storePoint(_out + 6, s);
+}
+
+size_t encodeEnhancementAvx2(const int* _order, size_t _count, size_t _k, const EnhancementEncoding& _job) {
+    const Reconstruction& rec = _job.rec;
+    const __m256d q = _mm256_set1_pd(rec.step);
+    const __m256d limit = _mm256_set1_pd(2147483647.0);
+    for (; _k + 4 <= _count; _k += 4) {
+        const size_t at[4] = {3 * static_cast<size_t>(_order[_k]), 3 * static_cast<size_t>(_order[_k + 1]),
+                              3 * static_cast<size_t>(_order[_k + 2]), 3 * static_cast<size_t>(_order[_k + 3])};
+        const Lanes t1 = gatherLanes(_job.t1, at), t2 = gatherLanes(_job.t2, at), n = gatherLanes(_job.n, at);
+        // Frames that are not orthonormal need the solve of the portable path.
+        const __m256d flat = _mm256_cmp_pd(absolute(dot(t1, n)), _mm256_set1_pd(1e-9), _CMP_LT_OQ);
+        if (_mm256_movemask_pd(flat) != 0xF) return _k;
+        const size_t pk[4] = {3 * _k, 3 * _k + 3, 3 * _k + 6, 3 * _k + 9};
+        const Lanes S = gatherLanes(_job.parked, pk);
+        const Lanes x = gatherLanes(_job.original, at);
+        const Lanes e{_mm256_sub_pd(x.x, S.x), _mm256_sub_pd(x.y, S.y), _mm256_sub_pd(x.z, S.z)};
+        const Lanes actual{dot(e, t1), dot(e, t2), dot(e, n)};
+        const Lanes tp = temporalPrediction(rec, at);
+        const Lanes xq{_mm256_div_pd(_mm256_sub_pd(actual.x, tp.x), q), _mm256_div_pd(_mm256_sub_pd(actual.y, tp.y), q),
+                       _mm256_div_pd(_mm256_sub_pd(actual.z, tp.z), q)};
+        // Residuals that may not fit (or are not numbers) are refused by the
+        // portable path, with its message.
+        const __m256d fits = _mm256_and_pd(_mm256_and_pd(_mm256_cmp_pd(absolute(xq.x), limit, _CMP_LT_OQ),
+                                                         _mm256_cmp_pd(absolute(xq.y), limit, _CMP_LT_OQ)),
+                                           _mm256_cmp_pd(absolute(xq.z), limit, _CMP_LT_OQ));
+        if (_mm256_movemask_pd(fits) != 0xF) return _k;
+        alignas(16) int32_t r[3][4];
+        const __m128i rx = nearest(xq.x), ry = nearest(xq.y), rz = nearest(xq.z);
+        _mm_store_si128(reinterpret_cast<__m128i*>(r[0]), rx);
+        _mm_store_si128(reinterpret_cast<__m128i*>(r[1]), ry);
+        _mm_store_si128(reinterpret_cast<__m128i*>(r[2]), rz);
+        for (size_t j = 0; j < 4; ++j) {
+            _job.quantOut[at[j]] = r[0][j];
+            _job.quantOut[at[j] + 1] = r[1][j];
+            _job.quantOut[at[j] + 2] = r[2][j];
+        }
+        const Lanes R{_mm256_cvtepi32_pd(rx), _mm256_cvtepi32_pd(ry), _mm256_cvtepi32_pd(rz)};
+        reconstruct(rec, at, S, t1, t2, n, tp, R);
+    }
+    return _k;
+}
+
+}  // namespace orv::geometry_kernels
+
+#else
+
+// Without AVX2 code generation the portable path is the only one.
+namespace orv::geometry_kernels {
+bool avx2Built() { return false; }
+void sumLayerAvx2(const LayerTerms&, const double*, double*, double*) {}
+uint64_t finishFramesAvx2(const int*, size_t, double*, double*, double*, double*) { return 0; }
+uint64_t reconstructLayerAvx2(const LayerTerms&, const int*, double*, double*, double*, double*,
+                              const Reconstruction&) {
+    return 0;
+}
+size_t encodeEnhancementAvx2(const int*, size_t, size_t _k, const EnhancementEncoding&) { return _k; }
+void sumVertexAvx2(const int32_t*, const double*, size_t, const double*, const double*, double*) {}
+}  // namespace orv::geometry_kernels
+
+#endif
