@@ -60,26 +60,28 @@ Lists& threadLists() {
     return lists;
 }
 
-// _n decisions with the packed context _p. _bin(j, bin) takes decision j;
-// _run(j, count, mps) takes count decisions mps from j on, skipped in one go while
-// the context is in state 62 (Engine::skipMpsRun62). A skip stops short of
-// the next LPS, so the decisions up to it are decoded one by one before the
-// next skip is tried.
+// _n decisions with the context register _k. _bin(j, bin) takes decision j;
+// _run(j, count, mps) takes count decisions mps from j on, skipped in one go
+// (Engine::skipMpsRun) when the context is in a state that MPS runs are
+// likely from. A skip stops short of the next LPS, so the decisions up to it
+// are decoded one by one before the next skip is tried.
 template <class Engine, class Bin, class Run>
 [[gnu::always_inline]] inline void decodeDecisions(Engine& _engine, uint64_t& _k, size_t _n, Bin&& _bin,
                                                    Run&& _run) {
     size_t j = 0;
     while (j < _n) {
-        if ((packedOf(_k) | 1) == 125) {
-            const size_t run = _engine.skipMpsRun62(_n - j);
+        if (_k >= cabac::kSkipFrom) {
+            const int mps = static_cast<int>(packedOf(_k) & 1);
+            const size_t run = _engine.skipMpsRun(_k, _n - j);
             if (run != 0) {
-                _run(j, run, packedOf(_k) & 1);
+                _run(j, run, mps);
                 j += run;
             }
             while (j < _n) {
-                _bin(j, _engine.decodeRegister(_k));
+                const int bin = _engine.decodeRegister(_k);
+                _bin(j, bin);
                 ++j;
-                if ((packedOf(_k) | 1) != 125)
+                if (bin != mps)
                     break;
             }
             continue;

@@ -29,6 +29,12 @@ inline Context contextFromStateByte(unsigned _c) {
     return Context{static_cast<uint8_t>(_c - 64), 1};
 }
 
+// The decoding engines take a context as a register (see decoderRegister):
+// the packed context p = 2 * pStateIdx + valMPS in bits 32 and up, its row of
+// LPS ranges below. Registers from kSkipFrom on (states kMpsClimbFirst and up)
+// are those from which skipMpsRun() skips runs of MPS decisions.
+inline constexpr uint64_t kSkipFrom = uint64_t{2 * kMpsClimbFirst} << 32;
+
 // Bit-serial decoding engine over one pass, the plain form of the standard's
 // procedures. The decoder uses it only for a pass whose first nine bits are
 // 510 or 511, which no encoder writes: there the offset is not below the
@@ -104,7 +110,7 @@ public:
         for (size_t j = 0; j < _n; ++j)
             _out[j] = 0u - static_cast<uint32_t>(decodeBypass());
     }
-    size_t skipMpsRun62(size_t) { return 0; }
+    size_t skipMpsRun(uint64_t&, size_t) { return 0; }
 
     // Bits taken from the pass so far: 9 at initialisation, one per
     // renormalisation step and per bypass bin.
@@ -176,9 +182,10 @@ private:
 //
 // Two shortcuts give the standard's bins, range, offset and bit count exactly:
 // - A run of MPS decisions only shrinks the scaled range (range_ << c), and
-//   the offset does not move, so the next K decisions in state 62, which an
-//   MPS does not leave, are all MPS exactly when value_ is below the scaled
-//   range after K of them; mpsRun62Long/Short give that range.
+//   the offset does not move, so the next K decisions are all MPS exactly
+//   when value_ is below the scaled range after K of them. An MPS takes the
+//   state one up (62 stays), so that range depends on the state and the
+//   range only: mpsClimb and mpsRun62Long/Short hold it.
 // - n bypass bins are the n-bit quotient of value_ by (range_ << (c - n)),
 //   their long division; the remainder is the new value_.
 // Bits come from [begin, end); reading past the end yields zero bits, and
@@ -267,11 +274,30 @@ public:
         }
     }
 
-    // For a context in state 62: skips the longest run of whole blocks of MPS
-    // decisions, at most _max decisions, that the code holds, and returns the
-    // number skipped. The decisions that follow are decoded one by one.
-    [[gnu::always_inline]] size_t skipMpsRun62(size_t _max) {
+    // For a context register _k from kSkipFrom on: skips the longest run
+    // of whole blocks of MPS decisions, at most _max decisions, that the code
+    // holds (blocks of kMpsRunShort while the state climbs to 62, then blocks
+    // of kMpsRunLong and kMpsRunShort), updates _k and returns the number of
+    // decisions skipped. Unless _max stopped it, an LPS follows within the
+    // next kMpsRunShort decisions, which are decoded one by one.
+    [[gnu::always_inline]] size_t skipMpsRun(uint64_t& _k, size_t _max) {
+        unsigned p = static_cast<unsigned>(_k >> 32);
+        if (p >= 126)
+            return 0;  // state 63, the trap, is not worth a table
         size_t done = 0;
+        while (p < 124) {
+            if (_max - done < static_cast<size_t>(kMpsRunShort))
+                goto out;
+            refill();
+            const unsigned e = mpsClimb.v[(p >> 1) - kMpsClimbFirst][range_ - 256];
+            const unsigned s = e >> 9;
+            if (value_ >= (uint64_t{e & 0x1FF} << (c_ - s)))
+                goto out;
+            range_ = e & 0x1FF;
+            c_ -= s;
+            done += kMpsRunShort;
+            p = p + 2 * kMpsRunShort < 124 ? p + 2 * kMpsRunShort : 124 | (p & 1);
+        }
         while (_max - done >= static_cast<size_t>(kMpsRunLong)) {
             refill();
             const unsigned e = mpsRun62Long.v[range_];
@@ -292,6 +318,8 @@ public:
             c_ -= s;
             done += kMpsRunShort;
         }
+    out:
+        _k = decoderRegister.v[p];
         return done;
     }
 

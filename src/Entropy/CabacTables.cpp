@@ -276,21 +276,33 @@ constexpr RenormLPSTable makeRenormLPSTable() {
     return t;
 }
 
-// _k MPS decisions in state 62 from each normalised range.
+// _k MPS decisions from state _s and normalised range _r: the range after
+// them in bits 0..8, the renormalisation shifts in bits 9 and up.
+constexpr uint16_t mpsRun(int _s, unsigned _r, int _k) {
+    unsigned shifts = 0;
+    for (int i = 0; i < _k; ++i) {
+        _r -= rangeTabLPS[_s][(_r >> 6) & 3];
+        _s = transIdxMPS[_s];
+        if (_r < 256) {
+            _r <<= 1;
+            ++shifts;
+        }
+    }
+    return static_cast<uint16_t>(_r | (shifts << 9));
+}
+
 constexpr RunTable makeRunTable(int _k) {
     RunTable t{};
-    for (unsigned r0 = 256; r0 <= 510; ++r0) {
-        unsigned r = r0;
-        unsigned shifts = 0;
-        for (int i = 0; i < _k; ++i) {
-            r -= rangeTabLPS[62][(r >> 6) & 3];
-            if (r < 256) {
-                r <<= 1;
-                ++shifts;
-            }
-        }
-        t.v[r0] = static_cast<uint16_t>(r | (shifts << 9));
-    }
+    for (unsigned r = 256; r <= 510; ++r)
+        t.v[r] = mpsRun(62, r, _k);
+    return t;
+}
+
+constexpr ClimbTable makeClimbTable() {
+    ClimbTable t{};
+    for (int s = kMpsClimbFirst; s < 62; ++s)
+        for (unsigned r = 256; r <= 510; ++r)
+            t.v[s - kMpsClimbFirst][r - 256] = mpsRun(s, r, kMpsRunShort);
     return t;
 }
 
@@ -309,7 +321,20 @@ constexpr NextRegisterTable decoderNext = makeNextRegisterTable();
 constexpr RenormLPSTable decoderRenormLPS = makeRenormLPSTable();
 constexpr RunTable mpsRun62Long = makeRunTable(kMpsRunLong);
 constexpr RunTable mpsRun62Short = makeRunTable(kMpsRunShort);
+constexpr ClimbTable mpsClimb = makeClimbTable();
 static_assert(maxShifts(mpsRun62Long) <= 8 && maxShifts(mpsRun62Short) <= 8);
-static_assert(transIdxMPS[62] == 62 && transIdxLPS[62] == 38);
+static_assert([] {
+    for (int s = kMpsClimbFirst; s < 62; ++s)
+        for (unsigned r = 256; r <= 510; ++r)
+            if ((mpsClimb.v[s - kMpsClimbFirst][r - 256] >> 9) > 8)
+                return false;
+    return true;
+}());
+static_assert([] {
+    for (int s = 0; s < 62; ++s)
+        if (transIdxMPS[s] != s + 1)
+            return false;
+    return transIdxMPS[62] == 62;
+}());
 
 }  // namespace orv::cabac

@@ -39,16 +39,23 @@ extern const RegisterTable decoderRegister;
 extern const NextRegisterTable decoderNext;
 extern const RenormLPSTable decoderRenormLPS;
 
-// Runs of MPS decisions in state 62, which an MPS does not leave: indexed by
-// the normalised range (256..510), the range after kMpsRunLong (kMpsRunShort)
-// such decisions in bits 0..8 and the number of renormalisation shifts they
-// take in bits 9 and up (at most 8).
+// Runs of MPS decisions. An MPS moves a context up one state until state 62,
+// which it does not leave. mpsRun62Long/Short: in state 62, indexed by the
+// normalised range (256..510), the range after kMpsRunLong (kMpsRunShort) MPS
+// decisions in bits 0..8 and the number of renormalisation shifts they take in
+// bits 9 and up (at most 8). mpsClimb[s - kMpsClimbFirst][r - 256]: the same
+// for kMpsRunShort MPS decisions from state s, kMpsClimbFirst <= s < 62.
 inline constexpr int kMpsRunLong = 16;
 inline constexpr int kMpsRunShort = 4;
+inline constexpr int kMpsClimbFirst = 38;
 struct RunTable {
     uint16_t v[512];
 };
+struct ClimbTable {
+    uint16_t v[62 - kMpsClimbFirst][256];
+};
 extern const RunTable mpsRun62Long;
 extern const RunTable mpsRun62Short;
+extern const ClimbTable mpsClimb;
 
 }  // namespace orv::cabac
