@@ -135,8 +135,8 @@ SignificanceResult decodeSignificance(uint8_t _state, const uint8_t* _begin, con
 }
 
 // Pass 2: gathers the B magnitude planes of the _nNonZero listed values and
-// returns the pass length L2. A run of MPS 0 in state 62 (the empty stretches
-// of the high planes) leaves the magnitudes as they are.
+// returns the pass length L2. A skipped run of MPS 0 (the long stretches of
+// zeros in the high planes) leaves the magnitudes as they are.
 template <class Engine>
 size_t magnitudesWith(Engine& _engine, cabac::Context _ctx, unsigned _B, size_t _nNonZero, Lists& _lists) {
     if (_nNonZero != 0 && _B != 0) {

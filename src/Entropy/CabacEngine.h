@@ -285,40 +285,41 @@ public:
         if (p >= 126)
             return 0;  // state 63, the trap, is not worth a table
         size_t done = 0;
-        while (p < 124) {
-            if (_max - done < static_cast<size_t>(kMpsRunShort))
-                goto out;
+        while (p < 124 && _max - done >= static_cast<size_t>(kMpsRunShort)) {
             refill();
             const unsigned e = mpsClimb.v[(p >> 1) - kMpsClimbFirst][range_ - 256];
             const unsigned s = e >> 9;
-            if (value_ >= (uint64_t{e & 0x1FF} << (c_ - s)))
-                goto out;
+            if (value_ >= (uint64_t{e & 0x1FF} << (c_ - s))) {
+                _k = decoderRegister.v[p];
+                return done;
+            }
             range_ = e & 0x1FF;
             c_ -= s;
             done += kMpsRunShort;
             p = p + 2 * kMpsRunShort < 124 ? p + 2 * kMpsRunShort : 124 | (p & 1);
         }
-        while (_max - done >= static_cast<size_t>(kMpsRunLong)) {
-            refill();
-            const unsigned e = mpsRun62Long.v[range_];
-            const unsigned s = e >> 9;
-            if (value_ >= (uint64_t{e & 0x1FF} << (c_ - s)))
-                break;
-            range_ = e & 0x1FF;
-            c_ -= s;
-            done += kMpsRunLong;
+        if (p >= 124) {
+            while (_max - done >= static_cast<size_t>(kMpsRunLong)) {
+                refill();
+                const unsigned e = mpsRun62Long.v[range_];
+                const unsigned s = e >> 9;
+                if (value_ >= (uint64_t{e & 0x1FF} << (c_ - s)))
+                    break;
+                range_ = e & 0x1FF;
+                c_ -= s;
+                done += kMpsRunLong;
+            }
+            while (_max - done >= static_cast<size_t>(kMpsRunShort)) {
+                refill();
+                const unsigned e = mpsRun62Short.v[range_];
+                const unsigned s = e >> 9;
+                if (value_ >= (uint64_t{e & 0x1FF} << (c_ - s)))
+                    break;
+                range_ = e & 0x1FF;
+                c_ -= s;
+                done += kMpsRunShort;
+            }
         }
-        while (_max - done >= static_cast<size_t>(kMpsRunShort)) {
-            refill();
-            const unsigned e = mpsRun62Short.v[range_];
-            const unsigned s = e >> 9;
-            if (value_ >= (uint64_t{e & 0x1FF} << (c_ - s)))
-                break;
-            range_ = e & 0x1FF;
-            c_ -= s;
-            done += kMpsRunShort;
-        }
-    out:
         _k = decoderRegister.v[p];
         return done;
     }
