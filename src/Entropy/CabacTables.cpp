@@ -312,7 +312,6 @@ constexpr unsigned maxShifts(const RunTable& _t) {
         m = (_t.v[r] >> 9) > m ? (_t.v[r] >> 9) : m;
     return m;
 }
-// The decoder keeps at least 8 bits in hand before a run step.
 
 }  // namespace
 
@@ -322,6 +321,9 @@ constexpr RenormLPSTable decoderRenormLPS = makeRenormLPSTable();
 constexpr RunTable mpsRun62Long = makeRunTable(kMpsRunLong);
 constexpr RunTable mpsRun62Short = makeRunTable(kMpsRunShort);
 constexpr ClimbTable mpsClimb = makeClimbTable();
+// The decoding engine keeps at least 8 bits in hand before a run step, and a
+// run's range depends on nothing but the state and the range because an MPS
+// takes each state below 62 one up and leaves 62 where it is.
 static_assert(maxShifts(mpsRun62Long) <= 8 && maxShifts(mpsRun62Short) <= 8);
 static_assert([] {
     for (int s = kMpsClimbFirst; s < 62; ++s)
