@@ -2,6 +2,12 @@
 // significance and sign of every value, pass 2 adds the magnitude bit planes.
 // Payloads come from untrusted stream files, so every field is validated and
 // each pass is confined to the bytes the chunk holds.
+//
+// The passes work on the non-zero values only: pass 1 lists their indices
+// (appended without a branch on the bin) and decodes their signs in bulk,
+// pass 2 gathers |x| - 1 per listed value, and the values are written out at
+// the end. The lists live in per-thread buffers that are reused from chunk to
+// chunk.
 #include "Decoder/CabacVx3Decoder.h"
 
 #include <string>
@@ -13,6 +19,8 @@ namespace orv {
 
 namespace {
 
+constexpr const char* kModule = "Decoder/CabacVx3Decoder";
+
 [[noreturn]] void corrupt(const std::string& _what) {
     throw Error("corrupt layer payload: " + _what);
 }
@@ -23,105 +31,168 @@ cabac::Context contextFromPayloadByte(uint8_t _c, const char* _which) {
     return cabac::contextFromStateByte(_c);
 }
 
-// Pass 1 over [_begin, _end): fills _res with 0, +1 or -1 and returns the pass
-// length L1 and the number of non-zero values.
+uint64_t contextRegister(cabac::Context _ctx) {
+    return cabac::decoderRegister.v[(unsigned{_ctx.state} << 1) | _ctx.mps];
+}
+
+// The packed context p = 2 * pStateIdx + valMPS of a context register.
+unsigned packedOf(uint64_t _k) {
+    return static_cast<unsigned>(_k >> 32);
+}
+
+// The per-thread lists of one chunk: the indices of the non-zero values, their
+// signs (~0u for negative) and their magnitudes |x| - 1. One spare entry each,
+// for the unconditional append of pass 1.
+struct Lists {
+    std::vector<uint32_t> index, sign, magnitude;
+
+    void reserve(size_t _n) {
+        if (index.size() < _n + 1) {
+            index.resize(_n + 1);
+            sign.resize(_n + 1);
+            magnitude.resize(_n + 1);
+        }
+    }
+};
+
+Lists& threadLists() {
+    thread_local Lists lists;
+    return lists;
+}
+
+// _n decisions with the context register _k. _bin(j, bin) takes decision j;
+// _run(j, count, mps) takes count decisions mps from j on, skipped in one go
+// (Engine::skipMpsRun) when the context is in a state that MPS runs are
+// likely from. A skip stops short of the next LPS, so the decisions up to it
+// are decoded one by one before the next skip is tried.
+template <class Engine, class Bin, class Run>
+[[gnu::always_inline]] inline void decodeDecisions(Engine& _engine, uint64_t& _k, size_t _n, Bin&& _bin,
+                                                   Run&& _run) {
+    size_t j = 0;
+    while (j < _n) {
+        if (_k >= cabac::kSkipFrom) {
+            const int mps = static_cast<int>(packedOf(_k) & 1);
+            const size_t run = _engine.skipMpsRun(_k, _n - j);
+            if (run != 0) {
+                _run(j, run, mps);
+                j += run;
+            }
+            while (j < _n) {
+                const int bin = _engine.decodeRegister(_k);
+                _bin(j, bin);
+                ++j;
+                if (bin != mps)
+                    break;
+            }
+            continue;
+        }
+        _bin(j, _engine.decodeRegister(_k));
+        ++j;
+    }
+}
+
+// Pass 1 over [_begin, _end): lists the non-zero values and their signs and
+// returns the pass length L1 and the number of non-zero values.
 struct SignificanceResult {
     size_t length;
     size_t nNonZero;
 };
 
-// The bin loops, written once for both engines; Engine::decodePacked is one
-// decision with a packed context (2 * pStateIdx + valMPS) held in a local.
 template <class Engine>
-SignificanceResult significanceWith(Engine& engine, cabac::Context _ctx, size_t _nValues, int* _res) {
-    unsigned p = (unsigned{_ctx.state} << 1) | _ctx.mps;
+SignificanceResult significanceWith(Engine& _engine, cabac::Context _ctx, size_t _nValues, Lists& _lists) {
+    uint64_t ctx = contextRegister(_ctx);
+    uint32_t* const index = _lists.index.data();
     size_t nNonZero = 0;
-    for (size_t i = 0; i < _nValues; ++i) {
-        const int bin = engine.decodePacked(p);
-        _res[i] = bin;
-        nNonZero += static_cast<size_t>(bin);
-    }
-    for (size_t i = 0; i < _nValues; ++i) {
-        if (_res[i] != 0)
-            _res[i] = 1 - 2 * engine.decodeBypass();
-    }
-    engine.decodeTerminate();
-    if (engine.overran())
+    decodeDecisions(
+        _engine, ctx, _nValues,
+        [&](size_t _i, int _bin) {
+            index[nNonZero] = static_cast<uint32_t>(_i);
+            nNonZero += static_cast<size_t>(_bin);
+        },
+        [&](size_t _i, size_t _count, unsigned _mps) {
+            if (_mps) {
+                for (size_t t = 0; t < _count; ++t)
+                    index[nNonZero + t] = static_cast<uint32_t>(_i + t);
+                nNonZero += _count;
+            }
+        });
+    _engine.decodeBypassMasks(nNonZero, _lists.sign.data());
+    _engine.decodeTerminate();
+    if (_engine.overran())
         corrupt("pass 1 needs more bytes than the chunk holds");
-    return SignificanceResult{static_cast<size_t>(engine.bytesFetched()), nNonZero};
+    return SignificanceResult{static_cast<size_t>(_engine.bytesFetched()), nNonZero};
 }
 
 SignificanceResult decodeSignificance(uint8_t _state, const uint8_t* _begin, const uint8_t* _end, size_t _nValues,
-                                      int* _res) {
+                                      Lists& _lists) {
     const cabac::Context ctx = contextFromPayloadByte(_state, "significance");
     if (cabac::ScaledDecodingEngine::startsInRange(_begin, _end)) {
         cabac::ScaledDecodingEngine engine(_begin, _end);
-        return significanceWith(engine, ctx, _nValues, _res);
+        return significanceWith(engine, ctx, _nValues, _lists);
     }
     cabac::SerialDecodingEngine engine(_begin, _end);
-    return significanceWith(engine, ctx, _nValues, _res);
+    return significanceWith(engine, ctx, _nValues, _lists);
 }
 
-// Pass 2: adds the B magnitude planes to the non-zero values of _res and
-// returns the pass length L2. Magnitudes are gathered as unsigned |x| - 1
-// first, so a hostile payload cannot overflow int.
+// Pass 2: gathers the B magnitude planes of the _nNonZero listed values and
+// returns the pass length L2. A skipped run of MPS 0 (the long stretches of
+// zeros in the high planes) leaves the magnitudes as they are.
 template <class Engine>
-size_t magnitudesWith(Engine& engine, cabac::Context _ctx, unsigned _B, size_t _nValues, size_t _nNonZero,
-                      int* _res) {
+size_t magnitudesWith(Engine& _engine, cabac::Context _ctx, unsigned _B, size_t _nNonZero, Lists& _lists) {
     if (_nNonZero != 0 && _B != 0) {
-        unsigned p = (unsigned{_ctx.state} << 1) | _ctx.mps;
-        // One spare entry: the merge below reads mg[j] for zeros too.
-        std::vector<uint32_t> mag(_nNonZero + 1, 0);
-        uint32_t* const mg = mag.data();
+        uint64_t ctx = contextRegister(_ctx);
+        uint32_t* const mg = _lists.magnitude.data();
+        for (size_t j = 0; j < _nNonZero; ++j)
+            mg[j] = 0;
         for (unsigned k = _B; k-- > 0;) {
-            for (size_t j = 0; j < _nNonZero; ++j)
-                mg[j] |= static_cast<uint32_t>(engine.decodePacked(p)) << k;
+            decodeDecisions(
+                _engine, ctx, _nNonZero, [&](size_t _j, int _bin) { mg[_j] |= static_cast<uint32_t>(_bin) << k; },
+                [&](size_t _j, size_t _count, unsigned _mps) {
+                    if (_mps) {
+                        for (size_t t = 0; t < _count; ++t)
+                            mg[_j + t] |= uint32_t{1} << k;
+                    }
+                });
         }
-        if (engine.overran())
+        if (_engine.overran())
             corrupt("pass 2 needs more bytes than the chunk holds");
-        // Without branches on the values, which are too irregular to
-        // predict: zeros stay 0, and j advances past each non-zero value.
-        size_t j = 0;
+        // 1 + m must stay within INT32_MAX for a positive value; -1 - m
+        // reaches at most INT32_MIN.
+        const uint32_t* const sign = _lists.sign.data();
         uint32_t tooLarge = 0;
-        for (size_t i = 0; i < _nValues; ++i) {
-            const int r = _res[i];
-            const uint32_t m = mg[j];
-            j += static_cast<size_t>(r != 0);
-            // 1 + m must stay within INT32_MAX; -1 - m reaches at most INT32_MIN.
-            tooLarge |= static_cast<uint32_t>(r > 0) & static_cast<uint32_t>(m > 0x7FFFFFFEu);
-            const int mag1 = static_cast<int>(m + 1);  // wraps to INT32_MIN only for m = 2^31 - 1
-            const int neg = static_cast<int>(0u - m - 1u);
-            _res[i] = r > 0 ? mag1 : (r < 0 ? neg : 0);
-        }
+        for (size_t j = 0; j < _nNonZero; ++j)
+            tooLarge |= ~sign[j] & static_cast<uint32_t>(mg[j] > 0x7FFFFFFEu);
         if (tooLarge)
             corrupt("magnitude does not fit a 32-bit signed integer");
     }
-    engine.decodeTerminate();
-    if (engine.overran())
+    _engine.decodeTerminate();
+    if (_engine.overran())
         corrupt("pass 2 needs more bytes than the chunk holds");
-    return static_cast<size_t>(engine.bytesFetched());
+    return static_cast<size_t>(_engine.bytesFetched());
 }
 
-size_t decodeMagnitudes(uint8_t _state, unsigned _B, const uint8_t* _begin, const uint8_t* _end, size_t _nValues,
-                        size_t _nNonZero, int* _res) {
+size_t decodeMagnitudes(uint8_t _state, unsigned _B, const uint8_t* _begin, const uint8_t* _end, size_t _nNonZero,
+                        Lists& _lists) {
     const cabac::Context ctx = contextFromPayloadByte(_state, "magnitude");
     if (cabac::ScaledDecodingEngine::startsInRange(_begin, _end)) {
         cabac::ScaledDecodingEngine engine(_begin, _end);
-        return magnitudesWith(engine, ctx, _B, _nValues, _nNonZero, _res);
+        return magnitudesWith(engine, ctx, _B, _nNonZero, _lists);
     }
     cabac::SerialDecodingEngine engine(_begin, _end);
-    return magnitudesWith(engine, ctx, _B, _nValues, _nNonZero, _res);
+    return magnitudesWith(engine, ctx, _B, _nNonZero, _lists);
 }
 
 }  // namespace
 
-size_t CabacVx3Decoder::decodeValues(const uint8_t* _payload, size_t _size, size_t _nValues, std::vector<int>& _res) {
-    _res.assign(_nValues, 0);
+size_t CabacVx3Decoder::decodeValues(const uint8_t* _payload, size_t _size, size_t _nValues, int* _out) {
+    ORV_CHECK(_nValues <= 0xFFFFFFFFu, kModule);
     if (_size < 1)
         corrupt("empty payload");
     const uint8_t* const end = _payload + _size;
+    Lists& lists = threadLists();
+    lists.reserve(_nValues);
 
-    const SignificanceResult pass1 = decodeSignificance(_payload[0], _payload + 1, end, _nValues, _res.data());
+    const SignificanceResult pass1 = decodeSignificance(_payload[0], _payload + 1, end, _nValues, lists);
     const size_t magPos = 1 + pass1.length;
     if (_size < magPos + 2)
         corrupt("payload ends before the magnitude state byte and B");
@@ -129,11 +200,30 @@ size_t CabacVx3Decoder::decodeValues(const uint8_t* _payload, size_t _size, size
     const uint8_t B = _payload[magPos + 1];
     if (B > 31)
         corrupt("B = " + std::to_string(B) + " is above 31");
-    const size_t length2 =
-        decodeMagnitudes(magState, B, _payload + magPos + 2, end, _nValues, pass1.nNonZero, _res.data());
+    const size_t length2 = decodeMagnitudes(magState, B, _payload + magPos + 2, end, pass1.nNonZero, lists);
 
-    ORV_CHECK(_res.size()==_nValues, "Decoder/CabacVx3Decoder");
+    // Zeros everywhere, then ±(1 + m) at the listed values; with no plane
+    // decoded every magnitude m is 0.
+    for (size_t i = 0; i < _nValues; ++i)
+        _out[i] = 0;
+    const uint32_t* const index = lists.index.data();
+    const uint32_t* const sign = lists.sign.data();
+    const uint32_t* const mg = lists.magnitude.data();
+    if (pass1.nNonZero != 0 && B != 0) {
+        for (size_t j = 0; j < pass1.nNonZero; ++j)
+            _out[index[j]] = static_cast<int>(((mg[j] + 1u) ^ sign[j]) - sign[j]);
+    } else {
+        for (size_t j = 0; j < pass1.nNonZero; ++j)
+            _out[index[j]] = static_cast<int>((1u ^ sign[j]) - sign[j]);
+    }
     return magPos + 2 + length2;
+}
+
+size_t CabacVx3Decoder::decodeValues(const uint8_t* _payload, size_t _size, size_t _nValues, std::vector<int>& _res) {
+    _res.assign(_nValues, 0);
+    const size_t used = decodeValues(_payload, _size, _nValues, _res.data());
+    ORV_CHECK(_res.size()==_nValues, "Decoder/CabacVx3Decoder");
+    return used;
 }
 
 }  // namespace orv

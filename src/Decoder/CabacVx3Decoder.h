@@ -19,6 +19,9 @@ public:
     // above 127, B above 31, a magnitude beyond 32 bits, a pass running past
     // the payload) throws orv::Error; nothing outside the payload is read.
     static size_t decodeValues(const uint8_t* _payload, size_t _size, size_t _nValues, std::vector<int>& _res);
+    // The same into _out[0.._nValues), which is written only once the whole
+    // payload has been decoded and checked.
+    static size_t decodeValues(const uint8_t* _payload, size_t _size, size_t _nValues, int* _out);
 };
 
 }  // namespace orv

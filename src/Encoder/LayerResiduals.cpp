@@ -38,25 +38,35 @@ void RedundancyMinCoder::decodeLayerResiduals(int _l, int _f) {
         throw Error(text);
     }
 
-    std::vector<int> _outdata;
-    if (count == 0) {
-        _outdata.assign(n, 0);
-    } else {
-        std::vector<uint8_t> payload(count);
-        buf_.getBytes(payload.data(), count);
-        CabacVx3Decoder::decodeValues(payload.data(), payload.size(), n, _outdata);
-    }
-    ORV_CHECK(_outdata.size()==_subSet.size()*3, kModule);
-
     int* quant = context_.GQuant.frame(_f);
     const int V = context_.GQuant.V;
+    if (count == 0) {
+        for (const int v : _subSet) {
+            ORV_CHECK(0<=v && v<V, kModule);
+            int* R = quant + 3 * static_cast<size_t>(v);
+            R[0] = R[1] = R[2] = 0;
+        }
+        return;
+    }
+    // The payload is copied once into a buffer that, like the decoded list,
+    // is kept from chunk to chunk.
+    thread_local std::vector<uint8_t> payload;
+    thread_local std::vector<int> _outdata;
+    if (payload.size() < count)
+        payload.resize(count);
+    buf_.getBytes(payload.data(), count);
+    if (_outdata.size() < n)
+        _outdata.resize(n);
+    CabacVx3Decoder::decodeValues(payload.data(), count, n, _outdata.data());
+
+    const int* out = _outdata.data();
     for (size_t i = 0; i < _subSet.size(); ++i) {
         const int v = _subSet[i];
         ORV_CHECK(0<=v && v<V, kModule);
         int* R = quant + 3 * static_cast<size_t>(v);
-        R[0] = _outdata[3 * i];
-        R[1] = _outdata[3 * i + 1];
-        R[2] = _outdata[3 * i + 2];
+        R[0] = out[3 * i];
+        R[1] = out[3 * i + 1];
+        R[2] = out[3 * i + 2];
     }
 }
 

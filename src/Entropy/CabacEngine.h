@@ -30,6 +30,12 @@ inline Context contextFromStateByte(unsigned _c) {
     return Context{static_cast<uint8_t>(_c - 64), 1};
 }
 
+// The decoding engines take a context as a register (see decoderRegister):
+// the packed context p = 2 * pStateIdx + valMPS in bits 32 and up, its row of
+// LPS ranges below. Registers from kSkipFrom on (states kMpsClimbFirst and up)
+// are those from which skipMpsRun() skips runs of MPS decisions.
+inline constexpr uint64_t kSkipFrom = uint64_t{2 * kMpsClimbFirst} << 32;
+
 // Bit-serial decoding engine over one pass, the plain form of the standard's
 // procedures. The decoder uses it only for a pass whose first nine bits are
 // 510 or 511, which no encoder writes: there the offset is not below the
@@ -93,6 +99,20 @@ public:
         return 0;
     }
 
+    int decodeRegister(uint64_t& _k) {
+        unsigned p = static_cast<unsigned>(_k >> 32);
+        const int bin = decodePacked(p);
+        _k = decoderRegister.v[p];
+        return bin;
+    }
+
+    // The scaled engine's shortcuts, done bin by bin.
+    void decodeBypassMasks(size_t _n, uint32_t* _out) {
+        for (size_t j = 0; j < _n; ++j)
+            _out[j] = 0u - static_cast<uint32_t>(decodeBypass());
+    }
+    size_t skipMpsRun(uint64_t&, size_t) { return 0; }
+
     // Bits taken from the pass so far: 9 at initialisation, one per
     // renormalisation step and per bypass bin.
     uint64_t bitsRead() const { return 8 * (static_cast<uint64_t>(p_ - begin_) + padBytes_) - cached_; }
@@ -154,13 +174,21 @@ private:
 
 // Decoding engine over one pass, for passes whose offset starts below the
 // range (always so for an encoder's output; see startsInRange()). It keeps the
-// standard's offset and range scaled by 2^c, where c is the number of bits
-// fetched ahead of the offset: value_ = codIOffset * 2^c + those c bits and
-// range_ = codIRange << c. Renormalisation then changes nothing but c, which
-// is read off the top bit of range_ (range_ has its top bit at c + 8), so a
-// decision is a table lookup and a compare, with no renormalisation loop.
-// The MPS/LPS test stays a branch: residual bins are skewed enough that the
-// predicted path beats a select chain (measured on the real sequences).
+// standard's codIRange as it is (9 bits, 256..510 between bins) and the offset
+// scaled by 2^c, where c is the number of bits fetched ahead of the offset:
+// value_ = codIOffset * 2^c + those c bits. Renormalising by n bits is then
+// just c -= n, and a decision compares value_ with the MPS sub-range shifted
+// by c. The MPS/LPS test stays a branch: residual bins are skewed enough that
+// the predicted path beats a select chain (measured on the real sequences).
+//
+// Two shortcuts give the standard's bins, range, offset and bit count exactly:
+// - A run of MPS decisions only shrinks the scaled range (range_ << c), and
+//   the offset does not move, so the next K decisions are all MPS exactly
+//   when value_ is below the scaled range after K of them. An MPS takes the
+//   state one up (62 stays), so that range depends on the state and the
+//   range only: mpsClimb and mpsRun62Long/Short hold it.
+// - n bypass bins are the n-bit quotient of value_ by (range_ << (c - n)),
+//   their long division; the remainder is the new value_.
 // Bits come from [begin, end); reading past the end yields zero bits, and
 // overran() tells afterwards whether any such bit was consumed.
 class ScaledDecodingEngine {
@@ -176,26 +204,41 @@ public:
     ScaledDecodingEngine(const uint8_t* _begin, const uint8_t* _end) : begin_(_begin), p_(_begin), end_(_end) {
         for (int i = 0; i < 7; ++i)
             value_ = (value_ << 8) | nextByte();
-        range_ = uint64_t{510} << 47;
+        range_ = 510;
+        c_ = 47;
+    }
+
+    // One decision with the context register _k (see decoderRegister).
+    [[gnu::always_inline]] int decodeRegister(uint64_t& _k) {
+        refill();
+        const unsigned p = static_cast<unsigned>(_k >> 32);
+        // codIRangeLPS is byte (codIRange >> 6) & 3 of the register.
+        const uint32_t rLPS = (static_cast<uint32_t>(_k) >> ((range_ >> 3) & 0x18)) & 0xFF;
+        const uint32_t rMPS = range_ - rLPS;
+        const uint64_t scaledMPS = uint64_t{rMPS} << c_;
+        const int mps = static_cast<int>(p & 1);
+        if (value_ < scaledMPS) {
+            // An MPS leaves at least 128: one renormalisation step at most.
+            const unsigned n = rMPS < 256;
+            range_ = rMPS << n;
+            c_ -= n;
+            _k = decoderNext.v[p][0];
+            return mps;
+        }
+        const unsigned lps = decoderRenormLPS.v[p][(range_ >> 6) & 3];
+        value_ -= scaledMPS;
+        range_ = lps & 0x1FF;
+        c_ -= lps >> 9;
+        _k = decoderNext.v[p][1];
+        return mps ^ 1;
     }
 
     // One decision with packed context _p (2 * pStateIdx + valMPS).
-    [[gnu::always_inline]] int decodePacked(unsigned& _p) {
-        refill();
-        const int c = (63 ^ std::countl_zero(range_)) - 8;
-        const unsigned q = static_cast<unsigned>(range_ >> (c + 6)) & 3;
-        const uint64_t rLPS = uint64_t{packedRangeLPS[_p][q]} << c;
-        const uint64_t rMPS = range_ - rLPS;
-        const int mps = static_cast<int>(_p & 1);
-        if (value_ < rMPS) {
-            range_ = rMPS;
-            _p = packedNext[_p][0];
-            return mps;
-        }
-        value_ -= rMPS;
-        range_ = rLPS;
-        _p = packedNext[_p][1];
-        return mps ^ 1;
+    int decodePacked(unsigned& _p) {
+        uint64_t k = decoderRegister.v[_p];
+        const int bin = decodeRegister(k);
+        _p = static_cast<unsigned>(k >> 32);
+        return bin;
     }
 
     int decodeDecision(Context& _ctx) {
@@ -208,36 +251,103 @@ public:
 
     [[gnu::always_inline]] int decodeBypass() {
         refill();
-        range_ >>= 1;
-        const unsigned bin = value_ >= range_;
-        value_ -= range_ & (uint64_t{0} - bin);
+        --c_;
+        const uint64_t r = uint64_t{range_} << c_;
+        const unsigned bin = value_ >= r;
+        value_ -= r & (uint64_t{0} - bin);
         return static_cast<int>(bin);
+    }
+
+    // _n bypass bins, bin j stored as _out[j] = bin ? ~0u : 0, a long
+    // division at a time.
+    void decodeBypassMasks(size_t _n, uint32_t* _out) {
+        while (_n != 0) {
+            refill();
+            const unsigned m = _n < c_ ? static_cast<unsigned>(_n) : c_;
+            c_ -= m;
+            const uint64_t d = uint64_t{range_} << c_;
+            const uint64_t q = value_ / d;  // below 2^m since value_ < d << m
+            value_ -= q * d;
+            for (unsigned j = 0; j < m; ++j)
+                _out[j] = 0u - static_cast<uint32_t>((q >> (m - 1 - j)) & 1);
+            _out += m;
+            _n -= m;
+        }
+    }
+
+    // For a context register _k from kSkipFrom on: skips the longest run
+    // of whole blocks of MPS decisions, at most _max decisions, that the code
+    // holds (blocks of kMpsRunShort while the state climbs to 62, then blocks
+    // of kMpsRunLong and kMpsRunShort), updates _k and returns the number of
+    // decisions skipped. Unless _max stopped it, an LPS follows within the
+    // next kMpsRunShort decisions, which are decoded one by one.
+    [[gnu::always_inline]] size_t skipMpsRun(uint64_t& _k, size_t _max) {
+        unsigned p = static_cast<unsigned>(_k >> 32);
+        if (p >= 126)
+            return 0;  // state 63, the trap, is not worth a table
+        size_t done = 0;
+        while (p < 124 && _max - done >= static_cast<size_t>(kMpsRunShort)) {
+            refill();
+            const unsigned e = mpsClimb.v[(p >> 1) - kMpsClimbFirst][range_ - 256];
+            const unsigned s = e >> 9;
+            if (value_ >= (uint64_t{e & 0x1FF} << (c_ - s))) {
+                _k = decoderRegister.v[p];
+                return done;
+            }
+            range_ = e & 0x1FF;
+            c_ -= s;
+            done += kMpsRunShort;
+            p = p + 2 * kMpsRunShort < 124 ? p + 2 * kMpsRunShort : 124 | (p & 1);
+        }
+        if (p >= 124) {
+            while (_max - done >= static_cast<size_t>(kMpsRunLong)) {
+                refill();
+                const unsigned e = mpsRun62Long.v[range_];
+                const unsigned s = e >> 9;
+                if (value_ >= (uint64_t{e & 0x1FF} << (c_ - s)))
+                    break;
+                range_ = e & 0x1FF;
+                c_ -= s;
+                done += kMpsRunLong;
+            }
+            while (_max - done >= static_cast<size_t>(kMpsRunShort)) {
+                refill();
+                const unsigned e = mpsRun62Short.v[range_];
+                const unsigned s = e >> 9;
+                if (value_ >= (uint64_t{e & 0x1FF} << (c_ - s)))
+                    break;
+                range_ = e & 0x1FF;
+                c_ -= s;
+                done += kMpsRunShort;
+            }
+        }
+        _k = decoderRegister.v[p];
+        return done;
     }
 
     // A terminating bin 1 ends the pass: the range is left as it was, so the
     // bit count does not include a renormalisation that does not happen.
     int decodeTerminate() {
         refill();
-        const int c = 55 - std::countl_zero(range_);
-        const uint64_t r = range_ - (uint64_t{2} << c);
-        if (value_ >= r)
+        const uint32_t r = range_ - 2;
+        if (value_ >= (uint64_t{r} << c_))
             return 1;
-        range_ = r;
+        const unsigned n = r < 256;
+        range_ = r << n;
+        c_ -= n;
         return 0;
     }
 
-    uint64_t bitsRead() const {
-        const int c = 55 - std::countl_zero(range_);
-        return 8 * (static_cast<uint64_t>(p_ - begin_) + padBytes_) - static_cast<uint64_t>(c);
-    }
+    uint64_t bitsRead() const { return 8 * (static_cast<uint64_t>(p_ - begin_) + padBytes_) - c_; }
     uint64_t bytesFetched() const { return (bitsRead() + 7) / 8; }
     bool overran() const { return bitsRead() > 8 * static_cast<uint64_t>(end_ - begin_); }
 
 private:
-    // A decision takes at most 7 bits, so c >= 8 before each bin is enough.
-    // With c < 8, six more bytes keep range_ (below 2^(c+9)) within 64 bits.
+    // A decision takes at most 7 bits and a run step at most 8, so c >= 8
+    // before each is enough. With c < 8, value_ is below 2^(c+9), so six more
+    // bytes keep it within 64 bits.
     [[gnu::always_inline]] void refill() {
-        if (range_ >= (uint64_t{1} << 16)) [[likely]]
+        if (c_ >= 8) [[likely]]
             return;
         refillSlow();
     }
@@ -254,7 +364,7 @@ private:
             for (int i = 0; i < 6; ++i)
                 value_ = (value_ << 8) | nextByte();
         }
-        range_ <<= 48;
+        c_ += 48;
     }
 
     unsigned nextByte() {
@@ -265,7 +375,8 @@ private:
     }
 
     uint64_t value_ = 0;
-    uint64_t range_ = 0;
+    uint32_t range_ = 0;  // codIRange, 256..510 between bins
+    unsigned c_ = 0;      // bits fetched ahead of the offset
     const uint8_t* begin_;
     const uint8_t* p_;
     const uint8_t* end_;

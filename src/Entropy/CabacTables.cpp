@@ -5,7 +5,7 @@
 
 namespace orv::cabac {
 
-const uint8_t rangeTabLPS[64][4] = {
+constexpr uint8_t rangeTabLPS[64][4] = {
     {128, 176, 208, 240},
     {128, 167, 197, 227},
     {128, 158, 187, 216},
@@ -71,13 +71,13 @@ const uint8_t rangeTabLPS[64][4] = {
     {  6,   7,   8,   9},
     {  2,   2,   2,   2}};
 
-const uint8_t transIdxLPS[64] = {
+constexpr uint8_t transIdxLPS[64] = {
      0,  0,  1,  2,  2,  4,  4,  5,  6,  7,  8,  9,  9, 11, 11, 12,
     13, 13, 15, 15, 16, 16, 18, 18, 19, 19, 21, 21, 22, 22, 23, 24,
     24, 25, 26, 26, 27, 27, 28, 29, 29, 30, 30, 30, 31, 32, 32, 33,
     33, 33, 34, 34, 35, 35, 35, 36, 36, 36, 37, 37, 37, 38, 38, 63};
 
-const uint8_t transIdxMPS[64] = {
+constexpr uint8_t transIdxMPS[64] = {
      1,  2,  3,  4,  5,  6,  7,  8,  9, 10, 11, 12, 13, 14, 15, 16,
     17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32,
     33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43, 44, 45, 46, 47, 48,
@@ -86,7 +86,7 @@ const uint8_t transIdxMPS[64] = {
 // The same tables over the packed context p = 2 * pStateIdx + valMPS, so the
 // decoder's per-bin step is two loads with no test: packedNext[p][lps] is the
 // next packed context, valMPS flip of state 0 included.
-const uint8_t packedRangeLPS[128][4] = {
+constexpr uint8_t packedRangeLPS[128][4] = {
     {128, 176, 208, 240},
     {128, 176, 208, 240},
     {128, 167, 197, 227},
@@ -216,7 +216,7 @@ const uint8_t packedRangeLPS[128][4] = {
     {  2,   2,   2,   2},
     {  2,   2,   2,   2}};
 
-const uint8_t packedNext[128][2] = {
+constexpr uint8_t packedNext[128][2] = {
     {  2,   1}, {  3,   0}, {  4,   0}, {  5,   1}, {  6,   2}, {  7,   3}, {  8,   4}, {  9,   5},
     { 10,   4}, { 11,   5}, { 12,   8}, { 13,   9}, { 14,   8}, { 15,   9}, { 16,  10}, { 17,  11},
     { 18,  12}, { 19,  13}, { 20,  14}, { 21,  15}, { 22,  16}, { 23,  17}, { 24,  18}, { 25,  19},
@@ -233,5 +233,110 @@ const uint8_t packedNext[128][2] = {
     {106,  70}, {107,  71}, {108,  70}, {109,  71}, {110,  70}, {111,  71}, {112,  72}, {113,  73},
     {114,  72}, {115,  73}, {116,  72}, {117,  73}, {118,  74}, {119,  75}, {120,  74}, {121,  75},
     {122,  74}, {123,  75}, {124,  76}, {125,  77}, {124,  76}, {125,  77}, {126, 126}, {127, 127}};
+
+// The decoder's tables below are derived from those above when compiling;
+// nothing is built at run time.
+namespace {
+
+constexpr int renormShift(unsigned _r) {
+    int n = 0;
+    while ((_r << n) < 256)
+        ++n;
+    return n;
+}
+
+constexpr RegisterTable makeRegisterTable() {
+    RegisterTable t{};
+    for (int p = 0; p < 128; ++p) {
+        uint64_t r = static_cast<uint64_t>(p) << 32;
+        for (int q = 0; q < 4; ++q)
+            r |= uint64_t{packedRangeLPS[p][q]} << (8 * q);
+        t.v[p] = r;
+    }
+    return t;
+}
+
+constexpr NextRegisterTable makeNextRegisterTable() {
+    const RegisterTable reg = makeRegisterTable();
+    NextRegisterTable t{};
+    for (int p = 0; p < 128; ++p)
+        for (int b = 0; b < 2; ++b)
+            t.v[p][b] = reg.v[packedNext[p][b]];
+    return t;
+}
+
+constexpr RenormLPSTable makeRenormLPSTable() {
+    RenormLPSTable t{};
+    for (int p = 0; p < 128; ++p)
+        for (int q = 0; q < 4; ++q) {
+            const unsigned r = packedRangeLPS[p][q];
+            const int n = renormShift(r);
+            t.v[p][q] = static_cast<uint16_t>((r << n) | (static_cast<unsigned>(n) << 9));
+        }
+    return t;
+}
+
+// _k MPS decisions from state _s and normalised range _r: the range after
+// them in bits 0..8, the renormalisation shifts in bits 9 and up.
+constexpr uint16_t mpsRun(int _s, unsigned _r, int _k) {
+    unsigned shifts = 0;
+    for (int i = 0; i < _k; ++i) {
+        _r -= rangeTabLPS[_s][(_r >> 6) & 3];
+        _s = transIdxMPS[_s];
+        if (_r < 256) {
+            _r <<= 1;
+            ++shifts;
+        }
+    }
+    return static_cast<uint16_t>(_r | (shifts << 9));
+}
+
+constexpr RunTable makeRunTable(int _k) {
+    RunTable t{};
+    for (unsigned r = 256; r <= 510; ++r)
+        t.v[r] = mpsRun(62, r, _k);
+    return t;
+}
+
+constexpr ClimbTable makeClimbTable() {
+    ClimbTable t{};
+    for (int s = kMpsClimbFirst; s < 62; ++s)
+        for (unsigned r = 256; r <= 510; ++r)
+            t.v[s - kMpsClimbFirst][r - 256] = mpsRun(s, r, kMpsRunShort);
+    return t;
+}
+
+constexpr unsigned maxShifts(const RunTable& _t) {
+    unsigned m = 0;
+    for (unsigned r = 256; r <= 510; ++r)
+        m = (_t.v[r] >> 9) > m ? (_t.v[r] >> 9) : m;
+    return m;
+}
+
+}  // namespace
+
+constexpr RegisterTable decoderRegister = makeRegisterTable();
+constexpr NextRegisterTable decoderNext = makeNextRegisterTable();
+constexpr RenormLPSTable decoderRenormLPS = makeRenormLPSTable();
+constexpr RunTable mpsRun62Long = makeRunTable(kMpsRunLong);
+constexpr RunTable mpsRun62Short = makeRunTable(kMpsRunShort);
+constexpr ClimbTable mpsClimb = makeClimbTable();
+// The decoding engine keeps at least 8 bits in hand before a run step, and a
+// run's range depends on nothing but the state and the range because an MPS
+// takes each state below 62 one up and leaves 62 where it is.
+static_assert(maxShifts(mpsRun62Long) <= 8 && maxShifts(mpsRun62Short) <= 8);
+static_assert([] {
+    for (int s = kMpsClimbFirst; s < 62; ++s)
+        for (unsigned r = 256; r <= 510; ++r)
+            if ((mpsClimb.v[s - kMpsClimbFirst][r - 256] >> 9) > 8)
+                return false;
+    return true;
+}());
+static_assert([] {
+    for (int s = 0; s < 62; ++s)
+        if (transIdxMPS[s] != s + 1)
+            return false;
+    return transIdxMPS[62] == 62;
+}());
 
 }  // namespace orv::cabac

@@ -19,4 +19,43 @@ extern const uint8_t transIdxMPS[64];
 extern const uint8_t packedRangeLPS[128][4];
 extern const uint8_t packedNext[128][2];
 
+// The decoding engine's tables. Its context register holds the packed
+// context p in bits 32 and up and, below, the four codIRangeLPS of its state
+// (range quarter q in byte q), so that the MPS path needs no table lookup
+// that waits for the range: decoderRegister[p] is the register of p, and
+// decoderNext[p][bin != valMPS] the register of the next packed context.
+// decoderRenormLPS[p][q] is, for the LPS path, codIRangeLPS renormalised to
+// 256..510 (bits 0..8) with the renormalisation shift (bits 9 and up).
+struct RegisterTable {
+    uint64_t v[128];
+};
+struct NextRegisterTable {
+    uint64_t v[128][2];
+};
+struct RenormLPSTable {
+    uint16_t v[128][4];
+};
+extern const RegisterTable decoderRegister;
+extern const NextRegisterTable decoderNext;
+extern const RenormLPSTable decoderRenormLPS;
+
+// Runs of MPS decisions. An MPS moves a context up one state until state 62,
+// which it does not leave. mpsRun62Long/Short: in state 62, indexed by the
+// normalised range (256..510), the range after kMpsRunLong (kMpsRunShort) MPS
+// decisions in bits 0..8 and the number of renormalisation shifts they take in
+// bits 9 and up (at most 8). mpsClimb[s - kMpsClimbFirst][r - 256]: the same
+// for kMpsRunShort MPS decisions from state s, kMpsClimbFirst <= s < 62.
+inline constexpr int kMpsRunLong = 16;
+inline constexpr int kMpsRunShort = 4;
+inline constexpr int kMpsClimbFirst = 38;
+struct RunTable {
+    uint16_t v[512];
+};
+struct ClimbTable {
+    uint16_t v[62 - kMpsClimbFirst][256];
+};
+extern const RunTable mpsRun62Long;
+extern const RunTable mpsRun62Short;
+extern const ClimbTable mpsClimb;
+
 }  // namespace orv::cabac
