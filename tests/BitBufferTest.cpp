@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <vector>
 
 #include "Common/Check.h"
 #include "Entropy/BitBuffer.h"
@@ -84,4 +85,25 @@ TEST(BitBuffer, BlockCopiesCheckCountAlignmentAndEndIn64Bits) {
     EXPECT_CHECK(c.getBytes(bytes, std::numeric_limits<int32_t>::max()), "bp_/8+_nBytes<=nBytes_");
     EXPECT_CHECK(c.getBytes(bytes, std::numeric_limits<int64_t>::max() / 8), "bp_/8+_nBytes<=nBytes_");
     EXPECT_EQ(c.bitPosition(), 16);
+}
+
+// The residual decoder reads chunks in place: the view must start at the
+// cursor, move it like a copy would, and refuse what getBytes refuses.
+TEST(BitBuffer, ViewsSeeTheBytesInPlaceAndCheckLikeCopies) {
+    BitBuffer b(std::vector<uint8_t>{10, 20, 30, 40, 50});
+    EXPECT_EQ(b.getBits(8), 10u);
+    const uint8_t* v = b.viewBytes(3);
+    EXPECT_EQ(v, b.data() + 1);
+    EXPECT_EQ(v[0], 20);
+    EXPECT_EQ(v[2], 40);
+    EXPECT_EQ(b.bitPosition(), 32);
+    EXPECT_EQ(b.viewBytes(0), b.data() + 4);
+    EXPECT_EQ(b.getBits(8), 50u);
+    EXPECT_CHECK(b.viewBytes(1), "bp_/8+_nBytes<=nBytes_");
+    BitBuffer c(std::vector<uint8_t>{1, 2, 3});
+    EXPECT_CHECK(c.viewBytes(-1), "_nBytes>=0");
+    EXPECT_CHECK(c.viewBytes(std::numeric_limits<int64_t>::max() / 8), "bp_/8+_nBytes<=nBytes_");
+    c.getBit();
+    EXPECT_CHECK(c.viewBytes(1), "bp_%8==0");
+    EXPECT_EQ(c.bitPosition(), 1);
 }

@@ -48,16 +48,14 @@ void RedundancyMinCoder::decodeLayerResiduals(int _l, int _f) {
         }
         return;
     }
-    // The payload is copied once into a buffer that, like the decoded list,
-    // is kept from chunk to chunk.
-    thread_local std::vector<uint8_t> payload;
+    // The payload is decoded where it lies in the stream buffer (the decoder
+    // reads only the count bytes it is given); the decoded list is kept from
+    // chunk to chunk.
     thread_local std::vector<int> _outdata;
-    if (payload.size() < count)
-        payload.resize(count);
-    buf_.getBytes(payload.data(), count);
+    const uint8_t* const payload = buf_.viewBytes(count);
     if (_outdata.size() < n)
         _outdata.resize(n);
-    CabacVx3Decoder::decodeValues(payload.data(), count, n, _outdata.data());
+    CabacVx3Decoder::decodeValues(payload, count, n, _outdata.data());
 
     const int* out = _outdata.data();
     for (size_t i = 0; i < _subSet.size(); ++i) {

@@ -64,6 +64,15 @@ void BitBuffer::getBytes(uint8_t* dst, int64_t _nBytes) {
     bp_ += 8 * _nBytes;
 }
 
+const uint8_t* BitBuffer::viewBytes(int64_t _nBytes) {
+    ORV_CHECK(_nBytes>=0, kModule);
+    ORV_CHECK(bp_%8==0, kModule);
+    ORV_CHECK(bp_/8+_nBytes<=nBytes_, kModule);
+    const uint8_t* const at = data_.data() + bp_ / 8;
+    bp_ += 8 * _nBytes;
+    return at;
+}
+
 void BitBuffer::nextByte() {
     bp_ = (bp_ | 7) + 1;
     ORV_CHECK(bp_<8*nBytes_, kModule);

@@ -22,6 +22,9 @@ public:
     uint32_t getBits(int n);
     void putBytes(const uint8_t* src, int64_t _nBytes);
     void getBytes(uint8_t* dst, int64_t _nBytes);
+    // getBytes without the copy: the next _nBytes bytes where they lie, valid
+    // as long as the buffer is. The position must be byte-aligned.
+    const uint8_t* viewBytes(int64_t _nBytes);
     void nextByte();
     int64_t padToByte();
 
