@@ -64,7 +64,10 @@ Lists& threadLists() {
 // _run(j, count, mps) takes count decisions mps from j on, skipped in one go
 // (Engine::skipMpsRun) when the context is in a state that MPS runs are
 // likely from. A skip stops short of the next LPS, so the decisions up to it
-// are decoded one by one before the next skip is tried.
+// are decoded one by one before the next skip is tried. Below kSkipFrom the
+// decisions stay in a loop of their own until the context climbs out of it:
+// the mid states are where most decisions are, and the tighter loop is
+// measurably faster there.
 template <class Engine, class Bin, class Run>
 [[gnu::always_inline]] inline void decodeDecisions(Engine& _engine, uint64_t& _k, size_t _n, Bin&& _bin,
                                                    Run&& _run) {
@@ -86,8 +89,10 @@ template <class Engine, class Bin, class Run>
             }
             continue;
         }
-        _bin(j, _engine.decodeRegister(_k));
-        ++j;
+        do {
+            _bin(j, _engine.decodeRegister(_k));
+            ++j;
+        } while (j < _n && _k < cabac::kSkipFrom);
     }
 }
 
