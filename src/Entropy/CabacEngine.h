@@ -288,38 +288,16 @@ public:
         size_t done = 0;
         while (p < 124 && _max - done >= static_cast<size_t>(kMpsRunShort)) {
             refill();
-            const unsigned e = mpsClimb.v[(p >> 1) - kMpsClimbFirst][range_ - 256];
-            const unsigned s = e >> 9;
-            if (value_ >= (uint64_t{e & 0x1FF} << (c_ - s))) {
+            if (!takeMpsRun(mpsClimb.v[(p >> 1) - kMpsClimbFirst][range_ - 256])) {
                 _k = decoderRegister.v[p];
                 return done;
             }
-            range_ = e & 0x1FF;
-            c_ -= s;
             done += kMpsRunShort;
             p = p + 2 * kMpsRunShort < 124 ? p + 2 * kMpsRunShort : 124 | (p & 1);
         }
         if (p >= 124) {
-            while (_max - done >= static_cast<size_t>(kMpsRunLong)) {
-                refill();
-                const unsigned e = mpsRun62Long.v[range_];
-                const unsigned s = e >> 9;
-                if (value_ >= (uint64_t{e & 0x1FF} << (c_ - s)))
-                    break;
-                range_ = e & 0x1FF;
-                c_ -= s;
-                done += kMpsRunLong;
-            }
-            while (_max - done >= static_cast<size_t>(kMpsRunShort)) {
-                refill();
-                const unsigned e = mpsRun62Short.v[range_];
-                const unsigned s = e >> 9;
-                if (value_ >= (uint64_t{e & 0x1FF} << (c_ - s)))
-                    break;
-                range_ = e & 0x1FF;
-                c_ -= s;
-                done += kMpsRunShort;
-            }
+            skipState62Runs(mpsRun62Long, kMpsRunLong, _max, done);
+            skipState62Runs(mpsRun62Short, kMpsRunShort, _max, done);
         }
         _k = decoderRegister.v[p];
         return done;
@@ -343,6 +321,29 @@ public:
     bool overran() const { return bitsRead() > 8 * static_cast<uint64_t>(end_ - begin_); }
 
 private:
+    // Takes a run of MPS decisions given by its table entry _e (the range
+    // after it in bits 0..8, its renormalisation shifts above) when the offset
+    // lies below that range, that is, when every decision of the run is MPS.
+    [[gnu::always_inline]] bool takeMpsRun(unsigned _e) {
+        const unsigned s = _e >> 9;
+        if (value_ >= (uint64_t{_e & 0x1FF} << (c_ - s)))
+            return false;
+        range_ = _e & 0x1FF;
+        c_ -= s;
+        return true;
+    }
+
+    // Whole runs of _n MPS decisions in state 62, while the code holds them
+    // and _done stays within _max.
+    [[gnu::always_inline]] void skipState62Runs(const RunTable& _t, int _n, size_t _max, size_t& _done) {
+        while (_max - _done >= static_cast<size_t>(_n)) {
+            refill();
+            if (!takeMpsRun(_t.v[range_]))
+                return;
+            _done += static_cast<size_t>(_n);
+        }
+    }
+
     // A decision takes at most 7 bits and a run step at most 8, so c >= 8
     // before each is enough. With c < 8, value_ is below 2^(c+9), so six more
     // bytes keep it within 64 bits.
@@ -495,9 +496,9 @@ public:
                 // No branch on the bin: significance bins and the low
                 // magnitude planes are close to a coin toss.
                 const unsigned lps = static_cast<unsigned>((w >> j) ^ p) & 1u;
-                const uint32_t rLPS = packedRangeLPS[p][(range >> 6) & 3];
+                const uint32_t rLPS = packedRangeLPS.v[p][(range >> 6) & 3];
                 const uint32_t rMPS = range - rLPS;
-                p = packedNext[p][lps];
+                p = packedNext.v[p][lps];
                 low += lps ? rMPS : 0;
                 range = lps ? rLPS : rMPS;
                 ++j;

@@ -16,8 +16,14 @@ extern const uint8_t transIdxMPS[64];
 
 // Indexed by the packed context p = 2 * pStateIdx + valMPS: the LPS sub-range
 // [p][(codIRange >> 6) & 3], and the next packed context [p][bin != valMPS].
-extern const uint8_t packedRangeLPS[128][4];
-extern const uint8_t packedNext[128][2];
+struct PackedRangeTable {
+    uint8_t v[128][4];
+};
+struct PackedNextTable {
+    uint8_t v[128][2];
+};
+extern const PackedRangeTable packedRangeLPS;
+extern const PackedNextTable packedNext;
 
 // The decoding engine's tables. Its context register holds the packed
 // context p in bits 32 and up and, below, the four codIRangeLPS of its state
