@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <memory>
 #include <string>
@@ -62,18 +63,9 @@ void prepare(Sequence& s) {
 Sequence* loadSequence(const std::string& name) {
     const fs::path dir = orvtest::sequenceDir(name);
     if (dir.empty()) return nullptr;
-    const std::vector<fs::path> files = orvtest::sequenceFrames(dir);
-    if (files.empty()) return nullptr;
     auto* s = new Sequence;
-    auto first = readOBJ(files[0].string(), s->faces);
-    if (!first) return nullptr;
-    s->positions = std::make_unique<GeometryT<double>>(first->V, static_cast<int>(files.size()));
-    for (size_t f = 0; f < files.size(); ++f) {
-        FaceList ignored;
-        auto g = readOBJ(files[f].string(), ignored);
-        if (!g || g->V != first->V) return nullptr;
-        std::memcpy(s->positions->frame(static_cast<int>(f)), g->frame(0), sizeof(double) * 3 * g->V);
-    }
+    s->positions = orvtest::loadSequence(dir, std::numeric_limits<int>::max(), s->faces);
+    if (!s->positions) return nullptr;
     prepare(*s);
     return s;
 }

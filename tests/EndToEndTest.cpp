@@ -222,18 +222,10 @@ TEST(EndToEnd, RealSequencesDecodeToTheEncodersReconstruction) {
         SCOPED_TRACE(name);
         const auto dir = orvtest::sequenceDir(name);
         if (dir.empty()) GTEST_SKIP() << "shared data for " << name << " is absent (../shared/data)";
-        const auto files = orvtest::sequenceFrames(dir);
-        const int F = std::min<int>(24, static_cast<int>(files.size()));
         FaceList faces;
-        std::unique_ptr<GeometryT<double>> first = readOBJ(files[0].string(), faces);
-        ASSERT_TRUE(first);
-        GeometryT<double> positions(first->V, F);
-        for (int f = 0; f < F; ++f) {
-            FaceList ignored;
-            auto g = f == 0 ? std::move(first) : readOBJ(files[f].string(), ignored);
-            ASSERT_TRUE(g && g->V == positions.V);
-            std::memcpy(positions.frame(f), g->frame(0), sizeof(double) * 3 * positions.V);
-        }
+        const auto loaded = orvtest::loadSequence(dir, 24, faces);
+        ASSERT_TRUE(loaded);
+        const GeometryT<double>& positions = *loaded;
         Settings s;  // 8 spatial and 4 temporal layers, local base layer
         const double q[3] = {0.0005, 0.0005, 0.001};
         const EncodedSequence enc = encodeSequence(positions, faces, s, q);

@@ -255,18 +255,10 @@ TEST(GeometrySimd, RealSequencesCodeIdenticallyOnBothPaths) {
     for (const char* name : {"horse-gallop", "pcow"}) {
         SCOPED_TRACE(name);
         ORV_REQUIRE_SEQUENCE(dir, name);
-        const auto files = orvtest::sequenceFrames(dir);
-        const int F = std::min<int>(12, static_cast<int>(files.size()));
         FaceList faces;
-        std::unique_ptr<GeometryT<double>> first = readOBJ(files[0].string(), faces);
-        ASSERT_TRUE(first);
-        GeometryT<double> positions(first->V, F);
-        for (int f = 0; f < F; ++f) {
-            FaceList ignored;
-            auto g = f == 0 ? std::move(first) : readOBJ(files[f].string(), ignored);
-            ASSERT_TRUE(g && g->V == positions.V);
-            std::memcpy(positions.frame(f), g->frame(0), sizeof(double) * 3 * positions.V);
-        }
+        const auto loaded = orvtest::loadSequence(dir, 12, faces);
+        ASSERT_TRUE(loaded);
+        const GeometryT<double>& positions = *loaded;
         const double q[3] = {0.0005, 0.0005, 0.001};
         expectPathsAgree(positions, faces, Settings{}, q);
     }

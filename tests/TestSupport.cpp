@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -114,6 +115,22 @@ std::string readFile(const fs::path& p) {
 void writeFile(const fs::path& p, const std::string& text) {
     std::ofstream out(p, std::ios::binary);
     out << text;
+}
+
+std::unique_ptr<orv::GeometryT<double>> loadSequence(const fs::path& dir, int _maxFrames, orv::FaceList& _faces) {
+    const std::vector<fs::path> files = sequenceFrames(dir);
+    const int F = std::min<int>(_maxFrames, static_cast<int>(files.size()));
+    if (F < 1) return nullptr;
+    std::unique_ptr<orv::GeometryT<double>> first = orv::readOBJ(files[0].string(), _faces);
+    if (!first) return nullptr;
+    auto positions = std::make_unique<orv::GeometryT<double>>(first->V, F);
+    for (int f = 0; f < F; ++f) {
+        orv::FaceList ignored;
+        auto g = f == 0 ? std::move(first) : orv::readOBJ(files[f].string(), ignored);
+        if (!g || g->V != positions->V) return nullptr;
+        std::memcpy(positions->frame(f), g->frame(0), sizeof(double) * 3 * static_cast<size_t>(positions->V));
+    }
+    return positions;
 }
 
 }  // namespace orvtest

@@ -4,8 +4,11 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "Decoder/MeshIO.h"
 
 namespace orvtest {
 
@@ -38,6 +41,11 @@ std::filesystem::path sharedDir();  // ../shared beside the source tree
 std::filesystem::path sequenceDir(const std::string& name);  // "horse-gallop", "pcow", ...
 // The OBJ frame files of a sequence folder in natural (numeric) order.
 std::vector<std::filesystem::path> sequenceFrames(const std::filesystem::path& dir);
+// The first _maxFrames frames of a sequence folder as one geometry, with the
+// first frame's faces in _faces; null when a frame cannot be read or its
+// vertex count differs from the first frame's.
+std::unique_ptr<orv::GeometryT<double>> loadSequence(const std::filesystem::path& dir, int _maxFrames,
+                                                     orv::FaceList& _faces);
 
 std::string readFile(const std::filesystem::path& p);
 void writeFile(const std::filesystem::path& p, const std::string& text);
