@@ -118,7 +118,9 @@ TEST(GeometrySimd, GeneratedMeshesCodeIdenticallyOnBothPaths) {
     ORV_REQUIRE_SIMD();
     const double q[3] = {0.001, 0.002, 0.004};
     // Sizes chosen so the layers' vertex counts leave every remainder by 4.
-    for (const auto& [W, H] : {std::pair{9, 7}, std::pair{12, 11}, std::pair{5, 4}}) {
+    // 41 x 33: layers of several hundred vertices, which the sweeps take in
+    // blocks, the last one short.
+    for (const auto& [W, H] : {std::pair{9, 7}, std::pair{12, 11}, std::pair{5, 4}, std::pair{41, 33}}) {
         SCOPED_TRACE(std::to_string(W) + " x " + std::to_string(H));
         const Wave wave(W, H, 8);
         for (int blp = 0; blp < 2; ++blp) {
@@ -218,6 +220,41 @@ TEST(GeometrySimd, ZeroRingsFallBackToWorldAxesOnBothPaths) {
         }
         EXPECT_EQ(coder.fallbackFrames(), 5u);
     }
+}
+
+TEST(GeometrySimd, SameLayerTermsReadTheVerticesReconstructedBefore) {
+    // A layering never gives an enhancement vertex a term of its own layer,
+    // but if one does, the fused pass must still read that vertex as it
+    // stands once reconstructed, as computeLayerFrames followed by
+    // decodeEnhancementLayer does.
+    Settings s;
+    s.nSL = 2;
+    const Predictor ring{{0, 0.25}, {1, 0.25}, {2, 0.25}, {3, 0.25}};
+    const Predictor mixed{{0, 0.25}, {4, 0.25}, {2, 0.25}, {3, 0.25}};  // vertex 4 is coded just before
+    std::vector<double> positions[2][2];
+    for (int simd = 0; simd < 2; ++simd) {
+        SimdPath path(simd != 0);
+        for (int fused = 0; fused < 2; ++fused) {
+            DecoderContext c(6, 1, 2);
+            c.allLayerVertexOrders = {{0, 1, 2, 3}, {4, 5}};
+            c.allLayerPredictors = {{{}, {}, {}, {}}, {ring, mixed}};
+            const Vector3d at[4] = {{1, 0, 0}, {0, 1, 0.1}, {-1, 0, 0}, {0, -1, -0.1}};
+            for (int v = 0; v < 4; ++v) c.GDec.setPosition(v, 0, at[v]);
+            c.GQuant.setPosition(4, 0, {3, -2, 5});
+            c.GQuant.setPosition(5, 0, {1, 1, 1});
+            c.filterDec[0][1] = {};
+            GeometryCoder coder(s, c);
+            if (fused) {
+                coder.decodeEnhancementLayerWithFrames(1, 0, {}, 0.5);
+            } else {
+                coder.computeLayerFrames(1, 0);
+                coder.decodeEnhancementLayer(1, 0, {}, 0.5);
+            }
+            positions[simd][fused].assign(c.GDec.frame(0), c.GDec.frame(0) + 18);
+        }
+        EXPECT_EQ(positions[simd][0], positions[simd][1]);
+    }
+    EXPECT_EQ(positions[0][1], positions[1][1]);
 }
 
 TEST(GeometrySimd, ParkedPredictionsFollowTheLowerLayers) {

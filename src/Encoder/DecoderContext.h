@@ -13,7 +13,14 @@
 namespace orv {
 
 struct DecoderContext {
-    DecoderContext(int V, int F, int nSL);
+    // Which frames the residuals (GQuant) and local frames (GFrames) are kept
+    // for. The decoder keeps all F. An encoder needs them only while it codes
+    // a frame (later frames predict from positions and details alone), so it
+    // can keep one: GQuant then has 1 frame and GFrames 3, and every frame
+    // number maps to that one. Read them through quantFrame and axisFrame.
+    enum class Keep { AllFrames, CodedFrameOnly };
+
+    DecoderContext(int V, int F, int nSL, Keep _keep = Keep::AllFrames);
 
     // Bytes the per-frame geometries of a (V, F) context take, to refuse
     // impossible headers before allocating.
@@ -30,6 +37,18 @@ struct DecoderContext {
     std::vector<int> codingOrder;
     std::vector<std::vector<int>> codingRefs;
     std::vector<int> codingLayers;
+
+    // GQuant at frame _f, and axis _axis (0: t1, 1: t2, 2: n) of GFrames at
+    // frame _f, wherever the context keeps them.
+    int* quantFrame(int _f) { return GQuant.frame(slot(_f)); }
+    const int* quantFrame(int _f) const { return GQuant.frame(slot(_f)); }
+    double* axisFrame(int _f, int _axis) { return GFrames.frame(3 * slot(_f) + _axis); }
+    const double* axisFrame(int _f, int _axis) const { return GFrames.frame(3 * slot(_f) + _axis); }
+
+private:
+    // Frame numbers are checked against F either way.
+    int slot(int _f) const;
+    bool codedFrameOnly_;
 };
 
 }  // namespace orv

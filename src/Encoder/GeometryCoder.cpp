@@ -209,6 +209,16 @@ GeometryCoder::GeometryCoder(const Settings& _settings, DecoderContext& _context
         std::sort(ft.byVertex.begin(), ft.byVertex.end(), [&order](int32_t a, int32_t b) { return order[a] < order[b]; });
         ft.sortedOrder.resize(order.size());
         for (size_t j = 0; j < order.size(); ++j) ft.sortedOrder[j] = order[ft.byVertex[j]];
+        ft.visitBegin.reserve(order.size() + 1);
+        ft.visitBegin.push_back(0);
+        ft.visitId.reserve(ft.id.size());
+        ft.visitWeight.reserve(ft.weight.size());
+        for (int32_t k : ft.byVertex) {
+            ft.visitId.insert(ft.visitId.end(), ft.id.begin() + ft.begin[k], ft.id.begin() + ft.begin[k + 1]);
+            ft.visitWeight.insert(ft.visitWeight.end(), ft.weight.begin() + ft.begin[k],
+                                  ft.weight.begin() + ft.begin[k + 1]);
+            ft.visitBegin.push_back(static_cast<int32_t>(ft.visitId.size()));
+        }
     }
 }
 
@@ -224,6 +234,12 @@ void GeometryCoder::ensureTables(size_t _m) {
         trig_.push_back(std::cos(a));
         trig_.push_back(std::sin(a));
     }
+}
+
+geometry_kernels::LayerTerms GeometryCoder::visitTerms(int _l) const {
+    const FlatTerms& ft = flat_[_l];
+    return {ft.visitBegin.data(), ft.visitId.data(), ft.visitWeight.data(), trig_.data(),
+            trigAt_.data(),       ft.byVertex.size(), ft.byVertex.data()};
 }
 
 void GeometryCoder::checkLayer(int _l) const {
@@ -407,10 +423,10 @@ void GeometryCoder::codeLayerT(int _l, int _f, const std::vector<int>* _rf, doub
     // vertex ids were validated at construction.
     double* dec = context_.GDec.frame(_f);
     double* detail = context_.GDetail.frame(_f);
-    int* quant = context_.GQuant.frame(_f);
-    double* ft1 = context_.GFrames.frame(3 * _f);
-    double* ft2 = context_.GFrames.frame(3 * _f + 1);
-    double* fn = context_.GFrames.frame(3 * _f + 2);
+    int* quant = context_.quantFrame(_f);
+    double* ft1 = context_.axisFrame(_f, 0);
+    double* ft2 = context_.axisFrame(_f, 1);
+    double* fn = context_.axisFrame(_f, 2);
     [[maybe_unused]] const double* orig = Encode ? _original->frame(_f) : nullptr;
 
     // Reference details and their weights, resolved once per layer.
@@ -595,19 +611,17 @@ void GeometryCoder::layerFrameSums(int _l, int _f) {
     const std::vector<int>& order = context_.allLayerVertexOrders[_l];
     if (order.empty()) return;
     const double* dec = context_.GDec.frame(_f);
-    double* ft1 = context_.GFrames.frame(3 * _f);
-    double* ft2 = context_.GFrames.frame(3 * _f + 1);
-    double* fn = context_.GFrames.frame(3 * _f + 2);
+    double* ft1 = context_.axisFrame(_f, 0);
+    double* ft2 = context_.axisFrame(_f, 1);
+    double* fn = context_.axisFrame(_f, 2);
     if constexpr (WithPrediction) parked_.resize(3 * order.size());
     if (geometrySimd()) {
         if (ft.anyEmpty) checkFailed("!predictor.empty()", kModule, __LINE__);
-        const geometry_kernels::LayerTerms terms{ft.begin.data(), ft.id.data(), ft.weight.data(),
-                                                 trig_.data(),    trigAt_.data(), order.size(),
-                                                 ft.byVertex.data()};
+        const geometry_kernels::LayerTerms terms = visitTerms(_l);
         sums_.resize(geometry_kernels::sumDoubles(order.size()));
-        geometry_kernels::sumLayerAvx2(terms, dec, sums_.data(), WithPrediction ? parked_.data() : nullptr);
-        fallbackFrames_ +=
-            geometry_kernels::finishFramesAvx2(ft.sortedOrder.data(), order.size(), sums_.data(), ft1, ft2, fn);
+        fallbackFrames_ += geometry_kernels::layerFramesAvx2(terms, dec, sums_.data(),
+                                                             WithPrediction ? parked_.data() : nullptr,
+                                                             ft.sortedOrder.data(), ft1, ft2, fn);
         return;
     }
     for (size_t k = 0; k < order.size(); ++k) {
@@ -715,18 +729,16 @@ void GeometryCoder::reconstructEnhancementAvx2(int _l, int _f, const std::vector
         rec.refDetail[j] = context_.GDetail.frame(_rf[j]);
         rec.refWeight[j] = context_.filterDec[_f][_l][j];
     }
-    rec.quant = context_.GQuant.frame(_f);
+    rec.quant = context_.quantFrame(_f);
     rec.step = _q;
     rec.addResidual = _q > 0.0;
     rec.detail = context_.GDetail.frame(_f);
     rec.positions = context_.GDec.frame(_f);
-    const geometry_kernels::LayerTerms terms{ft.begin.data(), ft.id.data(), ft.weight.data(),
-                                             trig_.data(),    trigAt_.data(), order.size(),
-                                                 ft.byVertex.data()};
+    const geometry_kernels::LayerTerms terms = visitTerms(_l);
     sums_.resize(geometry_kernels::sumDoubles(order.size()));
     fallbackFrames_ += geometry_kernels::reconstructLayerAvx2(
-        terms, ft.sortedOrder.data(), sums_.data(), context_.GFrames.frame(3 * _f), context_.GFrames.frame(3 * _f + 1),
-        context_.GFrames.frame(3 * _f + 2), rec);
+        terms, ft.sortedOrder.data(), sums_.data(), context_.axisFrame(_f, 0), context_.axisFrame(_f, 1),
+        context_.axisFrame(_f, 2), rec);
 }
 
 // The parked enhancement pass of the encoder, four vertices at a time where
@@ -749,12 +761,12 @@ void GeometryCoder::encodeEnhancementWithAvx2(int _l, int _f, const std::vector<
     job.rec.addResidual = true;  // steps are positive
     job.rec.detail = context_.GDetail.frame(_f);
     job.rec.positions = context_.GDec.frame(_f);
-    job.quantOut = context_.GQuant.frame(_f);
+    job.quantOut = context_.quantFrame(_f);
     job.parked = parked_.data();
     job.original = _original.frame(_f);
-    job.t1 = context_.GFrames.frame(3 * _f);
-    job.t2 = context_.GFrames.frame(3 * _f + 1);
-    job.n = context_.GFrames.frame(3 * _f + 2);
+    job.t1 = context_.axisFrame(_f, 0);
+    job.t2 = context_.axisFrame(_f, 1);
+    job.n = context_.axisFrame(_f, 2);
     size_t k = 0;
     while (k < order.size()) {
         k = geometry_kernels::encodeEnhancementAvx2(order.data(), order.size(), k, job);
@@ -768,6 +780,13 @@ void GeometryCoder::encodeEnhancementWithAvx2(int _l, int _f, const std::vector<
 void GeometryCoder::decodeEnhancementLayerWithFrames(int _l, int _f, const std::vector<int>& _rf, double _q) {
     checkLayer(_l);
     parkedLayer_ = parkedFrame_ = -1;
+    // A term naming a vertex of the layer itself (which the layering never
+    // makes) reads it as reconstructed so far: one vertex after the other.
+    if (!flat_[_l].fromBelow) {
+        layerFrameSums<false>(_l, _f);
+        codeLayerT<Pass::Enhancement, false>(_l, _f, &_rf, _q, nullptr);
+        return;
+    }
     if (geometrySimd() && !context_.allLayerVertexOrders[_l].empty()) {
         reconstructEnhancementAvx2(_l, _f, _rf, _q);
         return;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Encoder/DecoderContext.h"
+#include "Encoder/GeometryKernels.h"
 #include "Encoder/Quantizer.h"
 #include "Encoder/Settings.h"
 #include "Mesh/GeometryT.h"
@@ -86,6 +87,7 @@ private:
     void layerFrameSums(int _l, int _f);
     void reconstructEnhancementAvx2(int _l, int _f, const std::vector<int>& _rf, double _q);
     void finishLayerFrames(const std::vector<int>& _order, double* _t1, double* _t2, double* _n);
+    geometry_kernels::LayerTerms visitTerms(int _l) const;
     void ensureTables(size_t _m);
     int32_t quantize(double _error, double _q, const ResidualSite& _site) const;
 
@@ -99,9 +101,12 @@ private:
         std::vector<int32_t> begin, id;
         std::vector<double> weight;
         // The layer indices by vertex id, and the vertex ids in that order:
-        // the AVX2 sweeps visit the layer so (see GeometryKernels.h).
+        // the AVX2 sweeps visit the layer so (see GeometryKernels.h), with
+        // a copy of the terms in that order to stream through.
         std::vector<int32_t> byVertex;
         std::vector<int> sortedOrder;
+        std::vector<int32_t> visitBegin, visitId;
+        std::vector<double> visitWeight;
         bool anyEmpty = false;   // some vertex has no terms
         bool fromBelow = false;  // every term is a vertex of a lower layer (or of none)
     };
@@ -116,7 +121,7 @@ private:
     // The layer and frame whose predictions parked_ holds for the next
     // enhancement pass (-1: none).
     int parkedLayer_ = -1, parkedFrame_ = -1;
-    // Axis sums of the layer in layer order (AVX2 sweeps), 8 per vertex.
+    // Axis sums of a block of the layer (AVX2 sweeps), 12 per vertex.
     std::vector<double> sums_;
 };
 

@@ -15,8 +15,10 @@ namespace orv::geometry_kernels {
 // processor can run them is asked separately.
 bool avx2Built();
 
-// One layer's predictor terms (term j of vertex k is entry begin[k] + j) and
-// the cos/sin tables of GeometryCoder (pair i of a count-m ring at
+// One layer's predictor terms in the order the sweeps visit its vertices (by
+// vertex id, so that term lists and the frame and position stores all walk
+// memory forwards): term i of the j-th visited vertex is entry begin[j] + i.
+// The cos/sin tables are GeometryCoder's (pair i of a count-m ring at
 // trig[trigAt[m] + 2i]). Every count has a table and no vertex is without
 // terms: the caller checks both.
 struct LayerTerms {
@@ -26,25 +28,21 @@ struct LayerTerms {
     const double* trig;
     const size_t* trigAt;
     size_t count;  // vertices of the layer
-    // The order of the sweeps (visit[j] is a layer index): by vertex id, so
-    // the frame and position stores walk memory forwards. Sums are kept in
-    // this order, predictions for _parked in layer order.
+    // visit[j]: the layer index of the j-th visited vertex, where its
+    // prediction goes in a _parked array (layer order).
     const int32_t* visit;
 };
 
-// Sums are kept per vertex in layer order, 12 doubles each; a caller's sum
-// buffer holds sumDoubles(count) (room for a whole last group of 4).
-inline size_t sumDoubles(size_t _count) { return 12 * ((_count + 3) & ~size_t{3}); }
+// The sweeps keep 12 doubles of sums per vertex for a block of the layer at a
+// time; a caller's scratch holds sumDoubles(count) doubles.
+size_t sumDoubles(size_t _count);
 
-// The frame axis sums of every vertex into _sums, and with _parked the spatial
-// predictions (3 per vertex, layer order).
-void sumLayerAvx2(const LayerTerms& _terms, const double* _positions, double* _sums, double* _parked);
-
-// The sums made normalised frames, written at the vertices of _order (the
-// layer's vertices in visiting order); a
-// degenerate frame becomes the world axes. Returns how many did. _sums is
-// scratch afterwards.
-uint64_t finishFramesAvx2(const int* _order, size_t _count, double* _sums, double* _t1, double* _t2, double* _n);
+// The normalised frames of every vertex, from its axis sums, written at the
+// vertices of _order (the layer's vertices in visiting order), and with
+// _parked the spatial predictions (3 per vertex, layer order). A degenerate
+// frame becomes the world axes; returns how many did.
+uint64_t layerFramesAvx2(const LayerTerms& _terms, const double* _positions, double* _sums, double* _parked,
+                         const int* _order, double* _t1, double* _t2, double* _n);
 
 // What an enhancement layer's vertices are reconstructed from: reference
 // details with their weights, the residuals (used when addResidual) and the

@@ -31,12 +31,14 @@ inline void storePoint(double* _p, __m256d _v) {
 // array, or into the vertex's sum slots (lanes 8..11).
 enum class Prediction { None, Parked, InSums };
 
+// Sums of the visited vertices _j0.._j1, kept from the start of _sums.
 template <Prediction P>
-void sumLayer(const LayerTerms& _t, const double* _positions, double* _sums, double* _parked) {
-    for (size_t j = 0; j < _t.count; ++j) {
-        const size_t k = static_cast<size_t>(_t.visit[j]);
-        const int32_t b = _t.begin[k];
-        const size_t m = static_cast<size_t>(_t.begin[k + 1] - b);
+void sumLayer(const LayerTerms& _t, size_t _j0, size_t _j1, const double* _positions, double* _sums,
+              double* _parked) {
+    _sums -= kSumStride * _j0;
+    for (size_t j = _j0; j < _j1; ++j) {
+        const int32_t b = _t.begin[j];
+        const size_t m = static_cast<size_t>(_t.begin[j + 1] - b);
         const int32_t* ids = _t.id + b;
         const double* w = _t.weight + b;
         const double* cs = _t.trig + _t.trigAt[m];
@@ -49,7 +51,7 @@ void sumLayer(const LayerTerms& _t, const double* _positions, double* _sums, dou
         }
         _mm256_storeu_pd(_sums + kSumStride * j, t1);
         _mm256_storeu_pd(_sums + kSumStride * j + 4, t2);
-        if constexpr (P == Prediction::Parked) storePoint(_parked + 3 * k, s);
+        if constexpr (P == Prediction::Parked) storePoint(_parked + 3 * static_cast<size_t>(_t.visit[j]), s);
         if constexpr (P == Prediction::InSums) _mm256_storeu_pd(_sums + kSumStride * j + 8, s);
     }
 }
@@ -268,28 +270,45 @@ uint64_t framesSecondSweep(const int* _order, size_t _count, const double* _sums
     return fallbacks;
 }
 
-}  // namespace
+// A layer goes through the sweeps in blocks of kBlock vertices, so that the
+// block's sums (96 bytes per vertex) stay in the first-level caches between
+// the sweeps instead of making four round trips to memory on large layers.
+// Blocks are independent: every term is a vertex of a lower layer, which no
+// block writes.
+constexpr size_t kBlock = 128;
 
-void sumLayerAvx2(const LayerTerms& _terms, const double* _positions, double* _sums, double* _parked) {
-    if (_parked)
-        sumLayer<Prediction::Parked>(_terms, _positions, _sums, _parked);
-    else
-        sumLayer<Prediction::None>(_terms, _positions, _sums, nullptr);
+template <Prediction P>
+uint64_t layerBlocks(const LayerTerms& _terms, const double* _positions, double* _sums, double* _parked,
+                     const int* _order, double* _t1, double* _t2, double* _n, const Reconstruction* _rec) {
+    uint64_t fallbacks = 0;
+    for (size_t j = 0; j < _terms.count; j += kBlock) {
+        const size_t count = _terms.count - j < kBlock ? _terms.count - j : kBlock;
+        sumLayer<P>(_terms, j, j + count, _positions, _sums, _parked);
+        framesFirstSweep<P>(count, _sums);
+        framesT2Sweep(count, _sums);
+        fallbacks += framesSecondSweep(_order + j, count, _sums, _t1, _t2, _n, _rec);
+    }
+    return fallbacks;
 }
 
-uint64_t finishFramesAvx2(const int* _order, size_t _count, double* _sums, double* _t1, double* _t2, double* _n) {
-    framesFirstSweep<Prediction::None>(_count, _sums);
-    framesT2Sweep(_count, _sums);
-    return framesSecondSweep(_order, _count, _sums, _t1, _t2, _n, nullptr);
+}  // namespace
+
+size_t sumDoubles(size_t _count) {
+    const size_t n = _count < kBlock ? _count : kBlock;
+    return 12 * ((n + 3) & ~size_t{3});
+}
+
+uint64_t layerFramesAvx2(const LayerTerms& _terms, const double* _positions, double* _sums, double* _parked,
+                         const int* _order, double* _t1, double* _t2, double* _n) {
+    if (_parked)
+        return layerBlocks<Prediction::Parked>(_terms, _positions, _sums, _parked, _order, _t1, _t2, _n, nullptr);
+    return layerBlocks<Prediction::None>(_terms, _positions, _sums, nullptr, _order, _t1, _t2, _n, nullptr);
 }
 
 uint64_t reconstructLayerAvx2(const LayerTerms& _terms, const int* _order, double* _sums, double* _t1, double* _t2,
                               double* _n, const Reconstruction& _rec) {
     // _order is in visiting order, as the sums.
-    sumLayer<Prediction::InSums>(_terms, _rec.positions, _sums, nullptr);
-    framesFirstSweep<Prediction::InSums>(_terms.count, _sums);
-    framesT2Sweep(_terms.count, _sums);
-    return framesSecondSweep(_order, _terms.count, _sums, _t1, _t2, _n, &_rec);
+    return layerBlocks<Prediction::InSums>(_terms, _rec.positions, _sums, nullptr, _order, _t1, _t2, _n, &_rec);
 }
 
 void sumVertexAvx2(const int32_t* _ids, const double* _weights, size_t _m, const double* _cs,
@@ -354,8 +373,10 @@ size_t encodeEnhancementAvx2(const int* _order, size_t _count, size_t _k, const 
 // Without AVX2 code generation the portable path is the only one.
 namespace orv::geometry_kernels {
 bool avx2Built() { return false; }
-void sumLayerAvx2(const LayerTerms&, const double*, double*, double*) {}
-uint64_t finishFramesAvx2(const int*, size_t, double*, double*, double*, double*) { return 0; }
+size_t sumDoubles(size_t) { return 0; }
+uint64_t layerFramesAvx2(const LayerTerms&, const double*, double*, double*, const int*, double*, double*, double*) {
+    return 0;
+}
 uint64_t reconstructLayerAvx2(const LayerTerms&, const int*, double*, double*, double*, double*,
                               const Reconstruction&) {
     return 0;

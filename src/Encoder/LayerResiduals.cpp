@@ -38,7 +38,7 @@ void RedundancyMinCoder::decodeLayerResiduals(int _l, int _f) {
         throw Error(text);
     }
 
-    int* quant = context_.GQuant.frame(_f);
+    int* quant = context_.quantFrame(_f);
     const int V = context_.GQuant.V;
     if (count == 0) {
         for (const int v : _subSet) {
@@ -71,7 +71,7 @@ void RedundancyMinCoder::decodeLayerResiduals(int _l, int _f) {
 void RedundancyMinCoder::encodeLayerResiduals(int _l, int _f) {
     const std::vector<int>& _subSet = layerOrder(context_, _l);
     std::vector<int> values(3 * _subSet.size());
-    const int* quant = context_.GQuant.frame(_f);
+    const int* quant = context_.quantFrame(_f);
     const int V = context_.GQuant.V;
     int any = 0;  // OR of all residuals
     for (size_t i = 0; i < _subSet.size(); ++i) {

@@ -127,7 +127,7 @@ uint64_t recordBound(const DecoderContext& _context, int _f) {
     uint64_t bytes = RedundancyMinCoder::kFrameHeaderBytes;
     for (const std::vector<int>& order : _context.allLayerVertexOrders)
         bytes += 4 + 3 + 2 * 16 + 3 * static_cast<uint64_t>(order.size());
-    const int* quant = _context.GQuant.frame(_f);
+    const int* quant = _context.quantFrame(_f);
     uint64_t nonZero = 0;
     uint32_t magnitudes = 0;  // OR of |x| - 1 over the non-zero x
     // Without branches on the residuals, about half of which are zero.
@@ -156,7 +156,7 @@ EncodedSequence encodeWith(const GeometryT<double>& _positions, const FaceList& 
     settings.enhLayerPred = 0;
     settings.entrType = Settings::CABAC;
 
-    DecoderContext context(V, F, nSL);
+    DecoderContext context(V, F, nSL, DecoderContext::Keep::CodedFrameOnly);
     for (int i = 0; i < 3; ++i) context.qStep[i] = _qStep[i];
     {
         LODConnectivity lod(nSL, _faces, V);
