@@ -185,8 +185,8 @@ struct RandomScene {
         }
     }
 
-    DecoderContext context() const {
-        DecoderContext c(V, F, 2);
+    DecoderContext context(DecoderContext::Keep keep = DecoderContext::Keep::AllFrames) const {
+        DecoderContext c(V, F, 2, keep);
         c.allLayerVertexOrders = orders;
         c.allLayerPredictors = preds;
         c.qStep[0] = 0.01;
@@ -250,6 +250,39 @@ TEST(GeometryCoder, ClosedLoopReconstructionIsTheDecodersBitForBit) {
                 EXPECT_LE(std::fabs(enc.GDec.frame(f)[i] - scene.original.frame(f)[i]), q * 0.8661)
                     << "frame " << f << " value " << i;
             }
+    }
+}
+
+TEST(GeometryCoder, EncoderContextWithOneWorkingFrameCodesAsTheFullOne) {
+    // Residuals and local frames are kept for the coded frame only; positions
+    // and details (which later frames predict from) stay whole.
+    Settings s;
+    s.nSL = 2;
+    s.baseLayerPred = 1;
+    RandomScene scene(21u);
+    DecoderContext full = scene.context();
+    DecoderContext slim = scene.context(DecoderContext::Keep::CodedFrameOnly);
+    EXPECT_EQ(slim.GQuant.F, 1);
+    EXPECT_EQ(slim.GFrames.F, 3);
+    EXPECT_EQ(slim.GDetail.F, RandomScene::F);
+    EXPECT_EQ(slim.quantFrame(3), slim.GQuant.frame(0));
+    EXPECT_EQ(slim.axisFrame(4, 2), slim.GFrames.frame(2));
+    EXPECT_EQ(full.axisFrame(4, 2), full.GFrames.frame(14));
+    EXPECT_THROW(slim.quantFrame(RandomScene::F), CheckFailure);
+    EXPECT_THROW(slim.axisFrame(-1, 0), CheckFailure);
+    GeometryCoder a(s, full), b(s, slim);
+    run(a, full, &scene.original, 1);
+    run(b, slim, &scene.original, 1);
+    const int last = RandomScene::F - 1;
+    for (int f = 0; f < RandomScene::F; ++f)
+        for (int i = 0; i < 3 * RandomScene::V; ++i) {
+            ASSERT_TRUE(sameBits(full.GDec.frame(f)[i], slim.GDec.frame(f)[i])) << "frame " << f << " value " << i;
+            ASSERT_TRUE(sameBits(full.GDetail.frame(f)[i], slim.GDetail.frame(f)[i])) << "frame " << f;
+        }
+    for (int i = 0; i < 3 * RandomScene::V; ++i) {
+        EXPECT_EQ(full.GQuant.frame(last)[i], slim.GQuant.frame(0)[i]);
+        for (int axis = 0; axis < 3; ++axis)
+            EXPECT_TRUE(sameBits(full.axisFrame(last, axis)[i], slim.axisFrame(last, axis)[i]));
     }
 }
 
