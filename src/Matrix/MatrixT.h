@@ -11,10 +11,6 @@
 #include <type_traits>
 #include <utility>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 #include "Common/Check.h"
 
 namespace orv {
@@ -37,23 +33,6 @@ protected:
 // zero pages from the system, so a geometry of several gigabytes is not
 // written once with zeros before the decoder writes it again, and pages a
 // decoding never reaches cost nothing.
-// Asks the system to back the whole 2 MB spans of a large block with huge
-// pages: the layer sweeps touch several frame columns of megabytes each, and
-// with 4 KB pages they spend much of their time on address translation and
-// first-touch faults. Only a hint; without it nothing changes.
-inline void adviseHugePages(void* _p, size_t _bytes) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    constexpr uintptr_t kHuge = uintptr_t{2} << 20;
-    if (_bytes < 2 * kHuge) return;
-    const uintptr_t begin = (reinterpret_cast<uintptr_t>(_p) + kHuge - 1) & ~(kHuge - 1);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(_p) + _bytes) & ~(kHuge - 1);
-    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-    (void)_p;
-    (void)_bytes;
-#endif
-}
-
 template <typename T>
 class ZeroedArray {
     static_assert(std::is_trivially_copyable_v<T>, "elements are copied bytewise");
@@ -81,7 +60,6 @@ private:
         if (_n == 0) return nullptr;
         void* p = std::calloc(_n, sizeof(T));
         if (p == nullptr) throw std::bad_alloc();
-        adviseHugePages(p, _n * sizeof(T));
         return static_cast<T*>(p);
     }
 
