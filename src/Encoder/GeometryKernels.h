@@ -58,9 +58,10 @@ struct Reconstruction {
     double* positions;  // read for the predictions, written for the layer
 };
 
-// Sums, frames and reconstruction of a whole enhancement layer, as the
-// decoder's single sweep does it: every prediction and frame is summed before
-// any vertex of the layer is written. Returns the world-axes fallbacks.
+// Sums, frames and reconstruction of a whole enhancement layer whose terms
+// are all vertices of lower layers (so no vertex of the layer predicts from
+// another, and blocks of it can be finished one after the other). Returns
+// the world-axes fallbacks.
 uint64_t reconstructLayerAvx2(const LayerTerms& _terms, const int* _order, double* _sums, double* _t1, double* _t2,
                               double* _n, const Reconstruction& _rec);
 

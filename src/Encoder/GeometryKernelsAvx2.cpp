@@ -273,8 +273,8 @@ uint64_t framesSecondSweep(const int* _order, size_t _count, const double* _sums
 // A layer goes through the sweeps in blocks of kBlock vertices, so that the
 // block's sums (96 bytes per vertex) stay in the first-level caches between
 // the sweeps instead of making four round trips to memory on large layers.
-// Blocks are independent: every term is a vertex of a lower layer, which no
-// block writes.
+// Blocks are independent: the frame sweeps write no positions, and a layer is
+// reconstructed here only when all its terms are vertices of lower layers.
 constexpr size_t kBlock = 128;
 
 template <Prediction P>
