@@ -213,6 +213,8 @@ GeometryCoder::GeometryCoder(const Settings& _settings, DecoderContext& _context
         ft.visitBegin.push_back(0);
         ft.visitId.reserve(ft.id.size());
         ft.visitWeight.reserve(ft.weight.size());
+        ft.visitPosition.resize(order.size());
+        for (size_t j = 0; j < order.size(); ++j) ft.visitPosition[ft.byVertex[j]] = static_cast<int32_t>(j);
         for (int32_t k : ft.byVertex) {
             ft.visitId.insert(ft.visitId.end(), ft.id.begin() + ft.begin[k], ft.id.begin() + ft.begin[k + 1]);
             ft.visitWeight.insert(ft.visitWeight.end(), ft.weight.begin() + ft.begin[k],
@@ -238,8 +240,8 @@ void GeometryCoder::ensureTables(size_t _m) {
 
 geometry_kernels::LayerTerms GeometryCoder::visitTerms(int _l) const {
     const FlatTerms& ft = flat_[_l];
-    return {ft.visitBegin.data(), ft.visitId.data(), ft.visitWeight.data(), trig_.data(),
-            trigAt_.data(),       ft.byVertex.size(), ft.byVertex.data()};
+    return {ft.visitBegin.data(), ft.visitId.data(), ft.visitWeight.data(), trig_.data(), trigAt_.data(),
+            ft.byVertex.size()};
 }
 
 void GeometryCoder::checkLayer(int _l) const {
@@ -472,7 +474,8 @@ void GeometryCoder::codeLayerT(int _l, int _f, const std::vector<int>* _rf, doub
                 if (m >= 3) axes = frameFromTerms(ids, m, dec);
             }
         } else if constexpr (ParkedPrediction) {
-            S = {parked_[3 * k], parked_[3 * k + 1], parked_[3 * k + 2]};
+            const size_t at = 3 * (parkedByVisit_ ? static_cast<size_t>(ft.visitPosition[k]) : k);
+            S = {parked_[at], parked_[at + 1], parked_[at + 2]};
         } else {
             S = predictFrom(ids, ft.weight.data() + ft.begin[k], m, dec);
         }
@@ -553,7 +556,7 @@ void GeometryCoder::codeLayer(Pass _pass, int _l, int _f, const std::vector<int>
     // Predictions parked by computeLayerFrames hold while only the layer
     // itself is coded (its terms are lower-layer vertices).
     if (_pass == Pass::Enhancement && _l == parkedLayer_ && _f == parkedFrame_) {
-        if (_original && !quantizer_ && geometrySimd()) return encodeEnhancementWithAvx2(_l, _f, *_rf, _q, *_original);
+        if (_original && !quantizer_ && parkedByVisit_) return encodeEnhancementWithAvx2(_l, _f, *_rf, _q, *_original);
         return _original ? codeLayerT<Pass::Enhancement, true, true>(_l, _f, _rf, _q, _original)
                          : codeLayerT<Pass::Enhancement, false, true>(_l, _f, _rf, _q, _original);
     }
@@ -615,6 +618,7 @@ void GeometryCoder::layerFrameSums(int _l, int _f) {
     double* ft2 = context_.axisFrame(_f, 1);
     double* fn = context_.axisFrame(_f, 2);
     if constexpr (WithPrediction) parked_.resize(3 * order.size());
+    parkedByVisit_ = geometrySimd();
     if (geometrySimd()) {
         if (ft.anyEmpty) checkFailed("!predictor.empty()", kModule, __LINE__);
         const geometry_kernels::LayerTerms terms = visitTerms(_l);
@@ -742,15 +746,17 @@ void GeometryCoder::reconstructEnhancementAvx2(int _l, int _f, const std::vector
 }
 
 // The parked enhancement pass of the encoder, four vertices at a time where
-// the kernel can; the groups it leaves go through codeLayerT, which also
-// reports what does not fit. Vertices are independent here: their
-// predictions were summed before the pass.
+// the kernel can, visiting the layer by vertex id as the frame sweep did; the
+// vertices of a group it leaves go through codeLayerT, which also reports
+// what does not fit. Vertices are independent here: their predictions were
+// summed before the pass.
 void GeometryCoder::encodeEnhancementWithAvx2(int _l, int _f, const std::vector<int>& _rf, double _q,
                                               const GeometryT<double>& _original) {
-    const std::vector<int>& order = context_.allLayerVertexOrders[_l];
+    const FlatTerms& ft = flat_[_l];
+    const size_t count = ft.sortedOrder.size();
     ORV_CHECK_TEXT(_rf.size() <= 2, "_rf.size()<=2");
     ORV_CHECK_TEXT(_rf.size() == context_.filterDec[_f][_l].size(), "_rf.size() == context_.filterDec[_f][_l].size()");
-    ORV_CHECK(parked_.size()==3*order.size(), kModule);
+    ORV_CHECK(parkedByVisit_ && parked_.size()==3*count, kModule);
     geometry_kernels::EnhancementEncoding job{};
     job.rec.refCount = _rf.size();
     for (size_t j = 0; j < _rf.size(); ++j) {
@@ -767,13 +773,14 @@ void GeometryCoder::encodeEnhancementWithAvx2(int _l, int _f, const std::vector<
     job.t1 = context_.axisFrame(_f, 0);
     job.t2 = context_.axisFrame(_f, 1);
     job.n = context_.axisFrame(_f, 2);
-    size_t k = 0;
-    while (k < order.size()) {
-        k = geometry_kernels::encodeEnhancementAvx2(order.data(), order.size(), k, job);
-        if (k == order.size()) break;
-        const size_t end = std::min(order.size(), k + 4);
-        codeLayerT<Pass::Enhancement, true, true>(_l, _f, &_rf, _q, &_original, k, end);
-        k = end;
+    size_t j = 0;
+    while (j < count) {
+        j = geometry_kernels::encodeEnhancementAvx2(ft.sortedOrder.data(), count, j, job);
+        const size_t end = std::min(count, j + 4);
+        for (; j < end; ++j) {
+            const size_t k = static_cast<size_t>(ft.byVertex[j]);
+            codeLayerT<Pass::Enhancement, true, true>(_l, _f, &_rf, _q, &_original, k, k + 1);
+        }
     }
 }
 

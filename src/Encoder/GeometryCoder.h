@@ -107,6 +107,7 @@ private:
         std::vector<int> sortedOrder;
         std::vector<int32_t> visitBegin, visitId;
         std::vector<double> visitWeight;
+        std::vector<int32_t> visitPosition;  // inverse of byVertex
         bool anyEmpty = false;   // some vertex has no terms
         bool fromBelow = false;  // every term is a vertex of a lower layer (or of none)
     };
@@ -115,9 +116,11 @@ private:
     // count m: the pair of term i of a count-m ring is trig_[trigAt_[m] + 2i].
     std::vector<double> trig_;
     std::vector<size_t> trigAt_;
-    // Spatial predictions of the layer being reconstructed, in layer order
-    // (3 per vertex), summed by decodeEnhancementLayerWithFrames.
+    // Spatial predictions of the layer being reconstructed (3 per vertex),
+    // summed with its frames: in layer order, or in visiting order when the
+    // AVX2 sweep summed them (parkedByVisit_).
     std::vector<double> parked_;
+    bool parkedByVisit_ = false;
     // The layer and frame whose predictions parked_ holds for the next
     // enhancement pass (-1: none).
     int parkedLayer_ = -1, parkedFrame_ = -1;

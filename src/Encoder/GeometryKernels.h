@@ -28,9 +28,6 @@ struct LayerTerms {
     const double* trig;
     const size_t* trigAt;
     size_t count;  // vertices of the layer
-    // visit[j]: the layer index of the j-th visited vertex, where its
-    // prediction goes in a _parked array (layer order).
-    const int32_t* visit;
 };
 
 // The sweeps keep 12 doubles of sums per vertex for a block of the layer at a
@@ -39,7 +36,7 @@ size_t sumDoubles(size_t _count);
 
 // The normalised frames of every vertex, from its axis sums, written at the
 // vertices of _order (the layer's vertices in visiting order), and with
-// _parked the spatial predictions (3 per vertex, layer order). A degenerate
+// _parked the spatial predictions (3 per vertex, visiting order). A degenerate
 // frame becomes the world axes; returns how many did.
 uint64_t layerFramesAvx2(const LayerTerms& _terms, const double* _positions, double* _sums, double* _parked,
                          const int* _order, double* _t1, double* _t2, double* _n);
@@ -71,7 +68,8 @@ void sumVertexAvx2(const int32_t* _ids, const double* _weights, size_t _m, const
                    const double* _positions, double _out[9]);
 
 // The encoder's enhancement pass with round-to-nearest residuals, on the
-// predictions parked by the frame sweep and the frames in t1, t2, n.
+// predictions parked by the frame sweep (in the order of _order) and the
+// frames in t1, t2, n.
 struct EnhancementEncoding {
     Reconstruction rec;  // quant unused: the residuals are chosen
     int* quantOut;

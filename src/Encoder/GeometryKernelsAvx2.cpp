@@ -51,7 +51,7 @@ void sumLayer(const LayerTerms& _t, size_t _j0, size_t _j1, const double* _posit
         }
         _mm256_storeu_pd(_sums + kSumStride * j, t1);
         _mm256_storeu_pd(_sums + kSumStride * j + 4, t2);
-        if constexpr (P == Prediction::Parked) storePoint(_parked + 3 * static_cast<size_t>(_t.visit[j]), s);
+        if constexpr (P == Prediction::Parked) storePoint(_parked + 3 * j, s);
         if constexpr (P == Prediction::InSums) _mm256_storeu_pd(_sums + kSumStride * j + 8, s);
     }
 }
