@@ -14,14 +14,17 @@ extern const uint8_t rangeTabLPS[64][4];
 extern const uint8_t transIdxLPS[64];
 extern const uint8_t transIdxMPS[64];
 
-// Indexed by the packed context p = 2 * pStateIdx + valMPS: the LPS sub-range
-// [p][(codIRange >> 6) & 3], and the next packed context [p][bin != valMPS].
-struct PackedRangeTable {
-    uint8_t v[128][4];
+// A table with one Entry per packed context p = 2 * pStateIdx + valMPS
+// (a struct, so that it can be built by a constexpr function).
+template <class Entry>
+struct PackedContextTable {
+    Entry v[128];
 };
-struct PackedNextTable {
-    uint8_t v[128][2];
-};
+
+// The LPS sub-range [p][(codIRange >> 6) & 3], and the next packed context
+// [p][bin != valMPS].
+using PackedRangeTable = PackedContextTable<uint8_t[4]>;
+using PackedNextTable = PackedContextTable<uint8_t[2]>;
 extern const PackedRangeTable packedRangeLPS;
 extern const PackedNextTable packedNext;
 
@@ -32,15 +35,9 @@ extern const PackedNextTable packedNext;
 // decoderNext[p][bin != valMPS] the register of the next packed context.
 // decoderRenormLPS[p][q] is, for the LPS path, codIRangeLPS renormalised to
 // 256..510 (bits 0..8) with the renormalisation shift (bits 9 and up).
-struct RegisterTable {
-    uint64_t v[128];
-};
-struct NextRegisterTable {
-    uint64_t v[128][2];
-};
-struct RenormLPSTable {
-    uint16_t v[128][4];
-};
+using RegisterTable = PackedContextTable<uint64_t>;
+using NextRegisterTable = PackedContextTable<uint64_t[2]>;
+using RenormLPSTable = PackedContextTable<uint16_t[4]>;
 extern const RegisterTable decoderRegister;
 extern const NextRegisterTable decoderNext;
 extern const RenormLPSTable decoderRenormLPS;
