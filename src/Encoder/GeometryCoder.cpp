@@ -203,24 +203,33 @@ GeometryCoder::GeometryCoder(const Settings& _settings, DecoderContext& _context
             }
             ft.begin.push_back(static_cast<int32_t>(ft.id.size()));
         }
-        const std::vector<int>& order = context_.allLayerVertexOrders[l];
-        ft.byVertex.resize(order.size());
-        for (size_t k = 0; k < order.size(); ++k) ft.byVertex[k] = static_cast<int32_t>(k);
-        std::sort(ft.byVertex.begin(), ft.byVertex.end(), [&order](int32_t a, int32_t b) { return order[a] < order[b]; });
-        ft.sortedOrder.resize(order.size());
-        for (size_t j = 0; j < order.size(); ++j) ft.sortedOrder[j] = order[ft.byVertex[j]];
-        ft.visitBegin.reserve(order.size() + 1);
-        ft.visitBegin.push_back(0);
-        ft.visitId.reserve(ft.id.size());
-        ft.visitWeight.reserve(ft.weight.size());
-        ft.visitPosition.resize(order.size());
-        for (size_t j = 0; j < order.size(); ++j) ft.visitPosition[ft.byVertex[j]] = static_cast<int32_t>(j);
-        for (int32_t k : ft.byVertex) {
-            ft.visitId.insert(ft.visitId.end(), ft.id.begin() + ft.begin[k], ft.id.begin() + ft.begin[k + 1]);
-            ft.visitWeight.insert(ft.visitWeight.end(), ft.weight.begin() + ft.begin[k],
-                                  ft.weight.begin() + ft.begin[k + 1]);
-            ft.visitBegin.push_back(static_cast<int32_t>(ft.visitId.size()));
-        }
+        // Layer 0 is coded vertex after vertex (its terms name earlier
+        // vertices of its own); only the enhancement layers are swept.
+        if (l > 0) buildVisitOrder(ft, context_.allLayerVertexOrders[l]);
+    }
+}
+
+// The layer's vertices by vertex id, and its terms copied in that order.
+void GeometryCoder::buildVisitOrder(FlatTerms& _ft, const std::vector<int>& _order) {
+    const size_t n = _order.size();
+    _ft.byVertex.resize(n);
+    for (size_t k = 0; k < n; ++k) _ft.byVertex[k] = static_cast<int32_t>(k);
+    std::sort(_ft.byVertex.begin(), _ft.byVertex.end(), [&_order](int32_t a, int32_t b) { return _order[a] < _order[b]; });
+    _ft.sortedOrder.resize(n);
+    _ft.visitPosition.resize(n);
+    for (size_t j = 0; j < n; ++j) {
+        _ft.sortedOrder[j] = _order[_ft.byVertex[j]];
+        _ft.visitPosition[_ft.byVertex[j]] = static_cast<int32_t>(j);
+    }
+    _ft.visitBegin.reserve(n + 1);
+    _ft.visitBegin.push_back(0);
+    _ft.visitId.reserve(_ft.id.size());
+    _ft.visitWeight.reserve(_ft.weight.size());
+    for (int32_t k : _ft.byVertex) {
+        _ft.visitId.insert(_ft.visitId.end(), _ft.id.begin() + _ft.begin[k], _ft.id.begin() + _ft.begin[k + 1]);
+        _ft.visitWeight.insert(_ft.visitWeight.end(), _ft.weight.begin() + _ft.begin[k],
+                               _ft.weight.begin() + _ft.begin[k + 1]);
+        _ft.visitBegin.push_back(static_cast<int32_t>(_ft.visitId.size()));
     }
 }
 

@@ -102,7 +102,8 @@ private:
         std::vector<double> weight;
         // The layer indices by vertex id, and the vertex ids in that order:
         // the AVX2 sweeps visit the layer so (see GeometryKernels.h), with
-        // a copy of the terms in that order to stream through.
+        // a copy of the terms in that order to stream through (layers 1 and
+        // up; layer 0 is never swept).
         std::vector<int32_t> byVertex;
         std::vector<int> sortedOrder;
         std::vector<int32_t> visitBegin, visitId;
@@ -112,6 +113,7 @@ private:
         bool fromBelow = false;  // every term is a vertex of a lower layer (or of none)
     };
     std::vector<FlatTerms> flat_;
+    static void buildVisitOrder(FlatTerms& _ft, const std::vector<int>& _order);
     // cos(i*step) and sin(i*step), step = 2*pi/m, interleaved per term
     // count m: the pair of term i of a count-m ring is trig_[trigAt_[m] + 2i].
     std::vector<double> trig_;
