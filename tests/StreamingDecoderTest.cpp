@@ -53,9 +53,6 @@ std::vector<uint8_t> bitStream(const std::vector<uint8_t>& _file) {
     return std::vector<uint8_t>(_file.begin() + 4, _file.end());
 }
 
-std::vector<std::vector<int>> g_orders;
-std::vector<std::vector<Predictor>> g_predictors;
-
 GeometryT<double> decodeFull(const std::vector<uint8_t>& _bits, const FaceList& _faces, int _nsl, int _ntl) {
     BitBuffer buffer(_bits);
     Settings settings;
@@ -258,7 +255,8 @@ TEST(StreamingDecoder, VectorsAndARealSequenceDecodeAsTheFullDecoder) {
         const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         ASSERT_GT(file.size(), 4u);
         SCOPED_TRACE(stream);
-        for (auto [nsl, ntl] : {std::pair{0, 0}, {2, 2}, {1, 1}}) expectStreamingEqualsFull(bitStream(file), faces, nsl, ntl);
+        for (auto [nsl, ntl] : {std::pair{0, 0}, {2, 2}, {1, 1}})
+            expectStreamingEqualsFull(bitStream(file), faces, nsl, ntl);
         ++ran;
     }
     const fs::path pdance = orvtest::sequenceDir("pdance");
@@ -299,7 +297,8 @@ TEST(StreamingDecoder, DamagedStreamsNeverDecodeDifferently) {
         } else {
             // Mostly the record headers and chunk counts, where the scan looks.
             for (int k = 0, n = 1 + static_cast<int>(next() % 3); k < n; ++k)
-                damaged[33 + next() % std::min<size_t>(200, bits.size() - 33)] ^= static_cast<uint8_t>(1 + next() % 255);
+                damaged[33 + next() % std::min<size_t>(200, bits.size() - 33)] ^=
+                    static_cast<uint8_t>(1 + next() % 255);
         }
         std::unique_ptr<GeometryT<double>> full;
         std::string fullError;
