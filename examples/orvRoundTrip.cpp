@@ -1,7 +1,7 @@
 // Encodes a small generated animation (a rippling grid) with the installed
 // library, decodes the stream again, and checks that every decoded position
 // equals the encoder's own reconstruction bit for bit. Exit 0 when it does.
-//   orvRoundTrip [STREAM.orv CON.obj]   also writes the stream and its connectivity
+//   orvRoundTrip [STREAM.orv FACES.txt]   also writes the stream and its faces (zero-based)
 #include <orv/orv.h>
 
 #include <cmath>
@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
         FILE* con = std::fopen(argv[2], "w");
         if (!out || !con || std::fwrite(stream, 1, size, out) != size) return std::fprintf(stderr, "cannot write\n"), 1;
         for (size_t i = 0; i < faces.size(); i += 3)
-            std::fprintf(con, "f %d %d %d\n", faces[i] + 1, faces[i + 1] + 1, faces[i + 2] + 1);
+            std::fprintf(con, "%d %d %d\n", faces[i], faces[i + 1], faces[i + 2]);
         if (std::fclose(out) != 0 || std::fclose(con) != 0) return std::fprintf(stderr, "cannot write\n"), 1;
     }
 
