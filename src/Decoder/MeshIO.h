@@ -26,6 +26,9 @@ void appendCoordinate(std::string& _out, double _value);
 // with an orv::Error naming the connectivity file.
 void checkFaceIndices(const FaceList& _faces, int _V, const std::string& _path);
 
+// Both write through AtomicFile and report a failure as one "Error: ..." line
+// on standard output, returning false. writeOBJFrames renames no frame into
+// place before every frame was written and closed without error.
 bool writeOBJ(const GeometryT<double>& _geometry, const std::string& _name, int _f, const FaceList& _faces);
 bool writeOBJFrames(const FaceList& _faces, const std::string& _prefix, const GeometryT<double>& _geometry);
 
