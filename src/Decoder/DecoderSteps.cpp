@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <exception>
+#include <string>
 
 #include "Common/Check.h"
 #include "Decoder/FrameDecoder.h"
@@ -21,6 +23,18 @@ static uint32_t tickCount() {
 }
 
 static double seconds(uint32_t from, uint32_t to) { return static_cast<int32_t>(to - from) / 1000.0; }
+
+// The byte offset where the first frame record ends: its 5-byte header,
+// then nSL chunks of a 4-byte count and that many bytes. The stream header
+// check made sure these counts can be read.
+static int64_t endOfFirstRecord(const BitBuffer& _buffer, int _nSL) {
+    int64_t at = (_buffer.bitPosition() + 7) / 8 + 5;
+    for (int l = 0; l < _nSL && at + 4 <= _buffer.size(); ++l) {
+        const uint8_t* p = _buffer.data() + at;
+        at += 4 + (int64_t{p[0]} << 24 | int64_t{p[1]} << 16 | int64_t{p[2]} << 8 | p[3]);
+    }
+    return at;
+}
 
 int decodeAndWriteFrames(const std::string& _orvPath, const FaceList& _faces,
                          BitBuffer& _buffer, const Settings& _settings, DecoderContext& _context, int _nSLdec,
@@ -54,7 +68,15 @@ int decodeAndWriteFrames(const std::string& _orvPath, const FaceList& _faces,
     std::printf("  Decomposition time : %5.2fsec\n", seconds(t0, t1));
     std::fflush(stdout);
 
-    decodeAllFrames(_buffer, _context, _settings, _nSLdec, _nTLdec);
+    // A connectivity made for another mesh gives other layers, so the payload
+    // of the very first record already fails to decode: say so there.
+    const int64_t firstRecordEnd = endOfFirstRecord(_buffer, _settings.nSL);
+    try {
+        decodeAllFrames(_buffer, _context, _settings, _nSLdec, _nTLdec);
+    } catch (const std::exception& e) {
+        if ((_buffer.bitPosition() + 7) / 8 > firstRecordEnd) throw;
+        throw Error(std::string(e.what()) + kOtherMeshHint);
+    }
 
     const uint32_t t2 = tickCount();
     std::printf("  Decoding frame rate: %5.2ffps\n", F / seconds(t1, t2));
