@@ -68,6 +68,8 @@ public:
         : path_(_path), begin_(_text.data()), p_(_text.data()), end_(_text.data() + _text.size()), faces_(_faces) {}
 
     std::vector<double> parse() {
+        // A UTF-8 byte-order mark (some editors write one) is not part of the first line.
+        if (end_ - p_ >= 3 && std::memcmp(p_, "\xEF\xBB\xBF", 3) == 0) p_ += 3;
         for (;;) {
             while (p_ < end_ && (*p_ == ' ' || *p_ == '\t' || *p_ == '\n' || *p_ == '\r')) ++p_;
             if (p_ == end_) break;
@@ -79,6 +81,8 @@ public:
                 parseVertex();
             else if (p_ - line_ == 1 && *line_ == 'f')
                 parseFace();
+            // A comment ends at its line feed, however long it is.
+            if (*line_ == '#') skipWholeLine();
             skipRestOfLine();
         }
         return std::move(xyz_);
@@ -154,6 +158,11 @@ private:
         if (face.size() != 3)
             fail("a face line has " + std::to_string(face.size()) + " indices; faces must be triangles");
         faces_.push_back(std::move(face));
+    }
+
+    void skipWholeLine() {
+        const void* lf = std::memchr(p_, '\n', static_cast<size_t>(end_ - p_));
+        p_ = lf ? static_cast<const char*>(lf) : end_;
     }
 
     // The rest of the line: up to 1024 characters, up to and including the
