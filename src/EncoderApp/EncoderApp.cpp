@@ -92,11 +92,36 @@ void checkWritable(const std::string& _path, const char* _what) {
         throw UsageError(std::string("the folder of the ") + _what + " " + quoted(parent.string()) + " does not exist");
 }
 
+// Whether two names lead to the same file: resolved paths (".", "..",
+// symbolic links) compare equal, or both exist and are one file (a hard link).
+bool sameFile(const fs::path& _a, const fs::path& _b) {
+    std::error_code ec;
+    const fs::path a = fs::weakly_canonical(_a, ec);
+    if (ec) return false;
+    const fs::path b = fs::weakly_canonical(_b, ec);
+    if (ec) return false;
+    if (a == b) return true;
+    return fs::exists(a, ec) && fs::exists(b, ec) && fs::equivalent(a, b, ec);
+}
+
+// The outputs replace files; one that names an input would destroy it.
+void refuseInputsAsOutputs(const EncoderOptions& _o, const std::vector<std::string>& _frames) {
+    for (const auto& [path, what] : {std::pair{&_o.output, "output stream"}, std::pair{&_o.connectivity,
+                                                                                      "connectivity file"}})
+        for (const std::string& frame : _frames)
+            if (sameFile(*path, frame))
+                throw UsageError(std::string("the ") + what + " " + quoted(*path) + " is the input frame " +
+                                 quoted(frame) + ": choose another name");
+    if (sameFile(_o.output, _o.connectivity))
+        throw UsageError("the output stream and the connectivity file are both " + quoted(_o.output));
+}
+
 int encode(const EncoderOptions& _o) {
     const bool talk = !_o.quiet;
     checkWritable(_o.output, "output stream");
     checkWritable(_o.connectivity, "connectivity file");
     const std::vector<std::string> paths = expandFrameArguments(_o.frames);
+    refuseInputsAsOutputs(_o, paths);
     const int F = static_cast<int>(paths.size());
 
     const int maxTL = maxTemporalLayers(F, _o.refFirstFrame);
