@@ -206,7 +206,11 @@ std::unique_ptr<GeometryT<double>> readOBJ(const std::string& _path, FaceList& _
         std::printf("Error: Opening file %s failed!\n", _path.c_str());
         return nullptr;
     }
-    const std::vector<double> xyz = ObjParser(_path, text, _faces).parse();
+    return parseOBJ(_path, text, _faces);
+}
+
+std::unique_ptr<GeometryT<double>> parseOBJ(const std::string& _path, const std::string& _text, FaceList& _faces) {
+    const std::vector<double> xyz = ObjParser(_path, _text, _faces).parse();
     if (xyz.empty()) return nullptr;
     const size_t V = xyz.size() / 3;
     if (V > (size_t{1} << 29)) throw Error(_path + ": more than 536870912 vertices");

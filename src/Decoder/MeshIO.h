@@ -16,6 +16,9 @@ namespace orv {
 // Malformed lines throw orv::Error naming the file and the line number.
 std::unique_ptr<GeometryT<double>> readOBJ(const std::string& _path, FaceList& _faces);
 
+// readOBJ on text already in memory; _path only names it in errors.
+std::unique_ptr<GeometryT<double>> parseOBJ(const std::string& _path, const std::string& _text, FaceList& _faces);
+
 // The text of one frame as an OBJ file (header comments, v lines, f lines).
 std::string objFrameText(const GeometryT<double>& _geometry, int _f, const FaceList& _faces);
 
