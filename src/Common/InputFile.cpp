@@ -65,10 +65,10 @@ InputFile::~InputFile() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-void InputFile::checkFits() const {
+void InputFile::checkFits(uint64_t _n) const {
     const uint64_t memory = physicalMemoryBytes();
-    if (size_ > memory || size_ > SIZE_MAX / 2)
-        throw Error(path_ + " is too large to read: " + std::to_string(size_) + " bytes (" + gibibytesText(size_) +
+    if (_n > memory || _n > SIZE_MAX / 2)
+        throw Error(path_ + " is too large to read: " + std::to_string(_n) + " bytes (" + gibibytesText(_n) +
                     "), this machine has " + gibibytesText(memory) + " of memory");
 }
 
@@ -84,13 +84,13 @@ void InputFile::readInto(char* _out, uint64_t _n) {
 }
 
 void InputFile::readAll(std::string& _out) {
-    checkFits();
+    checkFits(size_);
     _out.resize(static_cast<size_t>(size_));
     readInto(_out.data(), size_);
 }
 
 void InputFile::readAll(std::vector<uint8_t>& _out) {
-    checkFits();
+    checkFits(size_);
     _out.resize(static_cast<size_t>(size_));
     readInto(reinterpret_cast<char*>(_out.data()), size_);
 }

@@ -24,10 +24,13 @@ public:
     // memory or reading fails.
     void readAll(std::string& _out);
     void readAll(std::vector<uint8_t>& _out);
+    // The next _n bytes (the caller has checked them against size()).
+    void read(void* _out, uint64_t _n) { readInto(static_cast<char*>(_out), _n); }
+    // orv::Error when _n bytes are more than this machine's memory.
+    void checkFits(uint64_t _n) const;
 
 private:
     void readInto(char* _out, uint64_t _n);
-    void checkFits() const;
 
     std::string path_;
     int fd_ = -1;

@@ -17,17 +17,18 @@ std::vector<uint8_t> readStreamFile(const std::string& _path, const std::functio
     if (!file.open(_path)) throw Error("Opening file " + _path + " failed!");
     _afterOpen();
     if (file.size() < 4) throw Error(_path + ": the file is shorter than its 4-byte length field");
-    std::vector<uint8_t> bytes;
-    file.readAll(bytes);
-    const uint64_t n = static_cast<uint64_t>(bytes[0]) | static_cast<uint64_t>(bytes[1]) << 8 |
-                       static_cast<uint64_t>(bytes[2]) << 16 | static_cast<uint64_t>(bytes[3]) << 24;
+    uint8_t length[4];
+    file.read(length, 4);
+    const uint64_t n = static_cast<uint64_t>(length[0]) | static_cast<uint64_t>(length[1]) << 8 |
+                       static_cast<uint64_t>(length[2]) << 16 | static_cast<uint64_t>(length[3]) << 24;
     // The real size decides how much is allocated; a lying length cannot.
-    const uint64_t rest = bytes.size() - 4;
+    const uint64_t rest = file.size() - 4;
     if (rest < n)
         throw Error(_path + ": the file is shorter than its length field promises (" + std::to_string(n) +
                     " bytes of bit stream announced, " + std::to_string(rest) + " present)");
-    bytes.erase(bytes.begin(), bytes.begin() + 4);
-    bytes.resize(static_cast<size_t>(n));
+    file.checkFits(n);
+    std::vector<uint8_t> bytes(static_cast<size_t>(n));
+    file.read(bytes.data(), n);
     return bytes;
 }
 
