@@ -77,6 +77,8 @@ int run(int argc, char** argv) {
     std::unique_ptr<DecoderContext> context;
     try {
         context = RedundancyMinCoder::readStreamHeader(buffer, settings);
+    } catch (const std::bad_alloc&) {
+        return fail(orvPath + ": out of memory for the decoder's arrays");
     } catch (const std::exception& e) {
         return fail(orvPath + ": " + e.what());
     }
