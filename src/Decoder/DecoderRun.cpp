@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Common/Check.h"
+#include "Common/InputFile.h"
 #include "Common/ProgramArgs.h"
 #include "Common/Types.h"
 #include "Decoder/DecoderSteps.h"
@@ -48,20 +49,19 @@ int run(int argc, char** argv) {
     // The frame names cut four characters off the stream path.
     if (orvPath.size() < 4) return fail("The stream file name " + orvPath + " is shorter than four characters!");
 
-    // 2.-4. The connectivity; an unopenable file is reported by the reader,
-    // one without faces ends the run silently.
+    // 2.-4. The connectivity; an unopenable file is reported by the reader.
     std::printf("Reading connectivity from file: %s\n", conPath.c_str());
     FaceList faces;
     faces.reserve(5000);
     try {
+        InputFile probe;
+        if (!probe.open(conPath)) return fail("Opening file " + conPath + " failed!");
         readOBJ(conPath, faces);
     } catch (const Error& e) {
         return fail(e.what());
     }
-    if (faces.empty()) {
-        std::fflush(stdout);
-        return -1;
-    }
+    if (faces.empty())
+        return fail(conPath + ": the file has no face line; a connectivity lists the mesh's triangles as 'f a b c'");
 
     // 5.-7. The stream file: "Opening file ... failed!" before the reading line.
     std::vector<uint8_t> bytes;
@@ -79,6 +79,8 @@ int run(int argc, char** argv) {
         header = RedundancyMinCoder::readCheckedStreamHeader(buffer, settings);
         // Every frame's positions are kept for the final write.
         StreamingDecoder::checkMemory(header, 1, static_cast<size_t>(header.F));
+    } catch (const std::bad_alloc&) {
+        return fail(orvPath + ": out of memory for the decoder's arrays");
     } catch (const std::exception& e) {
         return fail(orvPath + ": " + e.what());
     }
@@ -110,7 +112,7 @@ int run(int argc, char** argv) {
     try {
         checkFaceIndices(faces, static_cast<int>(header.V), conPath);
     } catch (const Error& e) {
-        return fail(e.what());
+        return fail(e.what() + std::string(kOtherMeshHint));
     }
 
     // The decomposition, the coding order, the frame records and the frames.
@@ -118,6 +120,10 @@ int run(int argc, char** argv) {
         return decodeAndWriteFrames(orvPath, faces, buffer, settings, header, nSLdec, nTLdec);
     } catch (const std::bad_alloc&) {
         return fail(orvPath + ": out of memory");
+    } catch (const CheckFailure&) {
+        // The condition text of an internal check means nothing to a user.
+        return fail(orvPath + ": corrupt stream: its records contradict each other or the connectivity" +
+                    kOtherMeshHint);
     } catch (const std::exception& e) {
         return fail(orvPath + ": " + e.what());
     }
@@ -130,6 +136,8 @@ int runOrvDec(int argc, char** argv) {
         return run(argc, argv);
     } catch (const std::bad_alloc&) {
         return fail("out of memory");
+    } catch (const CheckFailure&) {
+        return fail(std::string(argc > 1 ? argv[1] : "OrvDec") + ": corrupt stream");
     } catch (const std::exception& e) {
         return fail(e.what());
     }

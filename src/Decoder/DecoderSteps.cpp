@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <exception>
+#include <string>
 #include <vector>
 
 #include "Common/Check.h"
@@ -62,7 +64,14 @@ int decodeAndWriteFrames(const std::string& _orvPath, const FaceList& _faces, Bi
     // later records reference them.
     StreamingDecoder decoder(_buffer, _settings, _header, std::move(orders), std::move(predictors), _nSLdec, _nTLdec,
                              StreamingDecoder::Positions::AllFrames);
-    decoder.decodeAll(true);
+    // A connectivity made for another mesh gives other layers, so the payload
+    // of the very first record already fails to decode: say so there.
+    try {
+        decoder.decodeAll(true);
+    } catch (const std::exception& e) {
+        if (decoder.recordsDecoded() > 0) throw;
+        throw Error(std::string(e.what()) + kOtherMeshHint);
+    }
 
     const uint32_t t2 = tickCount();
     std::printf("  Decoding frame rate: %5.2ffps\n", F / seconds(t1, t2));

@@ -15,6 +15,9 @@ namespace orv {
 // _buffer stands after the stream header. Returns the exit status (0, or -1
 // when a frame file could not be written). Corrupt input throws orv::Error or
 // orv::CheckFailure before any frame file is written.
+// Added to a failure that a connectivity of another mesh would explain.
+inline constexpr const char* kOtherMeshHint = " (does the connectivity file belong to this stream?)";
+
 int decodeAndWriteFrames(const std::string& _orvPath, const FaceList& _faces, BitBuffer& _buffer,
                          const Settings& _settings, const StreamHeader& _header, int _nSLdec, int _nTLdec);
 

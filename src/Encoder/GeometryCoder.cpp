@@ -19,7 +19,7 @@
 #include "Common/Check.h"
 #include "Encoder/GeometryKernels.h"
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(ORV_PORTABLE_GEOMETRY)
 #include <emmintrin.h>
 #define ORV_GEOMETRY_SSE2 1
 #else
@@ -601,7 +601,10 @@ void GeometryCoder::decodeBaseLayerLocal(int _f, const std::vector<int>& _rf, do
 void GeometryCoder::computeLayerFrames(int _l, int _f) {
     checkLayer(_l);
     parkedLayer_ = parkedFrame_ = -1;
-    if (flat_[_l].fromBelow) {
+    // An empty layer (a small mesh spread over many layers) parks nothing:
+    // marking it parked would hand the previous layer's predictions to the
+    // parked pass.
+    if (flat_[_l].fromBelow && !context_.allLayerVertexOrders[_l].empty()) {
         layerFrameSums<true>(_l, _f);
         parkedLayer_ = _l;
         parkedFrame_ = _f;
@@ -644,9 +647,9 @@ void GeometryCoder::layerFrameSums(int _l, int _f) {
         Vector3d t1, t2;
         if constexpr (WithPrediction) {
             ORV_CHECK(m<trigAt_.size() && trigAt_[m]!=~size_t{0}, kModule);
-            const double* cs = trig_.data() + trigAt_[m];
             const double* w = ft.weight.data() + ft.begin[k];
 #if ORV_GEOMETRY_SSE2
+            const double* cs = trig_.data() + trigAt_[m];
             __m128d t1xy = _mm_setzero_pd(), t2xy = _mm_setzero_pd(), tz = _mm_setzero_pd();
             __m128d sxy = _mm_setzero_pd(), sz = _mm_setzero_pd();
             for (size_t i = 0; i < m; ++i) {
