@@ -111,8 +111,13 @@ PointCache readMdd(const std::string& _path) {
     const double t0 = loadF32(times.data(), true);
     c.header.startTime = std::isfinite(t0) ? t0 : 0.0;
     if (frames > 1) {
-        const double t1 = loadF32(times.data() + 4, true);
-        if (std::isfinite(t1) && t1 > t0) c.header.frameRate = 1.0 / (t1 - t0);
+        // The mean step over all times, to the nearest thousandth of a frame
+        // per second: float32 times of 30 fps give 29.999998 from one step.
+        const double tn = loadF32(times.data() + 4 * static_cast<size_t>(frames - 1), true);
+        if (std::isfinite(tn) && tn > t0) {
+            const double rate = static_cast<double>(frames - 1) / (tn - t0);
+            c.header.frameRate = std::round(rate * 1000.0) / 1000.0;
+        }
     }
     if (c.header.restBlock) f.seekg(static_cast<std::streamoff>(block), std::ios::cur);
     readFrames(f, c, true, _path);
