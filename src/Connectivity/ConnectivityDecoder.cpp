@@ -29,7 +29,7 @@ public:
 
     void face(int32_t* _t) {
         if (rc_.bit(p_.edgeHit[static_cast<size_t>(prevKind_)])) {
-            const int hitIndex = static_cast<int>(tree(p_.edgeIndex[static_cast<size_t>(prevKind_)].data(), kEdgeFifoBits));
+            const int hitIndex = static_cast<int>(index(p_.edgeIndex[static_cast<size_t>(prevKind_)], kEdgeFifoBits));
             if (hitIndex >= edges_.count()) malformed("a face refers to an edge that was never coded");
             auto& rp = p_.rotation[static_cast<size_t>((hitIndex < 3 ? hitIndex : 3) * 3 + prevRotation_)];
             int rotation = 0;
@@ -90,13 +90,13 @@ private:
         }
         const int candidates = adjacency_.candidateCount(_x, _y);
         if (candidates > 0 && rc_.bit(p_.isNeighbour[static_cast<size_t>(_slot)])) {
-            const int place = static_cast<int>(tree(p_.neighbourIndex[static_cast<size_t>(_slot)].data(), kNeighbourBits));
+            const int place = static_cast<int>(index(p_.neighbourIndex[static_cast<size_t>(_slot)], kNeighbourBits));
             if (place >= candidates) malformed("a face refers to a neighbour that does not exist");
             _kind = kVertexNeighbour;
             return adjacency_.candidateAt(_x, _y, place);
         }
         if (rc_.bit(p_.isFifo[static_cast<size_t>(_slot)])) {
-            const int fifo = static_cast<int>(tree(p_.vertexFifo[static_cast<size_t>(_slot)].data(), kVertexFifoBits));
+            const int fifo = static_cast<int>(index(p_.vertexFifo[static_cast<size_t>(_slot)], kVertexFifoBits));
             if (fifo >= vertices_.count()) malformed("a face refers to a vertex that was never coded");
             _kind = kVertexInFifo;
             return vertices_.at(fifo);
@@ -118,7 +118,14 @@ private:
         return m - (1u << _bits);
     }
 
+    uint32_t index(IndexProbs& _p, int _bits) {
+        if (!rc_.bit(_p.zero)) return 0;
+        if (!rc_.bit(_p.one)) return 1;
+        return tree(_p.tree.data(), _bits);
+    }
+
     uint32_t uintCode(UIntProbs& _p) {
+        if (!rc_.bit(_p.zero)) return 0;
         const int n = static_cast<int>(tree(_p.length.data(), 6));
         if (n > 32) malformed("a number longer than 32 bits");
         if (n < 2) return static_cast<uint32_t>(n);

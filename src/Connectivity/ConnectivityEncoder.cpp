@@ -31,7 +31,7 @@ public:
         }
         if (hitIndex >= 0) {
             rc_.bit(p_.edgeHit[static_cast<size_t>(prevKind_)], 1);
-            tree(p_.edgeIndex[static_cast<size_t>(prevKind_)].data(), kEdgeFifoBits, static_cast<uint32_t>(hitIndex));
+            index(p_.edgeIndex[static_cast<size_t>(prevKind_)], kEdgeFifoBits, static_cast<uint32_t>(hitIndex));
             auto& rp = p_.rotation[static_cast<size_t>((hitIndex < 3 ? hitIndex : 3) * 3 + prevRotation_)];
             rc_.bit(rp[0], rotation != 0);
             if (rotation != 0) rc_.bit(rp[1], rotation == 2);
@@ -85,14 +85,14 @@ private:
             const int place = adjacency_.find(_x, _y, _v);
             rc_.bit(p_.isNeighbour[static_cast<size_t>(_slot)], place >= 0);
             if (place >= 0) {
-                tree(p_.neighbourIndex[static_cast<size_t>(_slot)].data(), kNeighbourBits, static_cast<uint32_t>(place));
+                index(p_.neighbourIndex[static_cast<size_t>(_slot)], kNeighbourBits, static_cast<uint32_t>(place));
                 return kVertexNeighbour;
             }
         }
         const int fifo = vertices_.find(_v);
         rc_.bit(p_.isFifo[static_cast<size_t>(_slot)], fifo >= 0);
         if (fifo >= 0) {
-            tree(p_.vertexFifo[static_cast<size_t>(_slot)].data(), kVertexFifoBits, static_cast<uint32_t>(fifo));
+            index(p_.vertexFifo[static_cast<size_t>(_slot)], kVertexFifoBits, static_cast<uint32_t>(fifo));
             return kVertexInFifo;
         }
         const int64_t delta = static_cast<int64_t>(_v) - lastOld_;
@@ -113,9 +113,19 @@ private:
         }
     }
 
-    // The bit length (a 6-bit tree), then the bits below the leading one: two
-    // modelled per length, the rest at one half.
+    void index(IndexProbs& _p, int _bits, uint32_t _value) {
+        rc_.bit(_p.zero, _value != 0);
+        if (_value == 0) return;
+        rc_.bit(_p.one, _value != 1);
+        if (_value == 1) return;
+        tree(_p.tree.data(), _bits, _value);
+    }
+
+    // Zero or not, the bit length (a 6-bit tree), then the bits below the
+    // leading one: two modelled per length, the rest at one half.
     void uintCode(UIntProbs& _p, uint32_t _value) {
+        rc_.bit(_p.zero, _value != 0);
+        if (_value == 0) return;
         const int n = bitLength(_value);
         tree(_p.length.data(), 6, static_cast<uint32_t>(n));
         if (n < 2) return;

@@ -27,8 +27,17 @@ enum VertexKind : int { kVertexNew = 0, kVertexNeighbour = 1, kVertexInFifo = 2,
 // coded as the VertexKind of the same number, or it shared no FIFO edge.
 constexpr int kNoEdge = 4;
 
+// A FIFO or neighbour position: "0?", "1?", then a tree over all positions.
+// Most positions are 0 or 1, which then cost one or two decisions.
+struct IndexProbs {
+    BitProb zero = kProbHalf, one = kProbHalf;
+    std::array<BitProb, 128> tree;
+    IndexProbs() { tree.fill(kProbHalf); }
+};
+
 struct UIntProbs {
-    std::array<BitProb, 64> length;                    // bit length 0..32, a 6-bit tree
+    BitProb zero = kProbHalf;                          // the value is 0
+    std::array<BitProb, 64> length;                    // else the bit length 1..32, a 6-bit tree
     std::array<std::array<BitProb, 4>, 33> mantissa;  // the two bits below the leading one, per length
     UIntProbs() {
         length.fill(kProbHalf);
@@ -38,26 +47,23 @@ struct UIntProbs {
 
 struct ConnectivityProbs {
     std::array<BitProb, 5> edgeHit;
-    std::array<std::array<BitProb, kEdgeFifoSize>, 5> edgeIndex;
+    std::array<IndexProbs, 5> edgeIndex;
     std::array<std::array<BitProb, 2>, 12> rotation;
     std::array<BitProb, 8> isNew;
     std::array<BitProb, 4> isNeighbour;
-    std::array<std::array<BitProb, 32>, 4> neighbourIndex;
+    std::array<IndexProbs, 4> neighbourIndex;
     std::array<BitProb, 4> isFifo;
-    std::array<std::array<BitProb, kVertexFifoSize>, 4> vertexFifo;
+    std::array<IndexProbs, 4> vertexFifo;
     std::array<UIntProbs, 2> newRank;  // [third vertex of an edge face?]
     UIntProbs oldDelta;
     std::array<BitProb, 2> oldSign;
     std::array<BitProb, 2> newSign;
     ConnectivityProbs() {
         edgeHit.fill(kProbHalf);
-        for (auto& a : edgeIndex) a.fill(kProbHalf);
         for (auto& a : rotation) a.fill(kProbHalf);
         isNew.fill(kProbHalf);
         isNeighbour.fill(kProbHalf);
-        for (auto& a : neighbourIndex) a.fill(kProbHalf);
         isFifo.fill(kProbHalf);
-        for (auto& a : vertexFifo) a.fill(kProbHalf);
         oldSign.fill(kProbHalf);
         newSign.fill(kProbHalf);
     }
