@@ -145,6 +145,46 @@ const char* orv_encoder_error(const orv_encoder* e);
 
 void orv_encoder_destroy(orv_encoder* e);
 
+/* ---- Packages (.orvp) -------------------------------------------------
+ * One file with the metadata, the connectivity (coded losslessly, in its
+ * exact face order and rotation) and the stream file unchanged; the layout
+ * is docs/package-format.md. These functions are kept apart from the rest
+ * of this header (they live in src/Api/PackageApi.cpp). */
+
+typedef struct orv_package orv_package;
+
+typedef struct orv_package_info {
+    double frame_rate;            /* frames per second */
+    double start_time;            /* seconds of the first frame */
+    int32_t vertex_count;         /* V of the stream and the faces */
+    int32_t source_vertex_count;  /* the vertex count of the source the package was made from */
+    size_t face_count;
+    size_t tex_coord_count;       /* 0 when the package has no texture coordinates */
+    const char* name;             /* "" when none; valid while the package is */
+} orv_package_info;
+
+/* Parses a package held in memory (copied) or read from a file. Returns 0
+ * and a handle in *out, or ORV_E_STREAM for a malformed package (ORV_E_ARGUMENT
+ * for an unreadable file), *out = NULL and a one-line message in err. */
+int orv_package_open(const uint8_t* data, size_t size, orv_package** out, char* err, size_t err_size);
+int orv_package_read_file(const char* path, orv_package** out, char* err, size_t err_size);
+
+int orv_package_get_info(const orv_package* p, orv_package_info* info);
+/* 3 * face_count zero-based vertex ids, ready for orv_decoder_create. */
+const int32_t* orv_package_faces(const orv_package* p);
+/* The stream file (4-byte length, then the bit stream); *size receives its size. */
+const uint8_t* orv_package_stream(const orv_package* p, size_t* size);
+/* 2 * tex_coord_count doubles (u, v) and 3 * face_count texture ids, or NULL. */
+const double* orv_package_tex_coords(const orv_package* p);
+const int32_t* orv_package_tex_faces(const orv_package* p);
+
+/* Writes a package from a stream file and its faces. name may be NULL. */
+int orv_package_write_file(const char* path, const uint8_t* stream, size_t stream_size, const int32_t* faces,
+                           size_t face_count, int32_t vertex_count, double frame_rate, const char* name, char* err,
+                           size_t err_size);
+
+void orv_package_destroy(orv_package* p);
+
 #ifdef __cplusplus
 }
 #endif

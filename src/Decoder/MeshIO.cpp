@@ -64,8 +64,11 @@ const char* decimalNumberEnd(const char* s, const char* e) {
 
 class ObjParser {
 public:
-    ObjParser(const std::string& _path, const std::string& _text, FaceList& _faces)
-        : path_(_path), begin_(_text.data()), p_(_text.data()), end_(_text.data() + _text.size()), faces_(_faces) {}
+    ObjParser(const std::string& _path, const std::string& _text, FaceList& _faces, const ObjFaceOptions& _options)
+        : path_(_path), begin_(_text.data()), p_(_text.data()), end_(_text.data() + _text.size()), faces_(_faces),
+          options_(_options) {}
+
+    int polygonsSplit() const { return polygonsSplit_; }
 
     std::vector<double> parse() {
         // A UTF-8 byte-order mark (some editors write one) is not part of the first line.
@@ -151,9 +154,21 @@ private:
             int index = 0;
             const auto r = std::from_chars(s, slash, index);
             if (r.ec != std::errc()) fail("the face index " + quoted(p_, e) + " is out of range");
+            if (index < 0 && options_.relativeIndices) {
+                const int64_t read = static_cast<int64_t>(xyz_.size() / 3);
+                if (-static_cast<int64_t>(index) > read)
+                    fail("the face index " + std::to_string(index) + " reaches before the first vertex (" +
+                         std::to_string(read) + " read so far)");
+                index = static_cast<int>(read + index + 1);
+            }
             if (index < 1) fail("the face index " + std::to_string(index) + " is below 1");
             face.push_back(index - 1);
             p_ = e;
+        }
+        if (face.size() > 3 && options_.triangulate) {
+            ++polygonsSplit_;
+            appendTriangulated(face, faces_);
+            return;
         }
         if (face.size() != 3)
             fail("a face line has " + std::to_string(face.size()) + " indices; faces must be triangles");
@@ -179,6 +194,8 @@ private:
     const char* end_;
     const char* line_ = nullptr;
     FaceList& faces_;
+    const ObjFaceOptions& options_;
+    int polygonsSplit_ = 0;
     std::vector<double> xyz_;
 };
 
@@ -201,16 +218,41 @@ std::string localDateLine() {
 }  // namespace
 
 std::unique_ptr<GeometryT<double>> readOBJ(const std::string& _path, FaceList& _faces) {
+    return readOBJ(_path, _faces, ObjFaceOptions{});
+}
+
+void appendTriangulated(const Face& _polygon, FaceList& _out) {
+    const size_t n = _polygon.size();
+    auto fanIsClean = [&](size_t _start) {
+        const int a = _polygon[_start];
+        for (size_t k = 1; k + 1 < n; ++k) {
+            const int b = _polygon[(_start + k) % n], c = _polygon[(_start + k + 1) % n];
+            if (a == b || b == c || a == c) return false;
+        }
+        return true;
+    };
+    size_t start = 0;
+    while (start < n && !fanIsClean(start)) ++start;
+    if (start == n) start = 0;  // no clean fan exists: keep the first one
+    for (size_t k = 1; k + 1 < n; ++k)
+        _out.push_back({_polygon[start], _polygon[(start + k) % n], _polygon[(start + k + 1) % n]});
+}
+
+std::unique_ptr<GeometryT<double>> readOBJ(const std::string& _path, FaceList& _faces, const ObjFaceOptions& _options,
+                                           ObjReadReport* _report) {
     std::string text;
     if (!readWholeFile(_path, text)) {
         std::printf("Error: Opening file %s failed!\n", _path.c_str());
         return nullptr;
     }
-    return parseOBJ(_path, text, _faces);
+    return parseOBJ(_path, text, _faces, _options, _report);
 }
 
-std::unique_ptr<GeometryT<double>> parseOBJ(const std::string& _path, const std::string& _text, FaceList& _faces) {
-    const std::vector<double> xyz = ObjParser(_path, _text, _faces).parse();
+std::unique_ptr<GeometryT<double>> parseOBJ(const std::string& _path, const std::string& _text, FaceList& _faces,
+                                            const ObjFaceOptions& _options, ObjReadReport* _report) {
+    ObjParser parser(_path, _text, _faces, _options);
+    const std::vector<double> xyz = parser.parse();
+    if (_report) _report->polygonsSplit = parser.polygonsSplit();
     if (xyz.empty()) return nullptr;
     const size_t V = xyz.size() / 3;
     if (V > (size_t{1} << 29)) throw Error(_path + ": more than 536870912 vertices");

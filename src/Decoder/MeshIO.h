@@ -16,8 +16,30 @@ namespace orv {
 // Malformed lines throw orv::Error naming the file and the line number.
 std::unique_ptr<GeometryT<double>> readOBJ(const std::string& _path, FaceList& _faces);
 
+
+// How faces that are not plain triangles are read. The connectivity reader's
+// default refuses them; frames given to the encoder accept both.
+struct ObjFaceOptions {
+    // A face of n > 3 vertices becomes n - 2 triangles: a fan from its first
+    // vertex, or, when that fan has a triangle naming one vertex twice, from
+    // the first vertex whose fan has none. It depends on the ids alone, so
+    // every frame of a sequence is split alike.
+    bool triangulate = false;
+    // Negative ids count back from the last vertex read so far (-1 is it).
+    bool relativeIndices = false;
+};
+struct ObjReadReport {
+    int polygonsSplit = 0;  // faces of more than three vertices
+};
+std::unique_ptr<GeometryT<double>> readOBJ(const std::string& _path, FaceList& _faces, const ObjFaceOptions& _options,
+                                           ObjReadReport* _report = nullptr);
+
 // readOBJ on text already in memory; _path only names it in errors.
-std::unique_ptr<GeometryT<double>> parseOBJ(const std::string& _path, const std::string& _text, FaceList& _faces);
+std::unique_ptr<GeometryT<double>> parseOBJ(const std::string& _path, const std::string& _text, FaceList& _faces,
+                                            const ObjFaceOptions& _options = {}, ObjReadReport* _report = nullptr);
+
+// The triangles of one polygon as ObjFaceOptions::triangulate describes.
+void appendTriangulated(const Face& _polygon, FaceList& _out);
 
 // The text of one frame as an OBJ file (header comments, v lines, f lines).
 std::string objFrameText(const GeometryT<double>& _geometry, int _f, const FaceList& _faces);

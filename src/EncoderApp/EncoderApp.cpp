@@ -19,6 +19,8 @@
 
 #include "Common/AtomicFile.h"
 #include "Common/Check.h"
+#include "Connectivity/ConnectivityCodec.h"
+#include "Package/Package.h"
 #include "Decoder/MeshIO.h"
 #include "EncoderApp/EncoderOptions.h"
 #include "EncoderApp/FrameSource.h"
@@ -106,23 +108,44 @@ bool sameFile(const fs::path& _a, const fs::path& _b) {
 
 // The outputs replace files; one that names an input would destroy it.
 void refuseInputsAsOutputs(const EncoderOptions& _o, const std::vector<std::string>& _frames) {
-    for (const auto& [path, what] : {std::pair{&_o.output, "output stream"}, std::pair{&_o.connectivity,
-                                                                                      "connectivity file"}})
+    for (const auto& [path, what] : {std::pair{&_o.output, "output stream"},
+                                     std::pair{&_o.connectivity, "connectivity file"}, std::pair{&_o.package, "package"}}) {
+        if (path->empty()) continue;
         for (const std::string& frame : _frames)
             if (sameFile(*path, frame))
                 throw UsageError(std::string("the ") + what + " " + quoted(*path) + " is the input frame " +
                                  quoted(frame) + ": choose another name");
-    if (sameFile(_o.output, _o.connectivity))
+    }
+    if (!_o.output.empty() && sameFile(_o.output, _o.connectivity))
         throw UsageError("the output stream and the connectivity file are both " + quoted(_o.output));
+    if (!_o.package.empty() && (sameFile(_o.package, _o.output) || sameFile(_o.package, _o.connectivity)))
+        throw UsageError("the package " + quoted(_o.package) + " is also an output of the stream pair");
 }
 
 int encode(const EncoderOptions& _o) {
     const bool talk = !_o.quiet;
-    checkWritable(_o.output, "output stream");
-    checkWritable(_o.connectivity, "connectivity file");
-    const std::vector<std::string> paths = expandFrameArguments(_o.frames);
-    refuseInputsAsOutputs(_o, paths);
-    const int F = static_cast<int>(paths.size());
+    const bool streamOut = !_o.output.empty();
+    if (streamOut) {
+        checkWritable(_o.output, "output stream");
+        checkWritable(_o.connectivity, "connectivity file");
+    }
+    if (!_o.package.empty()) checkWritable(_o.package, "package");
+    const bool cacheInput = isPointCacheInput(_o.frames);
+    if (cacheInput && _o.mesh.empty())
+        throw UsageError("a point cache holds no faces: give them with --mesh FILE.obj (or a package)");
+    if (!cacheInput && !_o.mesh.empty())
+        throw UsageError("--mesh gives the faces of a point cache (one .pc2 or .mdd file); OBJ frames have their own");
+    std::vector<std::string> paths;
+    LoadedAnimation cacheAnim;
+    if (cacheInput) {
+        refuseInputsAsOutputs(_o, {_o.frames[0], _o.mesh});
+        cacheAnim = loadPointCacheAnimation(_o.frames[0], _o.mesh);
+    } else {
+        paths = expandFrameArguments(_o.frames);
+        refuseInputsAsOutputs(_o, paths);
+    }
+    const int F = cacheInput ? cacheAnim.positions.F : static_cast<int>(paths.size());
+    const std::string written = streamOut ? _o.output : _o.package;
 
     const int maxTL = maxTemporalLayers(F, _o.refFirstFrame);
     if (_o.nTL > maxTL)
@@ -133,13 +156,20 @@ int encode(const EncoderOptions& _o) {
                          ": use --temporal-layers " + std::to_string(maxTL) + " or fewer");
 
     const ProgressMeter::Style style = ProgressMeter::styleFor(_o.quiet);
-    if (talk) std::printf("OrvEnc %s: %d frame files, writing %s\n", ORV_VERSION, F, _o.output.c_str());
+    if (talk) {
+        if (cacheInput)
+            std::printf("OrvEnc %s: %d frames from %s, writing %s\n", ORV_VERSION, F, _o.frames[0].c_str(), written.c_str());
+        else
+            std::printf("OrvEnc %s: %d frame files, writing %s\n", ORV_VERSION, F, written.c_str());
+    }
     std::fflush(stdout);
 
     ProgressMeter loadMeter(stdout, style, "Loading", F);
-    LoadedAnimation anim = loadAnimation(paths, [&](int done, int) { loadMeter.update(done); });
+    LoadedAnimation anim =
+        cacheInput ? std::move(cacheAnim) : loadAnimation(paths, [&](int done, int) { loadMeter.update(done); });
     loadMeter.finish();
     const double loadSeconds = loadMeter.elapsedSeconds();
+    const double frameRate = _o.fps > 0 ? _o.fps : anim.frameRate > 0 ? anim.frameRate : 25.0;
     const int V = anim.positions.V;
 
     const double diagonal = sequenceBoundingBox(anim.positions).diagonal();
@@ -211,15 +241,31 @@ int encode(const EncoderOptions& _o) {
                      targetName(_o.target->kind), _o.target->value, search->encodes);
     }
 
-    // The connectivity goes to its temporary file first and is renamed only
-    // once the stream is in place, so a failure leaves neither file
-    // half-written (AtomicFile removes the temporaries, also on SIGINT/SIGTERM).
+    // The package and the stream pair each go through a temporary name; the
+    // connectivity is renamed only once the stream is in place, so a failure
+    // leaves neither file half-written (AtomicFile removes the temporaries,
+    // also on SIGINT/SIGTERM).
     if (encoded.streamFile.size() < 4) throw Error("the encoder returned no stream");
-    AtomicFile connectivity(_o.connectivity);
-    connectivity.write(connectivityText(anim.faces, V));
-    connectivity.close();
-    writeStreamFile(_o.output, encoded.streamFile.data() + 4, encoded.streamFile.size() - 4);
-    connectivity.commit();
+    if (!_o.package.empty()) {
+        Package package;
+        package.frameRate = frameRate;
+        package.startTime = anim.startTime;
+        package.sourceVertexCount = V;
+        package.name = fs::path(written).stem().string();
+        for (const std::string& path : paths) package.frameNames.push_back(fs::path(path).filename().string());
+        if (cacheInput) package.frameNames.clear();
+        package.connectivity.vertexCount = V;
+        package.connectivity.indices = toFlatIndices(anim.faces);
+        package.stream = encoded.streamFile;
+        writePackageFile(_o.package, package);
+    }
+    if (streamOut) {
+        AtomicFile connectivity(_o.connectivity);
+        connectivity.write(connectivityText(anim.faces, V));
+        connectivity.close();
+        writeStreamFile(_o.output, encoded.streamFile.data() + 4, encoded.streamFile.size() - 4);
+        connectivity.commit();
+    }
     if (!_o.reconstructionDir.empty()) writeReconstruction(_o.reconstructionDir, encoded.reconstruction, anim.faces);
 
     if (talk) {
@@ -246,8 +292,18 @@ int encode(const EncoderOptions& _o) {
             std::printf("  target            : %s <= %.6g%s %s after %d encodes\n", targetName(_o.target->kind),
                         _o.target->value, _o.target->kind == TargetKind::KgError ? " %" : "",
                         search->met ? "met" : "NOT met", search->encodes);
-        std::printf("  stream            : %s, %.0f bytes\n", _o.output.c_str(), bytes);
-        std::printf("  connectivity      : %s\n", _o.connectivity.c_str());
+        if (anim.polygonsSplit > 0)
+            std::printf("  polygons split    : %d faces of more than three vertices became triangles\n",
+                        anim.polygonsSplit);
+        if (streamOut) {
+            std::printf("  stream            : %s, %.0f bytes\n", _o.output.c_str(), bytes);
+            std::printf("  connectivity      : %s\n", _o.connectivity.c_str());
+        }
+        if (!_o.package.empty()) {
+            std::error_code ec;
+            std::printf("  package           : %s, %.0f bytes (%g fps)\n", _o.package.c_str(),
+                        static_cast<double>(fs::file_size(_o.package, ec)), frameRate);
+        }
         std::printf("  rate              : %.4f bits per vertex per frame\n", 8.0 * bytes / vertexFrames);
         std::printf("  compression ratio : %.1f : 1 against float32 positions (%.0f bytes)\n",
                     12.0 * vertexFrames / bytes, 12.0 * vertexFrames);
@@ -262,7 +318,8 @@ int encode(const EncoderOptions& _o) {
         std::printf("  KG error          : %.4f %%\n", quality.kg);
         if (!_o.reconstructionDir.empty())
             std::printf("  reconstruction    : %s\n", _o.reconstructionDir.c_str());
-        std::printf("Decode with: OrvDec %s %s\n", _o.output.c_str(), _o.connectivity.c_str());
+        if (streamOut) std::printf("Decode with: OrvDec %s %s\n", _o.output.c_str(), _o.connectivity.c_str());
+        if (!_o.package.empty()) std::printf("Export with: OrvExport %s OUT.glb|OUT.pc2|OUT.mdd|FOLDER\n", _o.package.c_str());
     }
     std::fflush(stdout);
     return 0;

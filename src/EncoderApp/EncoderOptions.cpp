@@ -132,6 +132,24 @@ const std::vector<OptionSpec>& optionTable() {
              if (v.empty()) throw UsageError("--write-reconstruction needs a folder name");
              o.reconstructionDir = v;
          }},
+        {"package", 0, "FILE",
+         [](EncoderOptions& o, const std::string& v) {
+             if (v.empty()) throw UsageError("--package needs a file name");
+             o.package = v;
+         }},
+        {"mesh", 0, "FILE",
+         [](EncoderOptions& o, const std::string& v) {
+             if (v.empty()) throw UsageError("--mesh needs a file name");
+             o.mesh = v;
+         }},
+        {"fps", 0, "RATE",
+         [](EncoderOptions& o, const std::string& v) {
+             char* end = nullptr;
+             const double r = v.empty() ? 0.0 : std::strtod(v.c_str(), &end);
+             if (v.empty() || *end != '\0' || !std::isfinite(r) || r <= 0 || r > 1e6)
+                 throw UsageError("--fps needs a positive frame rate (got " + quoted(v) + ")");
+             o.fps = r;
+         }},
         {"quiet", 'q', nullptr, [](EncoderOptions& o, const std::string&) { o.quiet = true; }},
         {"help", 'h', nullptr, [](EncoderOptions& o, const std::string&) { o.help = true; }},
         {"version", 'V', nullptr, [](EncoderOptions& o, const std::string&) { o.version = true; }},
@@ -272,16 +290,25 @@ EncoderOptions parseEncoderOptions(int argc, const char* const* argv) {
     if (stepsGiven && o.effortGiven && o.effort != 0)
         throw UsageError("--steps sets the step sizes for plain rounding (effort 0); for --effort " +
                          std::to_string(o.effort) + " give the step as --precision BITS");
-    if (o.output.empty()) throw UsageError("no output stream given: use -o OUT.orv (try 'OrvEnc --help')");
+    if (o.output.empty() && o.package.empty())
+        throw UsageError("no output given: use -o OUT.orv, --package OUT.orvp or both (try 'OrvEnc --help')");
     if (o.frames.empty()) throw UsageError("no frames given: name OBJ files, a folder of them or a pattern such as frames/%04d.obj");
+    if (o.output.empty()) {
+        if (!o.connectivity.empty()) throw UsageError("--connectivity names the file written beside -o OUT.orv; give -o too");
+        return o;
+    }
     if (o.connectivity.empty()) o.connectivity = defaultConnectivityPath(o.output);
     if (o.connectivity == o.output) throw UsageError("the connectivity file cannot be the output stream itself");
+    if (o.package == o.output || o.package == o.connectivity)
+        throw UsageError("the package must be a file of its own, not the stream or the connectivity");
     return o;
 }
 
 std::string encoderUsage() {
     std::string text =
         "Usage: OrvEnc [options] -o OUT.orv FRAME...\n"
+        "       OrvEnc [options] --package OUT.orvp FRAME...\n"
+        "       OrvEnc [options] --mesh MESH.obj -o OUT.orv CACHE.pc2|CACHE.mdd\n"
         "\n"
         "Encodes an animated triangle mesh (one OBJ file per frame, all with the same\n"
         "faces) into a scalable stream for OrvDec and OrvPacketize. The connectivity\n"
@@ -290,9 +317,22 @@ std::string encoderUsage() {
         "FRAME is an OBJ file, a folder of OBJ files (taken in natural order: 2.obj\n"
         "before 10.obj) or a pattern such as frames/%04d.obj (numbered from 0 or 1 up\n"
         "to the first missing number). Several may be given; they are joined in order.\n"
+        "Faces of more than three vertices are split into triangles (a fan from the\n"
+        "first vertex that gives no degenerate triangle), and negative (relative)\n"
+        "indices are resolved; the connectivity written is the triangulated one.\n"
+        "FRAME may instead be one point cache, PC2 or MDD (as the format defines it,\n"
+        "or as Blender writes it, with a rest block), whose faces come from --mesh.\n"
         "\n"
         "Options:\n"
-        "  -o, --output OUT.orv        the stream file to write (required)\n"
+        "  -o, --output OUT.orv        the stream file to write (with its connectivity\n"
+        "                              beside it: OrvDec and OrvPacketize read this pair)\n"
+        "      --package OUT.orvp      also (or, without -o, only) write one package file:\n"
+        "                              metadata, coded connectivity and the stream, for\n"
+        "                              OrvExport and the library\n"
+        "      --mesh FILE             the faces for point-cache input: an OBJ file (its\n"
+        "                              polygons split as above) or a package\n"
+        "      --fps RATE              frame rate for the package (default: the input's\n"
+        "                              where it has one, as MDD does, else 25)\n"
         "  -s, --spatial-layers N      spatial layers, 1..255 (default 8)\n"
         "  -t, --temporal-layers N     temporal layers; a group spans 2^(N-1) frames\n"
         "                              (default 4)\n"

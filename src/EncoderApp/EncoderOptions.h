@@ -46,6 +46,9 @@ struct EncoderOptions {
     std::string output;
     std::string connectivity;  // empty: derived from output
     std::string reconstructionDir;  // empty: not written
+    std::string package;            // empty: no package written
+    std::string mesh;               // the faces of point-cache frames (OBJ or package)
+    double fps = 0;                 // 0: the input's rate, else 25
     bool quiet = false;
     bool help = false;
     bool version = false;

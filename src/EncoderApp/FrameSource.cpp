@@ -15,6 +15,9 @@
 
 #include "Common/Check.h"
 #include "Common/InputFile.h"
+#include "Connectivity/ConnectivityCodec.h"
+#include "Package/Package.h"
+#include "PointCache/PointCache.h"
 #include "Decoder/MeshIO.h"
 
 namespace fs = std::filesystem;
@@ -190,7 +193,7 @@ std::vector<std::string> expandFrameArguments(const std::vector<std::string>& _a
 namespace {
 
 // Reads one frame file; unreadable files and files without vertices throw.
-std::unique_ptr<GeometryT<double>> readFrame(const std::string& _path, FaceList& _faces) {
+std::unique_ptr<GeometryT<double>> readFrame(const std::string& _path, FaceList& _faces, int* _polygonsSplit = nullptr) {
     {
         // readOBJ reports an unopenable file in its own words on standard
         // output; OrvEnc wants one clear error line with the reason.
@@ -198,7 +201,10 @@ std::unique_ptr<GeometryT<double>> readFrame(const std::string& _path, FaceList&
         if (!probe.open(_path)) throw Error("cannot read frame file " + quoted(_path) + ": " + std::strerror(errno));
     }
     _faces.clear();
-    std::unique_ptr<GeometryT<double>> frame = readOBJ(_path, _faces);
+    ObjReadReport report;
+    std::unique_ptr<GeometryT<double>> frame =
+        readOBJ(_path, _faces, ObjFaceOptions{.triangulate = true, .relativeIndices = true}, &report);
+    if (_polygonsSplit) *_polygonsSplit = report.polygonsSplit;
     if (!frame || frame->V == 0) throw Error("frame file " + quoted(_path) + " has no vertices");
     const double* p = frame->frame(0);
     for (size_t i = 0; i < 3 * static_cast<size_t>(frame->V); ++i)
@@ -236,7 +242,8 @@ LoadedAnimation loadAnimation(const std::vector<std::string>& _paths, const Load
     const std::string& first = _paths[0];
 
     FaceList firstFaces;
-    std::unique_ptr<GeometryT<double>> frame = readFrame(first, firstFaces);
+    int polygonsSplit = 0;
+    std::unique_ptr<GeometryT<double>> frame = readFrame(first, firstFaces, &polygonsSplit);
     if (firstFaces.empty())
         throw Error("first frame " + quoted(first) + " has no faces (the connectivity is taken from it)");
     for (size_t i = 0; i < firstFaces.size(); ++i)
@@ -246,6 +253,7 @@ LoadedAnimation loadAnimation(const std::vector<std::string>& _paths, const Load
                             faceText(firstFaces[i]) + ") names a vertex outside 1.." + std::to_string(frame->V));
 
     LoadedAnimation anim{GeometryT<double>(frame->V, F), std::move(firstFaces)};
+    anim.polygonsSplit = polygonsSplit;
     const size_t n = 3 * static_cast<size_t>(frame->V);
     std::copy(frame->frame(0), frame->frame(0) + n, anim.positions.frame(0));
     if (_progress) _progress(1, F);
@@ -259,6 +267,65 @@ LoadedAnimation loadAnimation(const std::vector<std::string>& _paths, const Load
                         quoted(first) + " has " + std::to_string(anim.positions.V));
         checkSameFaces(faces, anim.faces, path, first);
         std::copy(frame->frame(0), frame->frame(0) + n, anim.positions.frame(f));
+        if (_progress) _progress(f + 1, F);
+    }
+    return anim;
+}
+
+bool isPointCacheInput(const std::vector<std::string>& _args) {
+    if (_args.size() != 1) return false;
+    std::string ext = fs::path(_args[0]).extension().string();
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext == ".pc2" || ext == ".mdd";
+}
+
+LoadedAnimation loadPointCacheAnimation(const std::string& _cachePath, const std::string& _meshPath,
+                                        const LoadProgress& _progress) {
+    std::string ext = fs::path(_cachePath).extension().string();
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    PointCache cache = ext == ".pc2" ? readPc2(_cachePath) : readMdd(_cachePath);
+    if (cache.header.frameCount > kMaxFrames)
+        throw Error(_cachePath + ": " + std::to_string(cache.header.frameCount) + " frames; a stream holds at most " +
+                    std::to_string(kMaxFrames));
+
+    FaceList faces;
+    int polygonsSplit = 0;
+    int meshV = 0;
+    if (isPackageFile(_meshPath)) {
+        const Package p = readPackageFile(_meshPath);
+        faces = toFaceList(p.connectivity.indices);
+        meshV = p.connectivity.vertexCount;
+    } else {
+        {
+            std::ifstream probe(_meshPath);
+            if (!probe) throw Error("cannot read mesh file " + quoted(_meshPath) + ": " + std::strerror(errno));
+        }
+        ObjReadReport report;
+        const std::unique_ptr<GeometryT<double>> mesh =
+            readOBJ(_meshPath, faces, ObjFaceOptions{.triangulate = true, .relativeIndices = true}, &report);
+        polygonsSplit = report.polygonsSplit;
+        // A faces-only file (such as OrvEnc's own connectivity) takes the cache's count.
+        meshV = mesh ? mesh->V : cache.header.pointCount;
+    }
+    if (faces.empty()) throw Error("mesh file " + quoted(_meshPath) + " has no faces");
+    if (meshV != cache.header.pointCount)
+        throw Error(_cachePath + " has " + std::to_string(cache.header.pointCount) + " points, the mesh " +
+                    quoted(_meshPath) + " has " + std::to_string(meshV) + " vertices");
+    for (size_t i = 0; i < faces.size(); ++i)
+        for (int id : faces[i])
+            if (id < 0 || id >= meshV)
+                throw Error("mesh file " + quoted(_meshPath) + ": face " + std::to_string(i + 1) + " (" +
+                            faceText(faces[i]) + ") names a vertex outside 1.." + std::to_string(meshV));
+
+    const int F = cache.header.frameCount;
+    LoadedAnimation anim{GeometryT<double>(meshV, F), std::move(faces)};
+    anim.polygonsSplit = polygonsSplit;
+    anim.frameRate = cache.header.frameRate;
+    anim.startTime = cache.header.startTime;
+    for (int f = 0; f < F; ++f) {
+        std::vector<double>& src = cache.frames[static_cast<size_t>(f)];
+        std::copy(src.begin(), src.end(), anim.positions.frame(f));
+        std::vector<double>().swap(src);
         if (_progress) _progress(f + 1, F);
     }
     return anim;

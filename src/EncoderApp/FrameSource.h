@@ -36,7 +36,11 @@ std::vector<std::string> expandFrameArguments(const std::vector<std::string>& _a
 struct LoadedAnimation {
     GeometryT<double> positions{0, 0};  // V x F
     FaceList faces;                     // from the first frame
+    int polygonsSplit = 0;              // faces of more than three vertices in the source
+    double frameRate = 0;               // 0: the input does not say
+    double startTime = 0;               // seconds of the first frame, where the input says
 };
+
 
 // Called after each frame file: (frames loaded, frames in all).
 using LoadProgress = std::function<void(int, int)>;
@@ -46,5 +50,14 @@ using LoadProgress = std::function<void(int, int)>;
 // from the first frame's, and for unreadable files, frames without vertices, a
 // first frame without faces, face ids out of range and non-finite coordinates.
 LoadedAnimation loadAnimation(const std::vector<std::string>& _paths, const LoadProgress& _progress = {});
+
+// True when the frame arguments are one PC2 or MDD file.
+bool isPointCacheInput(const std::vector<std::string>& _args);
+
+// A point cache (.pc2 or .mdd) with the faces of _meshPath, an OBJ file (its
+// polygons triangulated) or a package. Throws orv::Error naming the file when
+// either cannot be read, the vertex counts differ or a face is out of range.
+LoadedAnimation loadPointCacheAnimation(const std::string& _cachePath, const std::string& _meshPath,
+                                        const LoadProgress& _progress = {});
 
 }  // namespace orv

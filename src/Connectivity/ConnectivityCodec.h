@@ -1,0 +1,40 @@
+// The lossless connectivity codec: a triangle list (three zero-based vertex
+// ids per face) to a compact byte string and back, keeping the exact face
+// order and the rotation of every face, which the spatial layering of a
+// stream depends on. The encoder is ConnectivityEncoder.cpp, the decoder
+// ConnectivityDecoder.cpp; both share the model of ConnectivityModel.h.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "Common/Types.h"
+
+namespace orv {
+
+struct Connectivity {
+    int32_t vertexCount = 0;
+    std::vector<int32_t> indices;  // 3 per face
+    size_t faceCount() const { return indices.size() / 3; }
+};
+
+// Largest vertex count the codec accepts.
+constexpr int32_t kMaxCodedVertices = 1 << 28;
+
+// Throws orv::Error when an index lies outside 0.._vertexCount-1, the list is
+// not a whole number of triangles, or the counts exceed the codec's limits.
+std::vector<uint8_t> encodeConnectivity(const std::vector<int32_t>& _indices, int32_t _vertexCount);
+
+// Throws orv::Error with a one-line reason (no file name; the caller adds it)
+// for a truncated or corrupt payload, a count the payload cannot hold or an
+// index out of range. Memory stays proportional to _size whatever the counts
+// in the payload claim.
+Connectivity decodeConnectivity(const uint8_t* _data, size_t _size);
+
+// Conversions between the OBJ face list and the flat list. toFlatIndices
+// throws orv::Error for a face that is not a triangle.
+std::vector<int32_t> toFlatIndices(const FaceList& _faces);
+FaceList toFaceList(const std::vector<int32_t>& _indices);
+
+}  // namespace orv

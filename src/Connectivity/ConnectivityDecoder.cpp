@@ -1,0 +1,191 @@
+// The connectivity decoder: mirrors ConnectivityEncoder.cpp decision by
+// decision. Every decoded FIFO position, rank and index is checked before it
+// is used, the face count is bounded by what the payload can hold before
+// anything is reserved, and a checksum over the result catches corruption
+// that still decodes to valid faces.
+#include <string>
+
+#include "Common/Check.h"
+#include "Connectivity/ConnectivityCodec.h"
+#include "Connectivity/ConnectivityModel.h"
+#include "Connectivity/VarInt.h"
+
+namespace orv {
+
+namespace {
+
+// Every face costs at least four decisions, none of which can cost less than
+// 0.022 bits: a payload of n bytes holds fewer than 128 (n + 16) faces.
+constexpr uint64_t kMaxFacesPerByte = 128;
+
+[[noreturn]] void malformed(const std::string& _why) { throw Error("connectivity data is corrupt: " + _why); }
+
+class FaceDecoder {
+public:
+    FaceDecoder(const uint8_t* _data, size_t _size, int32_t _V, bool _rankedNew)
+        : rc_(_data, _size), unseen_(_V), adjacency_(_V), V_(_V), rankedNew_(_rankedNew) {
+        if (!rc_.validStart()) malformed("bad start of the coded faces");
+    }
+
+    void face(int32_t* _t) {
+        if (rc_.bit(p_.edgeHit[static_cast<size_t>(prevKind_)])) {
+            const int hitIndex = static_cast<int>(index(p_.edgeIndex[static_cast<size_t>(prevKind_)], kEdgeFifoBits));
+            if (hitIndex >= edges_.count()) malformed("a face refers to an edge that was never coded");
+            auto& rp = p_.rotation[static_cast<size_t>((hitIndex < 3 ? hitIndex : 3) * 3 + prevRotation_)];
+            int rotation = 0;
+            if (rc_.bit(rp[0])) rotation = rc_.bit(rp[1]) ? 2 : 1;
+            const DirectedEdge e = edges_.at(hitIndex);
+            int kind = 0;
+            const int32_t a = e.to, b = e.from;
+            const int32_t c = vertex(3, a, b, kind);
+            lastVertex_ = c;
+            _t[rotation] = a;
+            _t[(rotation + 1) % 3] = b;
+            _t[(rotation + 2) % 3] = c;
+            edges_.push(b, c);
+            edges_.push(c, a);
+            prevKind_ = kind;
+            prevRotation_ = rotation;
+        } else {
+            int kind = 0;
+            _t[0] = vertex(0, -1, lastVertex_, kind);
+            _t[1] = vertex(1, -1, _t[0], kind);
+            _t[2] = vertex(2, _t[0], _t[1], kind);
+            lastVertex_ = _t[2];
+            edges_.push(_t[0], _t[1]);
+            edges_.push(_t[1], _t[2]);
+            edges_.push(_t[2], _t[0]);
+            prevKind_ = kNoEdge;
+        }
+        adjacency_.link(_t[0], _t[1]);
+        adjacency_.link(_t[1], _t[2]);
+        adjacency_.link(_t[2], _t[0]);
+    }
+
+    const RangeDecoder& coder() const { return rc_; }
+
+private:
+    int32_t vertex(int _slot, int32_t _x, int32_t _y, int& _kind) {
+        if (rc_.bit(p_.isNew[static_cast<size_t>(isNewContext(_slot, prevKind_))])) {
+            if (rankedNew_) {
+                const uint32_t rank = uintCode(p_.newRank[_slot == 3 ? 1 : 0]);
+                if (rank >= static_cast<uint32_t>(unseen_.remaining())) malformed("a new vertex beyond the vertex count");
+                const int32_t v = unseen_.atRank(rank);
+                unseen_.markSeen(v);
+                vertices_.push(v);
+                _kind = kVertexNew;
+                return v;
+            }
+            const uint32_t magnitude = uintCode(p_.newRank[_slot == 3 ? 1 : 0]);
+            int64_t next = static_cast<int64_t>(lastNew_) + 1;
+            if (magnitude != 0) next += rc_.bit(p_.newSign[_slot == 3 ? 1 : 0]) ? -static_cast<int64_t>(magnitude) : magnitude;
+            if (next < 0 || next >= V_ || unseen_.seen(static_cast<int32_t>(next)))
+                malformed("a new vertex " + std::to_string(next) + " out of range or seen before");
+            const int32_t v = static_cast<int32_t>(next);
+            lastNew_ = v;
+            unseen_.markSeen(v);
+            vertices_.push(v);
+            _kind = kVertexNew;
+            return v;
+        }
+        const int candidates = adjacency_.candidateCount(_x, _y);
+        if (candidates > 0 && rc_.bit(p_.isNeighbour[static_cast<size_t>(_slot)])) {
+            const int place = static_cast<int>(index(p_.neighbourIndex[static_cast<size_t>(_slot)], kNeighbourBits));
+            if (place >= candidates) malformed("a face refers to a neighbour that does not exist");
+            _kind = kVertexNeighbour;
+            return adjacency_.candidateAt(_x, _y, place);
+        }
+        if (rc_.bit(p_.isFifo[static_cast<size_t>(_slot)])) {
+            const int fifo = static_cast<int>(index(p_.vertexFifo[static_cast<size_t>(_slot)], kVertexFifoBits));
+            if (fifo >= vertices_.count()) malformed("a face refers to a vertex that was never coded");
+            _kind = kVertexInFifo;
+            return vertices_.at(fifo);
+        }
+        const uint32_t magnitude = uintCode(p_.oldDelta);
+        int64_t v = lastOld_;
+        if (magnitude != 0) v += rc_.bit(p_.oldSign[_slot == 3 ? 1 : 0]) ? -static_cast<int64_t>(magnitude) : magnitude;
+        if (v < 0 || v >= V_ || !unseen_.seen(static_cast<int32_t>(v)))
+            malformed("a face names vertex " + std::to_string(v) + ", which is out of range or not yet introduced");
+        lastOld_ = static_cast<int32_t>(v);
+        vertices_.push(lastOld_);
+        _kind = kVertexOld;
+        return lastOld_;
+    }
+
+    uint32_t tree(BitProb* _probs, int _bits) {
+        uint32_t m = 1;
+        for (int i = 0; i < _bits; ++i) m = 2 * m + static_cast<uint32_t>(rc_.bit(_probs[m]));
+        return m - (1u << _bits);
+    }
+
+    uint32_t index(IndexProbs& _p, int _bits) {
+        if (!rc_.bit(_p.zero)) return 0;
+        if (!rc_.bit(_p.one)) return 1;
+        return tree(_p.tree.data(), _bits);
+    }
+
+    uint32_t uintCode(UIntProbs& _p) {
+        if (!rc_.bit(_p.zero)) return 0;
+        const int n = static_cast<int>(tree(_p.length.data(), 6));
+        if (n > 32) malformed("a number longer than 32 bits");
+        if (n < 2) return static_cast<uint32_t>(n);
+        const int below = n - 1;
+        const int modelled = below < 2 ? below : 2;
+        uint32_t m = 1;
+        for (int i = 0; i < modelled; ++i) m = 2 * m + static_cast<uint32_t>(rc_.bit(_p.mantissa[static_cast<size_t>(n)][m]));
+        uint64_t value = (1ull << modelled) | (m - (1u << modelled));
+        const int rest = below - modelled;
+        if (rest > 0) value = (value << rest) | rc_.direct(rest);
+        return static_cast<uint32_t>(value);
+    }
+
+    RangeDecoder rc_;
+    ConnectivityProbs p_;
+    EdgeFifo edges_;
+    VertexFifo vertices_;
+    UnseenVertices unseen_;
+    Adjacency adjacency_;
+    int32_t V_;
+    int32_t lastVertex_ = -1;
+    int prevKind_ = kNoEdge;
+    int prevRotation_ = 0;
+    int32_t lastOld_ = 0;
+    int32_t lastNew_ = -1;
+    bool rankedNew_;
+};
+
+}  // namespace
+
+Connectivity decodeConnectivity(const uint8_t* _data, size_t _size) {
+    size_t pos = 0;
+    uint64_t V = 0, F = 0;
+    if (!readVarUInt(_data, _size, pos, V) || !readVarUInt(_data, _size, pos, F) || _size - pos < 4)
+        malformed("the header is truncated");
+    if (_size - pos < 5) malformed("the header is truncated");
+    if (V > static_cast<uint64_t>(kMaxCodedVertices)) malformed("vertex count " + std::to_string(V) + " is too large");
+    const size_t payload = _size - pos - 5;
+    if (F > kMaxFacesPerByte * (payload + 16) || F > static_cast<uint64_t>(INT32_MAX / 3))
+        malformed("face count " + std::to_string(F) + " does not fit in " + std::to_string(payload) + " bytes");
+    if (V > 3 * F + payload * 8 + 64)
+        malformed("vertex count " + std::to_string(V) + " is far above what " + std::to_string(F) + " faces use");
+    if (F > 0 && V == 0) malformed("faces without vertices");
+    uint32_t sum = 0;
+    for (int i = 0; i < 4; ++i) sum |= static_cast<uint32_t>(_data[pos + static_cast<size_t>(i)]) << (8 * i);
+    pos += 4;
+    const uint8_t mode = _data[pos++];
+    if (mode > 1) malformed("unknown coding mode " + std::to_string(mode));
+
+    Connectivity result;
+    result.vertexCount = static_cast<int32_t>(V);
+    result.indices.resize(static_cast<size_t>(F) * 3);
+    FaceDecoder decoder(_data + pos, payload, result.vertexCount, mode == 1);
+    for (size_t f = 0; f < F; ++f) {
+        decoder.face(&result.indices[3 * f]);
+        if (decoder.coder().overrun() > 0) malformed("the coded faces are truncated");
+    }
+    if (decoder.coder().unread() != 0) malformed("trailing bytes after the last face");
+    if (connectivityChecksum(result.indices) != sum) malformed("checksum mismatch");
+    return result;
+}
+
+}  // namespace orv

@@ -1,0 +1,209 @@
+// The connectivity encoder: each face in turn, in its own rotation, as one
+// shared FIFO edge plus its third vertex, or as three vertices, with every
+// decision coded by the adaptive range coder under the shared model.
+#include <string>
+
+#include "Common/Check.h"
+#include "Connectivity/ConnectivityCodec.h"
+#include "Connectivity/ConnectivityModel.h"
+#include "Connectivity/VarInt.h"
+
+namespace orv {
+
+namespace {
+
+class FaceEncoder {
+public:
+    FaceEncoder(std::vector<uint8_t>& _out, int32_t _V, bool _rankedNew)
+        : rc_(_out), unseen_(_V), adjacency_(_V), rankedNew_(_rankedNew) {}
+
+    void face(const int32_t* _t) {
+        int hitIndex = -1;
+        int rotation = 0;
+        for (int i = 0; i < edges_.count() && hitIndex < 0; ++i) {
+            const DirectedEdge& e = edges_.at(i);
+            for (int r = 0; r < 3; ++r)
+                if (_t[r] == e.to && _t[(r + 1) % 3] == e.from) {
+                    hitIndex = i;
+                    rotation = r;
+                    break;
+                }
+        }
+        if (hitIndex >= 0) {
+            rc_.bit(p_.edgeHit[static_cast<size_t>(prevKind_)], 1);
+            index(p_.edgeIndex[static_cast<size_t>(prevKind_)], kEdgeFifoBits, static_cast<uint32_t>(hitIndex));
+            auto& rp = p_.rotation[static_cast<size_t>((hitIndex < 3 ? hitIndex : 3) * 3 + prevRotation_)];
+            rc_.bit(rp[0], rotation != 0);
+            if (rotation != 0) rc_.bit(rp[1], rotation == 2);
+            const int32_t a = _t[rotation], b = _t[(rotation + 1) % 3], c = _t[(rotation + 2) % 3];
+            const int kind = vertex(c, 3, a, b);
+            lastVertex_ = c;
+            edges_.push(b, c);
+            edges_.push(c, a);
+            prevKind_ = kind;
+            prevRotation_ = rotation;
+        } else {
+            rc_.bit(p_.edgeHit[static_cast<size_t>(prevKind_)], 0);
+            vertex(_t[0], 0, -1, lastVertex_);
+            vertex(_t[1], 1, -1, _t[0]);
+            vertex(_t[2], 2, _t[0], _t[1]);
+            lastVertex_ = _t[2];
+            edges_.push(_t[0], _t[1]);
+            edges_.push(_t[1], _t[2]);
+            edges_.push(_t[2], _t[0]);
+            prevKind_ = kNoEdge;
+        }
+        adjacency_.link(_t[0], _t[1]);
+        adjacency_.link(_t[1], _t[2]);
+        adjacency_.link(_t[2], _t[0]);
+    }
+
+    void finish() { rc_.finish(); }
+
+private:
+    // _x, _y: vertices of the face whose neighbours are the candidates.
+    int vertex(int32_t _v, int _slot, int32_t _x, int32_t _y) {
+        const bool isNew = !unseen_.seen(_v);
+        rc_.bit(p_.isNew[static_cast<size_t>(isNewContext(_slot, prevKind_))], isNew);
+        if (isNew) {
+            if (rankedNew_) {
+                uintCode(p_.newRank[_slot == 3 ? 1 : 0], unseen_.rankOf(_v));
+                unseen_.markSeen(_v);
+                vertices_.push(_v);
+                return kVertexNew;
+            }
+            const int64_t delta = static_cast<int64_t>(_v) - lastNew_ - 1;
+            const uint32_t magnitude = static_cast<uint32_t>(delta < 0 ? -delta : delta);
+            uintCode(p_.newRank[_slot == 3 ? 1 : 0], magnitude);
+            if (magnitude != 0) rc_.bit(p_.newSign[_slot == 3 ? 1 : 0], delta < 0);
+            lastNew_ = _v;
+            unseen_.markSeen(_v);
+            vertices_.push(_v);
+            return kVertexNew;
+        }
+        if (adjacency_.candidateCount(_x, _y) > 0) {
+            const int place = adjacency_.find(_x, _y, _v);
+            rc_.bit(p_.isNeighbour[static_cast<size_t>(_slot)], place >= 0);
+            if (place >= 0) {
+                index(p_.neighbourIndex[static_cast<size_t>(_slot)], kNeighbourBits, static_cast<uint32_t>(place));
+                return kVertexNeighbour;
+            }
+        }
+        const int fifo = vertices_.find(_v);
+        rc_.bit(p_.isFifo[static_cast<size_t>(_slot)], fifo >= 0);
+        if (fifo >= 0) {
+            index(p_.vertexFifo[static_cast<size_t>(_slot)], kVertexFifoBits, static_cast<uint32_t>(fifo));
+            return kVertexInFifo;
+        }
+        const int64_t delta = static_cast<int64_t>(_v) - lastOld_;
+        const uint32_t magnitude = static_cast<uint32_t>(delta < 0 ? -delta : delta);
+        uintCode(p_.oldDelta, magnitude);
+        if (magnitude != 0) rc_.bit(p_.oldSign[_slot == 3 ? 1 : 0], delta < 0);
+        lastOld_ = _v;
+        vertices_.push(_v);
+        return kVertexOld;
+    }
+
+    void tree(BitProb* _probs, int _bits, uint32_t _value) {
+        uint32_t m = 1;
+        for (int i = _bits - 1; i >= 0; --i) {
+            const int b = static_cast<int>((_value >> i) & 1u);
+            rc_.bit(_probs[m], b);
+            m = 2 * m + static_cast<uint32_t>(b);
+        }
+    }
+
+    void index(IndexProbs& _p, int _bits, uint32_t _value) {
+        rc_.bit(_p.zero, _value != 0);
+        if (_value == 0) return;
+        rc_.bit(_p.one, _value != 1);
+        if (_value == 1) return;
+        tree(_p.tree.data(), _bits, _value);
+    }
+
+    // Zero or not, the bit length (a 6-bit tree), then the bits below the
+    // leading one: two modelled per length, the rest at one half.
+    void uintCode(UIntProbs& _p, uint32_t _value) {
+        rc_.bit(_p.zero, _value != 0);
+        if (_value == 0) return;
+        const int n = bitLength(_value);
+        tree(_p.length.data(), 6, static_cast<uint32_t>(n));
+        if (n < 2) return;
+        const int below = n - 1;
+        const int modelled = below < 2 ? below : 2;
+        uint32_t m = 1;
+        for (int i = 0; i < modelled; ++i) {
+            const int b = static_cast<int>((_value >> (below - 1 - i)) & 1u);
+            rc_.bit(_p.mantissa[static_cast<size_t>(n)][m], b);
+            m = 2 * m + static_cast<uint32_t>(b);
+        }
+        const int rest = below - modelled;
+        if (rest > 0) rc_.direct(_value & ((1u << rest) - 1u), rest);
+    }
+
+    RangeEncoder rc_;
+    ConnectivityProbs p_;
+    EdgeFifo edges_;
+    VertexFifo vertices_;
+    UnseenVertices unseen_;
+    Adjacency adjacency_;
+    int32_t lastVertex_ = -1;
+    int prevKind_ = kNoEdge;
+    int prevRotation_ = 0;
+    int32_t lastOld_ = 0;
+    int32_t lastNew_ = -1;
+    bool rankedNew_;
+};
+
+}  // namespace
+
+std::vector<uint8_t> encodeConnectivity(const std::vector<int32_t>& _indices, int32_t _vertexCount) {
+    if (_vertexCount < 0 || _vertexCount > kMaxCodedVertices)
+        throw Error("connectivity: " + std::to_string(_vertexCount) + " vertices are more than the codec takes");
+    if (_indices.size() % 3 != 0) throw Error("connectivity: the index list is not a whole number of triangles");
+    if (_indices.size() / 3 > static_cast<size_t>(INT32_MAX / 3))
+        throw Error("connectivity: too many faces for the codec");
+    for (size_t i = 0; i < _indices.size(); ++i)
+        if (_indices[i] < 0 || _indices[i] >= _vertexCount)
+            throw Error("connectivity: face " + std::to_string(i / 3 + 1) + " names vertex " +
+                        std::to_string(_indices[i]) + " outside 0.." + std::to_string(_vertexCount - 1));
+    // New vertices are coded either as their rank among the unseen ones (best
+    // for meshes numbered at random) or as a step from the last new vertex
+    // (best for meshes numbered along their surface); the smaller wins.
+    std::vector<uint8_t> best;
+    for (int mode = 0; mode < 2; ++mode) {
+        std::vector<uint8_t> out;
+        appendVarUInt(out, static_cast<uint64_t>(_vertexCount));
+        appendVarUInt(out, _indices.size() / 3);
+        const uint32_t sum = connectivityChecksum(_indices);
+        for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(sum >> (8 * i)));
+        out.push_back(static_cast<uint8_t>(mode));
+        FaceEncoder encoder(out, _vertexCount, mode == 1);
+        for (size_t f = 0; f < _indices.size(); f += 3) encoder.face(&_indices[f]);
+        encoder.finish();
+        if (mode == 0 || out.size() < best.size()) best = std::move(out);
+    }
+    const uint64_t payload = best.size();
+    if (static_cast<uint64_t>(_vertexCount) > 3 * (_indices.size() / 3) + payload * 8 + 64)
+        throw Error("connectivity: " + std::to_string(_vertexCount) + " vertices, most of them in no face");
+    return best;
+}
+
+std::vector<int32_t> toFlatIndices(const FaceList& _faces) {
+    std::vector<int32_t> flat;
+    flat.reserve(_faces.size() * 3);
+    for (size_t f = 0; f < _faces.size(); ++f) {
+        if (_faces[f].size() != 3) throw Error("face " + std::to_string(f + 1) + " is not a triangle");
+        for (int v : _faces[f]) flat.push_back(v);
+    }
+    return flat;
+}
+
+FaceList toFaceList(const std::vector<int32_t>& _indices) {
+    FaceList faces;
+    faces.reserve(_indices.size() / 3);
+    for (size_t f = 0; f + 2 < _indices.size(); f += 3) faces.push_back({_indices[f], _indices[f + 1], _indices[f + 2]});
+    return faces;
+}
+
+}  // namespace orv
