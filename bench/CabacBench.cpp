@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "Decoder/CabacVx3Decoder.h"
-#include "Encoder/CabacVx3Encoder.h"
+#include "SequenceEncoder/CabacVx3Encoder.h"
 
 namespace {
 

@@ -14,10 +14,10 @@
 #include <memory>
 #include <string>
 
-#include "Encoder/FrameSource.h"
-#include "Encoder/QualityMetrics.h"
-#include "Encoder/RateDistortionOptions.h"
-#include "Encoder/SequenceEncoder.h"
+#include "EncoderApp/FrameSource.h"
+#include "SequenceEncoder/QualityMetrics.h"
+#include "SequenceEncoder/RateDistortionOptions.h"
+#include "SequenceEncoder/SequenceEncoder.h"
 
 namespace fs = std::filesystem;
 using namespace orv;

@@ -23,7 +23,7 @@
 #include "Decoder/LODConnectivity.h"
 #include "Decoder/MeshIO.h"
 #include "Encoder/RedundancyMinCoder.h"
-#include "Encoder/SequenceEncoder.h"
+#include "SequenceEncoder/SequenceEncoder.h"
 #include "TestSupport.h"
 
 namespace fs = std::filesystem;

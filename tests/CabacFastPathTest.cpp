@@ -16,7 +16,7 @@
 
 #include "Common/Check.h"
 #include "Decoder/CabacVx3Decoder.h"
-#include "Encoder/CabacVx3Encoder.h"
+#include "SequenceEncoder/CabacVx3Encoder.h"
 #include "Entropy/CabacEngine.h"
 #include "Entropy/CabacTables.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "Encoder/EncoderOptions.h"
+#include "EncoderApp/EncoderOptions.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "Encoder/FrameSource.h"
+#include "EncoderApp/FrameSource.h"
 #include "TestSupport.h"
 
 namespace {

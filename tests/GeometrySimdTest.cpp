@@ -15,7 +15,7 @@
 #include "Decoder/MeshIO.h"
 #include "Encoder/GeometryCoder.h"
 #include "Encoder/RedundancyMinCoder.h"
-#include "Encoder/SequenceEncoder.h"
+#include "SequenceEncoder/SequenceEncoder.h"
 #include "TestSupport.h"
 
 using namespace orv;

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "Encoder/EncoderOptions.h"
+#include "EncoderApp/EncoderOptions.h"
 #include "Encoder/FrameCodingOrderGen.h"
 #include "TestSupport.h"
 

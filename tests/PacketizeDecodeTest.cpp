@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "Encoder/SequenceEncoder.h"
+#include "SequenceEncoder/SequenceEncoder.h"
 #include "LayeringMeshes.h"
 #include "TestSupport.h"
 

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "Encoder/QualityMetrics.h"
+#include "SequenceEncoder/QualityMetrics.h"
 
 namespace {
 

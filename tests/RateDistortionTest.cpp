@@ -10,12 +10,12 @@
 
 #include "Decoder/FrameDecoder.h"
 #include "Decoder/LODConnectivity.h"
-#include "Encoder/CabacVx3Encoder.h"
-#include "Encoder/FrameSource.h"
-#include "Encoder/RateControl.h"
-#include "Encoder/RateDistortion.h"
+#include "SequenceEncoder/CabacVx3Encoder.h"
+#include "EncoderApp/FrameSource.h"
+#include "SequenceEncoder/RateControl.h"
+#include "SequenceEncoder/RateDistortion.h"
 #include "Encoder/RedundancyMinCoder.h"
-#include "Encoder/SequenceEncoder.h"
+#include "SequenceEncoder/SequenceEncoder.h"
 #include "TestSupport.h"
 
 using namespace orv;

@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <exception>
 
-#include "Encoder/FrameSource.h"
-#include "Encoder/QualityMetrics.h"
+#include "EncoderApp/FrameSource.h"
+#include "SequenceEncoder/QualityMetrics.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {

@@ -24,11 +24,11 @@
 
 #include <unistd.h>
 
-#include "Encoder/FrameSource.h"
-#include "Encoder/RateControl.h"
-#include "Encoder/QualityMetrics.h"
-#include "Encoder/RateDistortionOptions.h"
-#include "Encoder/SequenceEncoder.h"
+#include "EncoderApp/FrameSource.h"
+#include "SequenceEncoder/RateControl.h"
+#include "SequenceEncoder/QualityMetrics.h"
+#include "SequenceEncoder/RateDistortionOptions.h"
+#include "SequenceEncoder/SequenceEncoder.h"
 
 using namespace orv;
 

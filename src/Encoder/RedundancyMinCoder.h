@@ -59,10 +59,14 @@ public:
 
     // Reads the chunk of layer _l and stores its residuals at frame _f in GQuant.
     void decodeLayerResiduals(int _l, int _f);
-    // Writes the chunk of layer _l from the GQuant residuals at frame _f.
+    // Writes the chunk of layer _l from the GQuant residuals at frame _f
+    // (defined with the encoder, which alone links the entropy encoder).
     void encodeLayerResiduals(int _l, int _f);
 
 private:
+    // Layer _l's vertex order, checked.
+    static const std::vector<int>& layerOrder(const DecoderContext& _context, int _l);
+
     BitBuffer& buf_;
     const Settings& settings_;
     DecoderContext& context_;

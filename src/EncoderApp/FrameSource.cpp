@@ -1,7 +1,7 @@
 // Expansion of OrvEnc's FRAME arguments and loading of the frames (see
 // FrameSource.h). Everything a user can get wrong is caught here, before the
 // long encoding starts, with a message that names the file.
-#include "Encoder/FrameSource.h"
+#include "EncoderApp/FrameSource.h"
 
 #include <algorithm>
 #include <cctype>

@@ -2,7 +2,7 @@
 // log q; errors are compared in log scale (they scale with q) and sizes
 // linearly (they fall by about a bit per vertex and frame per halving of
 // 1/q), so the secant between the two nearest points lands close at once.
-#include "Encoder/RateControl.h"
+#include "SequenceEncoder/RateControl.h"
 
 #include <cmath>
 #include <optional>

@@ -3,7 +3,7 @@
 // reconstructed in closed loop by GeometryCoder (so later vertices and frames
 // predict from what the decoder will see), and its residuals are entropy coded
 // into the layer chunk.
-#include "Encoder/SequenceEncoder.h"
+#include "SequenceEncoder/SequenceEncoder.h"
 
 #include <bit>
 #include <cmath>
@@ -18,7 +18,7 @@
 #include "Encoder/DecoderContext.h"
 #include "Encoder/FrameCodingOrderGen.h"
 #include "Encoder/GeometryCoder.h"
-#include "Encoder/RateDistortion.h"
+#include "SequenceEncoder/RateDistortion.h"
 #include "Encoder/RedundancyMinCoder.h"
 #include "Entropy/BitBuffer.h"
 

@@ -1,7 +1,7 @@
 // Progress display of OrvEnc (see ProgressMeter.h). Redraws are rate-limited:
 // a bar at most ten times a second; plain lines, once a phase has run for two
 // seconds, every tenth of the work or every ten seconds, whichever comes first.
-#include "Encoder/ProgressMeter.h"
+#include "EncoderApp/ProgressMeter.h"
 
 #include <sys/ioctl.h>
 #include <unistd.h>

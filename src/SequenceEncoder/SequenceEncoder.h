@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "Common/Types.h"
-#include "Encoder/RateDistortionOptions.h"
+#include "SequenceEncoder/RateDistortionOptions.h"
 #include "Encoder/Settings.h"
 #include "Mesh/GeometryT.h"
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "Common/Check.h"
-#include "Encoder/RateControl.h"
-#include "Encoder/RateDistortionOptions.h"
+#include "SequenceEncoder/RateControl.h"
+#include "SequenceEncoder/RateDistortionOptions.h"
 
 namespace orv {
 

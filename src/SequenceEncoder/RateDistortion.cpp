@@ -5,7 +5,7 @@
 // are made for the whole chunk, and a second run reconstructs with them.
 // Layer 0 predicts from its own earlier vertices, so it decides each
 // component as it comes, with the cost model of a recording run.
-#include "Encoder/RateDistortion.h"
+#include "SequenceEncoder/RateDistortion.h"
 
 #include <algorithm>
 #include <bit>
@@ -238,11 +238,11 @@ void RdLayerEncoder::encodeEnhancementLayer(int _l, int _f, const std::vector<in
     size_t next = 0;
     const std::vector<int>& residuals = decision.residuals;
     coder_.setQuantizer([&residuals, &next](double, double, const ResidualSite&) {
-        ORV_CHECK(next < residuals.size(), "Encoder/RateDistortion");
+        ORV_CHECK(next < residuals.size(), "SequenceEncoder/RateDistortion");
         return static_cast<double>(residuals[next++]);
     });
     coder_.encodeEnhancementLayer(_l, _f, _rf, _q, _original);
-    ORV_CHECK(next == residuals.size(), "Encoder/RateDistortion");
+    ORV_CHECK(next == residuals.size(), "SequenceEncoder/RateDistortion");
     coder_.setQuantizer({});
 }
 

@@ -2,7 +2,7 @@
 // before the long work where possible (options and frame count before loading,
 // frame consistency while loading), and nothing is written under the final
 // names until the whole stream exists in memory.
-#include "Encoder/EncoderApp.h"
+#include "EncoderApp/EncoderApp.h"
 
 #include <unistd.h>
 
@@ -21,12 +21,12 @@
 
 #include "Common/Check.h"
 #include "Decoder/MeshIO.h"
-#include "Encoder/EncoderOptions.h"
-#include "Encoder/FrameSource.h"
-#include "Encoder/ProgressMeter.h"
-#include "Encoder/QualityMetrics.h"
-#include "Encoder/RateControl.h"
-#include "Encoder/SequenceEncoder.h"
+#include "EncoderApp/EncoderOptions.h"
+#include "EncoderApp/FrameSource.h"
+#include "EncoderApp/ProgressMeter.h"
+#include "SequenceEncoder/QualityMetrics.h"
+#include "SequenceEncoder/RateControl.h"
+#include "SequenceEncoder/SequenceEncoder.h"
 #include "Entropy/StreamFile.h"
 
 #ifndef ORV_VERSION

@@ -1,7 +1,7 @@
 // Error measures between an original animation and its reconstruction (see
 // QualityMetrics.h). Sums run in long double over contiguous frames so long
 // sequences of large meshes keep their precision.
-#include "Encoder/QualityMetrics.h"
+#include "SequenceEncoder/QualityMetrics.h"
 
 #include <algorithm>
 #include <cmath>

@@ -7,9 +7,9 @@
 #pragma once
 
 #include "Common/Types.h"
-#include "Encoder/QualityMetrics.h"
-#include "Encoder/RateDistortionOptions.h"
-#include "Encoder/SequenceEncoder.h"
+#include "SequenceEncoder/QualityMetrics.h"
+#include "SequenceEncoder/RateDistortionOptions.h"
+#include "SequenceEncoder/SequenceEncoder.h"
 #include "Encoder/Settings.h"
 #include "Mesh/GeometryT.h"
 

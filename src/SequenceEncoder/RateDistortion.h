@@ -12,7 +12,7 @@
 
 #include "Encoder/DecoderContext.h"
 #include "Encoder/GeometryCoder.h"
-#include "Encoder/RateDistortionOptions.h"
+#include "SequenceEncoder/RateDistortionOptions.h"
 #include "Encoder/Settings.h"
 #include "Mesh/GeometryT.h"
 

@@ -2,7 +2,7 @@
 // exactly. Besides the two passes it chooses the payload's free parameters:
 // B (the fewest planes that hold every |x| - 1) and the two initial context
 // states, picked by modelling the cost of the bins each context will code.
-#include "Encoder/CabacVx3Encoder.h"
+#include "SequenceEncoder/CabacVx3Encoder.h"
 
 #include <algorithm>
 #include <array>

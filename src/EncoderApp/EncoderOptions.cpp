@@ -1,5 +1,5 @@
 // OrvEnc's option table and its GNU-style parser (see EncoderOptions.h).
-#include "Encoder/EncoderOptions.h"
+#include "EncoderApp/EncoderOptions.h"
 
 #include <charconv>
 #include <cmath>
