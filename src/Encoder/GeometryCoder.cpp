@@ -647,9 +647,9 @@ void GeometryCoder::layerFrameSums(int _l, int _f) {
         Vector3d t1, t2;
         if constexpr (WithPrediction) {
             ORV_CHECK(m<trigAt_.size() && trigAt_[m]!=~size_t{0}, kModule);
-            const double* cs = trig_.data() + trigAt_[m];
             const double* w = ft.weight.data() + ft.begin[k];
 #if ORV_GEOMETRY_SSE2
+            const double* cs = trig_.data() + trigAt_[m];
             __m128d t1xy = _mm_setzero_pd(), t2xy = _mm_setzero_pd(), tz = _mm_setzero_pd();
             __m128d sxy = _mm_setzero_pd(), sz = _mm_setzero_pd();
             for (size_t i = 0; i < m; ++i) {
