@@ -28,5 +28,5 @@ bash "$web/tools/makeFixtures.sh" "$build/native" "$build/fixtures"
 
 export ORV_FIXTURES="$build/fixtures"
 export ORV_SHARED="${ORV_SHARED:-$root/../shared}"
-node --test "$web/test/"
+node --test "$web/test/decode.test.mjs"
 node "$web/test/browser.mjs"
