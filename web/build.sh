@@ -30,7 +30,7 @@ emcmake cmake -S "$root" -B "$build/cmake" -G Ninja -DCMAKE_BUILD_TYPE=Release -
   -DCMAKE_CXX_FLAGS="-fexceptions" >/dev/null
 libs=(orv_core)
 api_sources=()
-if ls "$root"/src/Api/*Decoder*.cpp >/dev/null 2>&1; then
+if grep -qs "orv_decoder_create" "$root"/src/Api/*.cpp; then
   libs+=(orv_encoder orv)
 else
   api_sources+=("$web/src/TemporaryDecoderShim.cpp")
