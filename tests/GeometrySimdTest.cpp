@@ -374,3 +374,27 @@ TEST(GeometrySimd, EncoderGroupsLeftToThePortablePathAgree) {
         EXPECT_THROW(layer.encode(1e-12), Error);
     }
 }
+
+// Eight vertices over five or more spatial layers leave layers empty; the
+// parked enhancement pass of plain rounding (effort 0) once took an empty
+// layer for parked and stopped on its internal check, on the AVX2 path only.
+TEST(GeometrySimd, EmptyLayersOfASmallMeshAtPlainRounding) {
+    ORV_REQUIRE_SIMD();
+    const FaceList faces = {{0, 2, 1}, {1, 2, 3}, {4, 5, 6}, {5, 7, 6}, {0, 1, 4}, {1, 5, 4},
+                            {2, 6, 3}, {3, 6, 7}, {0, 4, 2}, {2, 4, 6}, {1, 3, 5}, {3, 7, 5}};
+    GeometryT<double> positions(8, 4);
+    for (int f = 0; f < 4; ++f)
+        for (int v = 0; v < 8; ++v)
+            positions.setPosition(v, f, {(v >> 2 & 1) + 0.1 * f * std::sin(v), (v >> 1 & 1) + 0.05 * f,
+                                         (v & 1) + 0.02 * v * f});
+    const double q[3] = {0.001, 0.002, 0.004};
+    const RdOptions plain = RdOptions::forEffort(0);
+    for (int nSL : {5, 8, 12}) {
+        SCOPED_TRACE("nSL " + std::to_string(nSL));
+        Settings s;
+        s.nSL = nSL;
+        s.nTL = 2;
+        expectPathsAgree(positions, faces, s, q);
+        expectPathsAgree(positions, faces, s, q, &plain);
+    }
+}

@@ -71,11 +71,27 @@ TEST(ReadOBJ, VerticesFacesAndIgnoredLines) {
 TEST(ReadOBJ, LongWordsAndLinesFollowTheSkipRules) {
     // A first word of 16 characters is cut at 15 and matches nothing.
     EXPECT_TRUE(readText("vvvvvvvvvvvvvvvv 1 2 3\nv 1 2 3\n").g->V == 1);
-    // Beyond 1024 characters the rest of a comment is read as a line of its own.
-    const Read r = readText("v 0 0 0\n#" + std::string(1024, ' ') + "v 4 5 6\n");
-    EXPECT_EQ(r.g->V, 2);
+    // A comment is skipped whole whatever its length: nothing in its tail is
+    // read as a vertex or a face (other long lines keep the 1024 rule).
+    for (const std::string tail : {"v 4 5 6", "f 1 1 1", "f 1 2"}) {
+        const Read r = readText("v 0 0 0\n#" + std::string(1024, ' ') + tail + "\n# x" + std::string(5000, 'y') +
+                                tail + "\nv 1 1 1\n");
+        EXPECT_EQ(r.g->V, 2);
+        EXPECT_TRUE(r.faces.empty());
+    }
+    EXPECT_EQ(readText("g " + std::string(1023, 'x') + "v 4 5 6\n").g->V, 1);
     // A vertex line whose coordinate is far beyond any buffer size is still read.
     EXPECT_EQ(readText("v 1 2 " + std::string(100000, '0') + "3\n").g->position(0, 0).z, 3);
+}
+
+TEST(ReadOBJ, AByteOrderMarkDoesNotHideTheFirstLine) {
+    const Read r = readText("\xEF\xBB\xBFv 1 2 3\nv 4 5 6\nv 7 8 9\nf 1 2 3\n");
+    ASSERT_TRUE(r.g);
+    EXPECT_EQ(r.g->V, 3);
+    EXPECT_EQ(r.faces.size(), 1u);
+    EXPECT_EQ(readText("\xEF\xBB\xBF" "f 1 2 3\n").faces.size(), 1u);
+    // Only at the start of the file.
+    EXPECT_EQ(readText("v 1 2 3\n\xEF\xBB\xBFv 4 5 6\n").g->V, 1);
 }
 
 TEST(ReadOBJ, OnlyVerticesOrNothing) {

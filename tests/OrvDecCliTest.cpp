@@ -1,6 +1,10 @@
 // The decoder's command-line dialogue up to its report block: usage text,
 // order of lines, exit statuses and the one-line errors for bad input.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include "StreamBuilder.h"
 #include "TestSupport.h"
@@ -70,7 +74,8 @@ TEST_F(OrvDecCli, BadFilesEndWithOneLineAndStatus255) {
     expect({"ab", "tetra.obj"}, "Error: The stream file name ab is shorter than four characters!\n");
     expect({"tetra.orv", "none.obj"}, "Reading connectivity from file: none.obj\nError: Opening file none.obj failed!\n");
     orvtest::writeFile(dir_ / "points.obj", "v 1 2 3\n");
-    expect({"tetra.orv", "points.obj"}, "Reading connectivity from file: points.obj\n");
+    expect({"tetra.orv", "points.obj"}, "Reading connectivity from file: points.obj\nError: points.obj: the file has no "
+                                        "face line; a connectivity lists the mesh's triangles as 'f a b c'\n");
     orvtest::writeFile(dir_ / "quad.obj", kTetra + "f 1 2 3 4\n");
     expect({"tetra.orv", "quad.obj"}, "Reading connectivity from file: quad.obj\n"
                                       "Error: quad.obj, line 9: a face line has 4 indices; faces must be triangles\n");
@@ -94,7 +99,63 @@ TEST_F(OrvDecCli, BadFilesEndWithOneLineAndStatus255) {
     orvtest::writeFile(dir_ / "small.orv", tetraStream(3));
     const auto r = run({"small.orv", "tetra.obj"});
     EXPECT_EQ(r.exitCode, 255);
-    EXPECT_NE(r.output.find("\nError: tetra.obj: face 2 names vertex 4, but the stream has 3 vertices\n"),
+    EXPECT_NE(r.output.find("\nError: tetra.obj: face 2 names vertex 4, but the stream has 3 vertices (does the "
+                            "connectivity file belong to this stream?)\n"),
               std::string::npos)
         << r.output;
+}
+
+// The records are scanned before any is decoded: a stream missing frames or
+// repeating one is refused by name, and no frame is written.
+TEST_F(OrvDecCli, MissingAndRepeatedFrameRecordsAreRefusedBeforeDecoding) {
+    auto refused = [&](const std::vector<orvtest::Record>& _records, int _F, const std::string& _problem) {
+        orvtest::writeFile(dir_ / "bad.orv",
+                           orvtest::streamFile(orvtest::bitStream(4, _F, orvtest::settings(2, 2), _records)));
+        const auto r = run({"bad.orv", "tetra.obj"});
+        EXPECT_EQ(r.exitCode, 255);
+        const std::string line = "\nError: bad.orv: " + _problem + "\n";
+        ASSERT_GE(r.output.size(), line.size());
+        EXPECT_EQ(r.output.substr(r.output.size() - line.size()), line) << r.output;
+        EXPECT_EQ(r.output.find("Decoding frame"), std::string::npos) << r.output;
+        EXPECT_FALSE(std::filesystem::exists(dir_ / "badDec000.obj"));
+    };
+    const orvtest::Record first{0, 0, {}, {{}, {}}};
+    refused({first, {1, 1, {0}, {std::vector<uint8_t>(16, 0), {}}}}, 3,
+            "the stream header announces 3 frames, but the stream ends after 2 complete frame records (truncated "
+            "stream)");
+    refused({first, {1, 0, {0}, {{}, {}}}}, 2, "corrupt stream: frame 0 appears in two frame records (1 and 2)");
+}
+
+// Inputs that are not regular files are refused by name before anything is
+// read (a FIFO would block forever, /dev/zero never ends).
+TEST_F(OrvDecCli, SpecialFilesAreRefusedByName) {
+    ASSERT_EQ(mkfifo((dir_ / "fifo").c_str(), 0600), 0);
+    std::filesystem::create_directory(dir_ / "folder");
+    auto lastLine = [](const std::string& out) {
+        const size_t end = out.size() - 1, start = out.rfind('\n', end - 1);
+        return out.substr(start == std::string::npos ? 0 : start + 1, end - (start == std::string::npos ? 0 : start + 1));
+    };
+    for (const auto& [name, kind] : {std::pair{"fifo", "a FIFO (named pipe)"}, std::pair{"folder", "a folder"},
+                                     std::pair{"/dev/zero", "a device"}}) {
+        const std::string path = name;
+        auto r = run({"tetra.orv", path});
+        EXPECT_EQ(r.exitCode, 255);
+        EXPECT_EQ(lastLine(r.output), "Error: " + path + " is " + kind + ", not a regular file") << r.output;
+        r = run({path, "tetra.obj"});
+        EXPECT_EQ(r.exitCode, 255);
+        EXPECT_EQ(lastLine(r.output), "Error: " + path + " is " + kind + ", not a regular file") << r.output;
+    }
+}
+
+// A connectivity of another mesh with as many vertices or more: the first
+// record's payload cannot be decoded, and the message asks about the pairing.
+TEST_F(OrvDecCli, AConnectivityOfAnotherMeshIsSuspected) {
+    // One residual chunk of layer 0 made of bytes no encoder writes.
+    const auto stream = orvtest::streamFile(orvtest::bitStream(
+        4, 1, orvtest::settings(2, 1), {{0, 0, {}, {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, {}}}}));
+    orvtest::writeFile(dir_ / "other.orv", stream);
+    const auto r = run({"other.orv", "tetra.obj"});
+    EXPECT_EQ(r.exitCode, 255);
+    EXPECT_NE(r.output.find("(does the connectivity file belong to this stream?)\n"), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("Assertion"), std::string::npos) << r.output;
 }

@@ -414,3 +414,29 @@ TEST(OrvEncCli, BundledSampleThroughTheDemoChain) {
 }
 
 }  // namespace
+
+// An output or connectivity name that reaches one of the input frames (by
+// another spelling, a symbolic or a hard link) is refused before anything is
+// read, and the frame stays as it was.
+TEST(OrvEncCliInputs, OutputsNamingAnInputAreRefused) {
+    ScratchDir dir;
+    writeGridFrames(dir / "frames", 4, 3, 3);
+    const std::string before = readFile(dir / "frames" / "1.obj");
+    fs::create_symlink("frames/1.obj", dir / "link.obj");
+    fs::create_hard_link(dir / "frames" / "2.obj", dir / "hard.obj");
+    const std::vector<std::vector<std::string>> cases = {
+        {"-o", "frames/./1.obj", "frames"},
+        {"-o", "link.obj", "frames"},
+        {"-o", "x.orv", "-c", "frames/../frames/1.obj", "frames"},
+        {"-o", "x.orv", "-c", "hard.obj", "frames"},
+        {"-o", dir.path().string() + "/frames/0.obj", "frames/0.obj", "frames/1.obj"},
+    };
+    for (const auto& args : cases) {
+        const auto r = run("OrvEnc", args, dir.path());
+        EXPECT_EQ(r.exitCode, 255) << r.output;
+        EXPECT_NE(r.output.find("is the input frame"), std::string::npos) << r.output;
+        EXPECT_EQ(lineCount(r.output), 1) << r.output;
+    }
+    EXPECT_EQ(readFile(dir / "frames" / "1.obj"), before);
+    EXPECT_FALSE(fs::exists(dir / "x.orv"));
+}

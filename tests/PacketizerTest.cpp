@@ -154,6 +154,14 @@ TEST(Packetizer, CorruptStreamsAndUnwritableOutputsFailCleanly) {
              {"g.orv", "1"}, "Error: g.orv: the stream header announces 60000 frame records");
     failWith("z.orv", orvtest::streamFile(orvtest::bitStream(100, 1, orvtest::settings(0, 3), {{}})),
              {"z.orv", "1"}, "0 spatial layers");
+    // A header OrvDec would refuse is refused here too, not copied on.
+    failWith("n.orv", orvtest::streamFile(orvtest::bitStream(100, 9, orvtest::settings(3, 255), example(false))),
+             {"n.orv", "1", "1"}, "Error: n.orv: the stream header gives 255 temporal layers; a stream holds 1 to 31");
+    failWith("q.orv",
+             orvtest::streamFile(orvtest::bitStream(100, 9, orvtest::settings(3, 3), example(false), 0.5, -1, 0.1)),
+             {"q.orv", "1"}, "Error: q.orv: the stream header gives the step size q1 = -1;");
+    failWith("h.orv", orvtest::streamFile(std::vector<uint8_t>(good.begin() + 4, good.begin() + 24)), {"h.orv", "1"},
+             "Error: h.orv: the stream is 20 bytes long, too short for its 33-byte header");
     // A chunk count running past the end of the stream.
     std::string lying = good;
     lying[4 + 33 + 5] = '\x7F';

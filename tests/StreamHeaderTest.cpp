@@ -2,6 +2,8 @@
 // cannot describe a real stream.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -140,4 +142,31 @@ TEST(StreamHeader, ImpossibleHeadersAreRefusedBeforeAllocating) {
     std::vector<orvtest::Record> many(60000, orvtest::Record{0, 0, {}, {{}}});
     const std::string e = errorOf(orvtest::bitStream(1 << 29, 60000, orvtest::settings(1, 1), many));
     EXPECT_NE(e.find("GiB of memory"), std::string::npos) << e;
+}
+
+// Header values the decoder cannot use are refused with the value named:
+// step sizes that are not finite and positive, temporal layer counts beyond
+// the frame header's reach, and a header cut short.
+TEST(StreamHeader, StepSizesLayerCountsAndShortHeadersAreRefusedByValue) {
+    orvtest::Record r{0, 0, {}, {{}, {}}};
+    auto withSteps = [&](double q0, double q1, double q2) {
+        return errorOf(orvtest::bitStream(3, 1, orvtest::settings(2, 1), {r}, q0, q1, q2));
+    };
+    const double inf = std::numeric_limits<double>::infinity();
+    EXPECT_NE(withSteps(std::nan(""), 0.25, 0.125).find("step size q0 = nan"), std::string::npos);
+    EXPECT_NE(withSteps(0.5, inf, 0.125).find("step size q1 = inf"), std::string::npos);
+    EXPECT_NE(withSteps(0.5, 0.25, 1e308).find("step size q2 = 1e+308"), std::string::npos);
+    EXPECT_NE(withSteps(0.5, 0.25, 0.0).find("step size q2 = 0;"), std::string::npos);
+    EXPECT_NE(withSteps(-0.5, 0.25, 0.125).find("step size q0 = -0.5;"), std::string::npos);
+    EXPECT_EQ(withSteps(1e-300, 0.25, 1e290), "");
+    for (int nTL : {0, 32, 255})
+        EXPECT_NE(errorOf(orvtest::bitStream(3, 1, orvtest::settings(2, nTL), {r})).find(
+                      "gives " + std::to_string(nTL) + " temporal layers; a stream holds 1 to 31"),
+                  std::string::npos);
+    const auto bits = orvtest::bitStream(3, 1, orvtest::settings(2, 1), {r});
+    for (size_t n : {0, 1, 20, 32}) {
+        const std::string e = errorOf(std::vector<uint8_t>(bits.begin(), bits.begin() + static_cast<long>(n)));
+        EXPECT_EQ(e, "the stream is " + std::to_string(n) + " bytes long, too short for its 33-byte header "
+                     "(truncated or not a stream file)");
+    }
 }

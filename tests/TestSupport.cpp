@@ -71,20 +71,24 @@ fs::path sequenceDir(const std::string& name) {
     std::lock_guard<std::mutex> lock(m);
     const fs::path archive = sharedDir() / "data" / (name + ".tar.xz");
     if (!fs::exists(archive)) return {};
-    // Unpacked once per machine into a cache folder; the marker file makes a
-    // half-finished unpack (interrupted run) count as absent.
-    const fs::path cache = fs::temp_directory_path() / "orv-shared-data";
+    // Unpacked once per machine into a cache folder. CTest runs every case in
+    // a process of its own, so several processes may unpack at once: each
+    // unpacks into a private folder and renames the result into place, which
+    // is atomic; a sequence folder that exists is therefore always complete.
+    const fs::path cache = fs::temp_directory_path() / "orv-shared-data.2";
     const fs::path dir = cache / name;
-    const fs::path marker = cache / (name + ".done");
-    if (!fs::exists(marker)) {
-        fs::create_directories(cache);
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-        const std::string cmd = "tar xJf " + shellQuote(archive.string()) + " -C " + shellQuote(cache.string());
-        if (std::system(cmd.c_str()) != 0) return {};
-        std::ofstream(marker) << "ok\n";
-    }
-    return dir;
+    if (fs::is_directory(dir)) return dir;
+    std::error_code ec;
+    fs::create_directories(cache, ec);
+    const fs::path scratch = cache / (".unpack-" + name + "-" + std::to_string(getpid()));
+    fs::remove_all(scratch, ec);
+    fs::create_directories(scratch, ec);
+    const std::string cmd = "tar xJf " + shellQuote(archive.string()) + " -C " + shellQuote(scratch.string());
+    const bool unpacked = std::system(cmd.c_str()) == 0;
+    // Losing the race to another process leaves its (equal) folder in place.
+    if (unpacked) fs::rename(scratch / name, dir, ec);
+    fs::remove_all(scratch, ec);
+    return fs::is_directory(dir) ? dir : fs::path();
 }
 
 std::vector<fs::path> sequenceFrames(const fs::path& dir) {

@@ -12,11 +12,12 @@
 #include <vector>
 
 #include "Common/Check.h"
+#include "Common/InputFile.h"
 #include "Common/ProgramArgs.h"
 #include "Common/Types.h"
 #include "Decoder/DecoderSteps.h"
 #include "Decoder/MeshIO.h"
-#include "Encoder/DecoderContext.h"
+#include "Decoder/StreamingDecoder.h"
 #include "Encoder/RedundancyMinCoder.h"
 #include "Encoder/Settings.h"
 #include "Entropy/BitBuffer.h"
@@ -48,20 +49,19 @@ int run(int argc, char** argv) {
     // The frame names cut four characters off the stream path.
     if (orvPath.size() < 4) return fail("The stream file name " + orvPath + " is shorter than four characters!");
 
-    // 2.-4. The connectivity; an unopenable file is reported by the reader,
-    // one without faces ends the run silently.
+    // 2.-4. The connectivity; an unopenable file is reported by the reader.
     std::printf("Reading connectivity from file: %s\n", conPath.c_str());
     FaceList faces;
     faces.reserve(5000);
     try {
+        InputFile probe;
+        if (!probe.open(conPath)) return fail("Opening file " + conPath + " failed!");
         readOBJ(conPath, faces);
     } catch (const Error& e) {
         return fail(e.what());
     }
-    if (faces.empty()) {
-        std::fflush(stdout);
-        return -1;
-    }
+    if (faces.empty())
+        return fail(conPath + ": the file has no face line; a connectivity lists the mesh's triangles as 'f a b c'");
 
     // 5.-7. The stream file: "Opening file ... failed!" before the reading line.
     std::vector<uint8_t> bytes;
@@ -72,11 +72,15 @@ int run(int argc, char** argv) {
     }
     BitBuffer buffer(std::move(bytes));
 
-    // 8. The stream header creates the decoder context.
+    // 8. The stream header; the decoder sizes its memory after scanning the records.
     Settings settings;
-    std::unique_ptr<DecoderContext> context;
+    StreamHeader header;
     try {
-        context = RedundancyMinCoder::readStreamHeader(buffer, settings);
+        header = RedundancyMinCoder::readCheckedStreamHeader(buffer, settings);
+        // Every frame's positions are kept for the final write.
+        StreamingDecoder::checkMemory(header, 1, static_cast<size_t>(header.F));
+    } catch (const std::bad_alloc&) {
+        return fail(orvPath + ": out of memory for the decoder's arrays");
     } catch (const std::exception& e) {
         return fail(orvPath + ": " + e.what());
     }
@@ -106,16 +110,20 @@ int run(int argc, char** argv) {
     // A face naming a vertex the stream does not have is the connectivity
     // file's fault; its message names that file.
     try {
-        checkFaceIndices(faces, context->GDec.V, conPath);
+        checkFaceIndices(faces, static_cast<int>(header.V), conPath);
     } catch (const Error& e) {
-        return fail(e.what());
+        return fail(e.what() + std::string(kOtherMeshHint));
     }
 
     // The decomposition, the coding order, the frame records and the frames.
     try {
-        return decodeAndWriteFrames(orvPath, faces, buffer, settings, *context, nSLdec, nTLdec);
+        return decodeAndWriteFrames(orvPath, faces, buffer, settings, header, nSLdec, nTLdec);
     } catch (const std::bad_alloc&) {
         return fail(orvPath + ": out of memory");
+    } catch (const CheckFailure&) {
+        // The condition text of an internal check means nothing to a user.
+        return fail(orvPath + ": corrupt stream: its records contradict each other or the connectivity" +
+                    kOtherMeshHint);
     } catch (const std::exception& e) {
         return fail(orvPath + ": " + e.what());
     }
@@ -128,6 +136,8 @@ int runOrvDec(int argc, char** argv) {
         return run(argc, argv);
     } catch (const std::bad_alloc&) {
         return fail("out of memory");
+    } catch (const CheckFailure&) {
+        return fail(std::string(argc > 1 ? argv[1] : "OrvDec") + ": corrupt stream");
     } catch (const std::exception& e) {
         return fail(e.what());
     }

@@ -17,7 +17,9 @@
 #include <limits>
 #include <vector>
 
+#include "Common/AtomicFile.h"
 #include "Common/Check.h"
+#include "Common/InputFile.h"
 #include "Common/Portable.h"
 
 #ifndef ORV_VERSION
@@ -32,19 +34,9 @@ bool isWhite(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' ||
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 bool readWholeFile(const std::string& _path, std::string& _text) {
-    std::FILE* file = std::fopen(_path.c_str(), "rb");
-    if (!file) return false;
-    if (std::fseek(file, 0, SEEK_END) == 0) {
-        const long size = std::ftell(file);
-        if (size > 0) _text.reserve(static_cast<size_t>(size));
-        std::fseek(file, 0, SEEK_SET);
-    }
-    char chunk[1 << 16];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) _text.append(chunk, n);
-    const bool ok = !std::ferror(file);
-    std::fclose(file);
-    if (!ok) throw Error("Reading file " + _path + " failed!");
+    InputFile file;
+    if (!file.open(_path)) return false;
+    file.readAll(_text);
     return true;
 }
 
@@ -76,6 +68,8 @@ public:
         : path_(_path), begin_(_text.data()), p_(_text.data()), end_(_text.data() + _text.size()), faces_(_faces) {}
 
     std::vector<double> parse() {
+        // A UTF-8 byte-order mark (some editors write one) is not part of the first line.
+        if (end_ - p_ >= 3 && std::memcmp(p_, "\xEF\xBB\xBF", 3) == 0) p_ += 3;
         for (;;) {
             while (p_ < end_ && (*p_ == ' ' || *p_ == '\t' || *p_ == '\n' || *p_ == '\r')) ++p_;
             if (p_ == end_) break;
@@ -87,6 +81,8 @@ public:
                 parseVertex();
             else if (p_ - line_ == 1 && *line_ == 'f')
                 parseFace();
+            // A comment ends at its line feed, however long it is.
+            if (*line_ == '#') skipWholeLine();
             skipRestOfLine();
         }
         return std::move(xyz_);
@@ -163,6 +159,11 @@ private:
         faces_.push_back(std::move(face));
     }
 
+    void skipWholeLine() {
+        const void* lf = std::memchr(p_, '\n', static_cast<size_t>(end_ - p_));
+        p_ = lf ? static_cast<const char*>(lf) : end_;
+    }
+
     // The rest of the line: up to 1024 characters, up to and including the
     // line feed; a longer remainder is read as a line of its own.
     void skipRestOfLine() {
@@ -204,7 +205,11 @@ std::unique_ptr<GeometryT<double>> readOBJ(const std::string& _path, FaceList& _
         std::printf("Error: Opening file %s failed!\n", _path.c_str());
         return nullptr;
     }
-    const std::vector<double> xyz = ObjParser(_path, text, _faces).parse();
+    return parseOBJ(_path, text, _faces);
+}
+
+std::unique_ptr<GeometryT<double>> parseOBJ(const std::string& _path, const std::string& _text, FaceList& _faces) {
+    const std::vector<double> xyz = ObjParser(_path, _text, _faces).parse();
     if (xyz.empty()) return nullptr;
     const size_t V = xyz.size() / 3;
     if (V > (size_t{1} << 29)) throw Error(_path + ": more than 536870912 vertices");
@@ -350,27 +355,51 @@ std::string objFrameText(const GeometryT<double>& _geometry, int _f, const FaceL
 }
 
 bool writeOBJ(const GeometryT<double>& _geometry, const std::string& _name, int _f, const FaceList& _faces) {
-    const std::string text = objFrameText(_geometry, _f, _faces);
-    std::FILE* file = std::fopen(_name.c_str(), "w");
-    if (!file) {
-        std::printf("Error: Creating file %s (frame %d) failed!\n", _name.c_str(), _f);
+    try {
+        writeFileAtomically(_name, objFrameText(_geometry, _f, _faces));
+    } catch (const Error& e) {
+        std::printf("Error: %s\n", e.what());
         return false;
     }
-    std::fwrite(text.data(), 1, text.size(), file);
-    std::fclose(file);
     return true;
 }
 
+// Every frame is written to its temporary file first; none is renamed into
+// place before all were written and closed without error. A failure (or an
+// interrupt) therefore leaves the earlier run's files as they were: the
+// temporaries are removed, nothing under a final name was touched.
 bool writeOBJFrames(const FaceList& _faces, const std::string& _prefix, const GeometryT<double>& _geometry) {
     const int F = _geometry.F;
     const size_t width = std::to_string(F - 1).size();
+    std::vector<AtomicFile> files;
+    files.reserve(static_cast<size_t>(F));
     for (int f = 0; f < F; ++f) {
         std::string number = std::to_string(f);
         if (number.size() < width) number.insert(0, width - number.size(), '0');
         const std::string name = _prefix + number + ".obj";
         std::printf("%s\r", name.c_str());
         std::fflush(stdout);
-        if (!writeOBJ(_geometry, name, f, _faces)) return false;
+        try {
+            files.emplace_back(name);
+        } catch (const Error&) {
+            std::printf("Error: Creating file %s (frame %d) failed!\n", name.c_str(), f);
+            return false;
+        }
+        try {
+            files.back().write(objFrameText(_geometry, f, _faces));
+            files.back().close();
+        } catch (const Error& e) {
+            std::printf("Error: %s\n", e.what());
+            return false;
+        }
+    }
+    for (AtomicFile& file : files) {
+        try {
+            file.commit();
+        } catch (const Error& e) {
+            std::printf("Error: %s\n", e.what());
+            return false;
+        }
     }
     std::printf("COMPLETED!%79s\n", "");
     std::fflush(stdout);

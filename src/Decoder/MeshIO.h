@@ -16,6 +16,9 @@ namespace orv {
 // Malformed lines throw orv::Error naming the file and the line number.
 std::unique_ptr<GeometryT<double>> readOBJ(const std::string& _path, FaceList& _faces);
 
+// readOBJ on text already in memory; _path only names it in errors.
+std::unique_ptr<GeometryT<double>> parseOBJ(const std::string& _path, const std::string& _text, FaceList& _faces);
+
 // The text of one frame as an OBJ file (header comments, v lines, f lines).
 std::string objFrameText(const GeometryT<double>& _geometry, int _f, const FaceList& _faces);
 
@@ -26,6 +29,9 @@ void appendCoordinate(std::string& _out, double _value);
 // with an orv::Error naming the connectivity file.
 void checkFaceIndices(const FaceList& _faces, int _V, const std::string& _path);
 
+// Both write through AtomicFile and report a failure as one "Error: ..." line
+// on standard output, returning false. writeOBJFrames renames no frame into
+// place before every frame was written and closed without error.
 bool writeOBJ(const GeometryT<double>& _geometry, const std::string& _name, int _f, const FaceList& _faces);
 bool writeOBJFrames(const FaceList& _faces, const std::string& _prefix, const GeometryT<double>& _geometry);
 

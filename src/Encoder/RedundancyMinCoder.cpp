@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -60,6 +62,9 @@ int RedundancyMinCoder::writeStreamHeader(BitBuffer& _buf, const Settings& _sett
 }
 
 StreamHeader RedundancyMinCoder::readStreamHeaderFields(BitBuffer& _buf, Settings& _settings) {
+    if (_buf.bytesLeft() < kStreamHeaderBytes)
+        throw Error("the stream is " + std::to_string(_buf.bytesLeft()) + " bytes long, too short for its " +
+                    std::to_string(kStreamHeaderBytes) + "-byte header (truncated or not a stream file)");
     StreamHeader h;
     h.V = _buf.getBits(32);
     h.F = static_cast<int>(_buf.getBits(16));
@@ -77,6 +82,23 @@ StreamHeader RedundancyMinCoder::readStreamHeaderFields(BitBuffer& _buf, Setting
 void RedundancyMinCoder::checkRecordsFit(const StreamHeader& _header, const Settings& _settings,
                                          int64_t _bytesAfterHeader) {
     if (_settings.nSL == 0) throw Error("the stream header announces 0 spatial layers");
+    // The frame header's 7-bit reference offsets reach 31 temporal layers.
+    if (_settings.nTL < 1 || _settings.nTL > 31)
+        throw Error("the stream header gives " + std::to_string(_settings.nTL) +
+                    " temporal layers; a stream holds 1 to 31");
+    // A step outside this range decodes to infinite or undefined positions;
+    // the largest residual (2^31 steps) must stay far from overflow.
+    for (int i = 0; i < 3; ++i) {
+        const double q = _header.qStep[i];
+        if (!(std::isfinite(q) && q > 0.0 && q < 0x1p-40 * std::numeric_limits<double>::max())) {
+            char text[160];
+            std::snprintf(text, sizeof text,
+                          "the stream header gives the step size q%d = %.17g; step sizes must be finite, positive "
+                          "and below 1e296",
+                          i, q);
+            throw Error(text);
+        }
+    }
     // Every record holds a 5-byte frame header and nSL 4-byte chunk counts;
     // the first record is read even when F is 0.
     const int64_t minRecord = kFrameHeaderBytes + 4 * static_cast<int64_t>(_settings.nSL);
@@ -100,7 +122,7 @@ static std::string gibibytes(uint64_t _bytes) {
     return text;
 }
 
-std::unique_ptr<DecoderContext> RedundancyMinCoder::readStreamHeader(BitBuffer& _buf, Settings& _settings) {
+StreamHeader RedundancyMinCoder::readCheckedStreamHeader(BitBuffer& _buf, Settings& _settings) {
     const StreamHeader h = readStreamHeaderFields(_buf, _settings);
     checkRecordsFit(h, _settings, _buf.bytesLeft());
     if (h.F == 0) throw Error("the stream header announces 0 frames; such a stream cannot be decoded");
@@ -108,6 +130,11 @@ std::unique_ptr<DecoderContext> RedundancyMinCoder::readStreamHeader(BitBuffer& 
     if (h.V > maxV)
         throw Error("the stream header announces " + std::to_string(h.V) + " vertices; at most " +
                     std::to_string(maxV) + " are supported");
+    return h;
+}
+
+std::unique_ptr<DecoderContext> RedundancyMinCoder::readStreamHeader(BitBuffer& _buf, Settings& _settings) {
+    const StreamHeader h = readCheckedStreamHeader(_buf, _settings);
     const uint64_t needed = DecoderContext::bytesNeeded(h.V, static_cast<uint64_t>(h.F));
     const uint64_t available = physicalMemory();
     if (needed > available)

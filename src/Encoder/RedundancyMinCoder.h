@@ -39,11 +39,19 @@ public:
     static int writeStreamHeader(BitBuffer& _buf, const Settings& _settings, const DecoderContext& _context);
     static int writeStreamHeader(BitBuffer& _buf, const Settings& _settings, int V, int F, const double qStep[3]);
 
-    // Reads the header fields only (the packetizer needs no geometry).
+    // Reads the header fields only (the packetizer needs no geometry); a
+    // buffer shorter than the header is an orv::Error.
     static StreamHeader readStreamHeaderFields(BitBuffer& _buf, Settings& _settings);
-    // Refuses nSL 0 and F records (at least one) that cannot fit in the bytes
-    // after the header: each takes at least 5 + 4 nSL bytes. Throws orv::Error.
+    // Refuses nSL 0, nTL outside 1..31, step sizes that are not finite and
+    // positive (or so large that residuals overflow), and F records (at least
+    // one) that cannot fit in the bytes after the header: each takes at least
+    // 5 + 4 nSL bytes. Throws orv::Error.
     static void checkRecordsFit(const StreamHeader& _header, const Settings& _settings, int64_t _bytesAfterHeader);
+    // Reads the header and refuses the headers readStreamHeader refuses for
+    // their fields (nSL 0, more records than the bytes can hold, F 0, too many
+    // vertices), allocating nothing: for decoders that size their memory
+    // themselves.
+    static StreamHeader readCheckedStreamHeader(BitBuffer& _buf, Settings& _settings);
     // Reads the header and creates the full decoder context from V, F and nSL.
     // Headers that cannot be real (nSL 0, more records than the bytes can hold,
     // F 0, more memory than the machine has) are refused before allocating.

@@ -8,17 +8,16 @@
 
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <new>
 #include <optional>
 #include <string>
 
+#include "Common/AtomicFile.h"
 #include "Common/Check.h"
 #include "Decoder/MeshIO.h"
 #include "EncoderApp/EncoderOptions.h"
@@ -40,54 +39,6 @@ namespace orv {
 namespace {
 
 std::string quoted(const std::string& _s) { return "'" + _s + "'"; }
-
-// Temporary files to remove if the run is interrupted while they exist (the
-// stream's is named as writeStreamFile names it on its first attempt).
-char g_interruptCleanup[2][4096] = {{0}, {0}};
-
-extern "C" void removeTemporariesAndStop(int _signal) {
-    for (const char* path : g_interruptCleanup)
-        if (path[0]) unlink(path);
-    std::signal(_signal, SIG_DFL);
-    std::raise(_signal);
-}
-
-void setCleanup(int _slot, const std::string& _path) {
-    char* slot = g_interruptCleanup[_slot];
-    slot[0] = '\0';
-    if (_path.size() < sizeof g_interruptCleanup[0]) std::memcpy(slot, _path.c_str(), _path.size() + 1);
-}
-
-// Writes _text under a fresh temporary name beside _path ("x": never an
-// existing file) and returns that name; commitFile renames it into place.
-std::string writeTemporary(const std::string& _path, const std::string& _text) {
-    const std::string base = _path + ".tmp" + std::to_string(getpid());
-    std::FILE* file = nullptr;
-    std::string temp;
-    for (int attempt = 0; attempt < 100 && !file; ++attempt) {
-        temp = attempt == 0 ? base : base + "-" + std::to_string(attempt);
-        errno = 0;
-        file = std::fopen(temp.c_str(), "wbx");
-        if (!file && errno != EEXIST) break;
-    }
-    if (!file) throw Error("cannot create " + quoted(_path) + ": " + std::strerror(errno));
-    setCleanup(0, temp);
-    bool ok = std::fwrite(_text.data(), 1, _text.size(), file) == _text.size();
-    ok = std::fclose(file) == 0 && ok;
-    if (!ok) {
-        std::remove(temp.c_str());
-        throw Error("cannot write " + quoted(_path));
-    }
-    return temp;
-}
-
-void commitFile(const std::string& _temp, const std::string& _path) {
-    if (std::rename(_temp.c_str(), _path.c_str()) != 0) {
-        const int err = errno;
-        std::remove(_temp.c_str());
-        throw Error("cannot rename " + quoted(_temp) + " to " + quoted(_path) + ": " + std::strerror(err));
-    }
-}
 
 std::string connectivityText(const FaceList& _faces, int _V) {
     std::string text = "# orv connectivity: " + std::to_string(_V) + " vertices, " + std::to_string(_faces.size()) +
@@ -114,10 +65,7 @@ void writeReconstruction(const std::string& _dir, const GeometryT<double>& _g, c
         std::string number = std::to_string(f);
         number.insert(0, width - number.size(), '0');
         const std::string path = (fs::path(_dir) / (number + ".obj")).string();
-        const std::string text = objFrameText(_g, f, _faces);
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        if (!out) throw Error("cannot write " + quoted(path) + ": " + std::strerror(errno));
+        writeFileAtomically(path, objFrameText(_g, f, _faces));
     }
 }
 
@@ -144,11 +92,36 @@ void checkWritable(const std::string& _path, const char* _what) {
         throw UsageError(std::string("the folder of the ") + _what + " " + quoted(parent.string()) + " does not exist");
 }
 
+// Whether two names lead to the same file: resolved paths (".", "..",
+// symbolic links) compare equal, or both exist and are one file (a hard link).
+bool sameFile(const fs::path& _a, const fs::path& _b) {
+    std::error_code ec;
+    const fs::path a = fs::weakly_canonical(_a, ec);
+    if (ec) return false;
+    const fs::path b = fs::weakly_canonical(_b, ec);
+    if (ec) return false;
+    if (a == b) return true;
+    return fs::exists(a, ec) && fs::exists(b, ec) && fs::equivalent(a, b, ec);
+}
+
+// The outputs replace files; one that names an input would destroy it.
+void refuseInputsAsOutputs(const EncoderOptions& _o, const std::vector<std::string>& _frames) {
+    for (const auto& [path, what] : {std::pair{&_o.output, "output stream"}, std::pair{&_o.connectivity,
+                                                                                      "connectivity file"}})
+        for (const std::string& frame : _frames)
+            if (sameFile(*path, frame))
+                throw UsageError(std::string("the ") + what + " " + quoted(*path) + " is the input frame " +
+                                 quoted(frame) + ": choose another name");
+    if (sameFile(_o.output, _o.connectivity))
+        throw UsageError("the output stream and the connectivity file are both " + quoted(_o.output));
+}
+
 int encode(const EncoderOptions& _o) {
     const bool talk = !_o.quiet;
     checkWritable(_o.output, "output stream");
     checkWritable(_o.connectivity, "connectivity file");
     const std::vector<std::string> paths = expandFrameArguments(_o.frames);
+    refuseInputsAsOutputs(_o, paths);
     const int F = static_cast<int>(paths.size());
 
     const int maxTL = maxTemporalLayers(F, _o.refFirstFrame);
@@ -238,26 +211,15 @@ int encode(const EncoderOptions& _o) {
                      targetName(_o.target->kind), _o.target->value, search->encodes);
     }
 
-    // The connectivity goes to a temporary name first and is renamed only once
-    // the stream is in place, so a failure leaves neither file half-written.
-    std::signal(SIGINT, removeTemporariesAndStop);
-    std::signal(SIGTERM, removeTemporariesAndStop);
-    std::signal(SIGHUP, removeTemporariesAndStop);
-    std::string conTemp;
-    try {
-        conTemp = writeTemporary(_o.connectivity, connectivityText(anim.faces, V));
-        if (encoded.streamFile.size() < 4) throw Error("the encoder returned no stream");
-        setCleanup(1, _o.output + ".tmp" + std::to_string(getpid()));
-        writeStreamFile(_o.output, encoded.streamFile.data() + 4, encoded.streamFile.size() - 4);
-        setCleanup(1, "");
-        commitFile(conTemp, _o.connectivity);
-        setCleanup(0, "");
-    } catch (...) {
-        setCleanup(1, "");
-        if (!conTemp.empty()) std::remove(conTemp.c_str());
-        setCleanup(0, "");
-        throw;
-    }
+    // The connectivity goes to its temporary file first and is renamed only
+    // once the stream is in place, so a failure leaves neither file
+    // half-written (AtomicFile removes the temporaries, also on SIGINT/SIGTERM).
+    if (encoded.streamFile.size() < 4) throw Error("the encoder returned no stream");
+    AtomicFile connectivity(_o.connectivity);
+    connectivity.write(connectivityText(anim.faces, V));
+    connectivity.close();
+    writeStreamFile(_o.output, encoded.streamFile.data() + 4, encoded.streamFile.size() - 4);
+    connectivity.commit();
     if (!_o.reconstructionDir.empty()) writeReconstruction(_o.reconstructionDir, encoded.reconstruction, anim.faces);
 
     if (talk) {

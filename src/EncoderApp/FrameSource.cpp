@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "Common/Check.h"
+#include "Common/InputFile.h"
 #include "Decoder/MeshIO.h"
 
 namespace fs = std::filesystem;
@@ -193,8 +194,8 @@ std::unique_ptr<GeometryT<double>> readFrame(const std::string& _path, FaceList&
     {
         // readOBJ reports an unopenable file in its own words on standard
         // output; OrvEnc wants one clear error line with the reason.
-        std::ifstream probe(_path);
-        if (!probe) throw Error("cannot read frame file " + quoted(_path) + ": " + std::strerror(errno));
+        InputFile probe;
+        if (!probe.open(_path)) throw Error("cannot read frame file " + quoted(_path) + ": " + std::strerror(errno));
     }
     _faces.clear();
     std::unique_ptr<GeometryT<double>> frame = readOBJ(_path, _faces);

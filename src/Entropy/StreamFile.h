@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "Common/AtomicFile.h"
+
 namespace orv {
 
 // Returns the N bytes of bit stream. Throws orv::Error("cannot open"/"is
@@ -18,8 +20,9 @@ std::vector<uint8_t> readStreamFile(const std::string& _path);
 // read (the programs report "Reading data from file" between the two).
 std::vector<uint8_t> readStreamFile(const std::string& _path, const std::function<void()>& _afterOpen);
 
-// Writes length and bytes to a temporary name beside _path, then renames it,
-// so a failed run never leaves a truncated stream. Throws orv::Error.
+// Writes length and bytes through an AtomicFile (a temporary name beside
+// _path, renamed into place once all was written), so a failed run never
+// leaves a truncated stream. Throws orv::Error.
 void writeStreamFile(const std::string& _path, const uint8_t* _bitStream, uint64_t _nBytes);
 
 // The steps of writeStreamFile one by one, for programs that report between
@@ -29,18 +32,11 @@ void writeStreamFile(const std::string& _path, const uint8_t* _bitStream, uint64
 class StreamFileWriter {
 public:
     explicit StreamFileWriter(std::string _path);
-    ~StreamFileWriter();
-    StreamFileWriter(const StreamFileWriter&) = delete;
-    StreamFileWriter& operator=(const StreamFileWriter&) = delete;
 
     void commit(const uint8_t* _bitStream, uint64_t _nBytes);
 
 private:
-    void discard();
-
-    std::string path_;
-    std::string tempPath_;
-    std::FILE* file_ = nullptr;
+    AtomicFile file_;
 };
 
 }  // namespace orv
