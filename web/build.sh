@@ -28,13 +28,9 @@ export NODE_PATH="/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}"
 # Exceptions carry the decoder's error messages, so they are compiled in.
 emcmake cmake -S "$root" -B "$build/cmake" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORV_BUILD_TESTS=OFF \
   -DCMAKE_CXX_FLAGS="-fexceptions" >/dev/null
-libs=(orv_core)
+# The whole library (core, encoder and the C API); the linker keeps what the decoder uses.
+libs=(orv)
 api_sources=()
-if grep -qs "orv_decoder_create" "$root"/src/Api/*.cpp; then
-  libs+=(orv_encoder orv)
-else
-  api_sources+=("$web/src/TemporaryDecoderShim.cpp")
-fi
 nice ninja -C "$build/cmake" -j2 "${libs[@]}"
 lib_files=()
 for ((i = ${#libs[@]} - 1; i >= 0; --i)); do lib_files+=("$build/cmake/lib${libs[i]}.a"); done
