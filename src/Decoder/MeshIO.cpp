@@ -8,7 +8,6 @@
 #include "Decoder/MeshIO.h"
 
 #include <algorithm>
-#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -21,6 +20,7 @@
 #include "Common/AtomicFile.h"
 #include "Common/Check.h"
 #include "Common/InputFile.h"
+#include "Common/Portable.h"
 
 #ifndef ORV_VERSION
 #define ORV_VERSION "unknown"
@@ -121,8 +121,7 @@ private:
         p_ = e;
         const char* digits = *s == '+' ? s + 1 : s;
         double value = 0.0;
-        const auto r = std::from_chars(digits, e, value);
-        if (r.ec == std::errc() && r.ptr == e) return value;
+        if (parseDouble(digits, e, value)) return value;
         // Out of range: stream extraction fails on overflow and keeps the
         // (subnormal or zero) result on underflow; strtod tells which.
         const std::string copy(digits, e);
@@ -284,7 +283,7 @@ constexpr double kPow10[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1
 bool sixDigits(double _magnitude, int& _digits, int& _exponent) {
     if (!(_magnitude >= 1e-16 && _magnitude < 1e22)) return false;
     // floor(log10) from the binary exponent, possibly one too small.
-    const int binaryExponent = static_cast<int>(std::bit_cast<uint64_t>(_magnitude) >> 52) - 1023;
+    const int binaryExponent = static_cast<int>(bitCast<uint64_t>(_magnitude) >> 52) - 1023;
     int exponent = binaryExponent * 78913 >> 18;
     // Outside the table the result is NaN, which the fraction test refuses.
     auto scaled = [&](int _e) {
@@ -319,7 +318,7 @@ constexpr size_t kMaxCoordinateChars = 16;
 static char* writeCoordinate(char* o, double _value) {
     int value = 0, exponent = 0;
     if (!sixDigits(std::fabs(_value), value, exponent))
-        return std::to_chars(o, o + kMaxCoordinateChars, _value, std::chars_format::general, 6).ptr;
+        return formatGeneral6(o, o + kMaxCoordinateChars, _value);
     char digits[6];
     for (int i = 5; i >= 0; --i, value /= 10) digits[i] = static_cast<char>('0' + value % 10);
     int n = 6;

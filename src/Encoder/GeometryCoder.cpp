@@ -18,6 +18,7 @@
 
 #include "Common/Check.h"
 #include "Encoder/GeometryKernels.h"
+#include "Encoder/RingTrig.h"
 
 #if defined(__SSE2__) && !defined(ORV_PORTABLE_GEOMETRY)
 #include <emmintrin.h>
@@ -239,11 +240,13 @@ void GeometryCoder::ensureTables(size_t _m) {
     if (_m >= trigAt_.size()) trigAt_.resize(_m + 1, kAbsent);
     trigAt_[_m] = trig_.size();
     if (_m == 0) return;
-    const double step = 6.283185307179586 / static_cast<double>(_m);
+    // Not std::cos/std::sin: libms differ in the last bit, and these values
+    // enter every decoded position.
     for (size_t i = 0; i < _m; ++i) {
-        const double a = static_cast<double>(i) * step;
-        trig_.push_back(std::cos(a));
-        trig_.push_back(std::sin(a));
+        double c, s;
+        ringCosSin(_m, i, c, s);
+        trig_.push_back(c);
+        trig_.push_back(s);
     }
 }
 

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <limits>
 #include <cstdio>
@@ -17,6 +16,7 @@
 #include <string>
 
 #include "Common/Check.h"
+#include "Common/Portable.h"
 
 namespace orv {
 
@@ -25,7 +25,7 @@ static constexpr const char* kModule = "Encoder/RedundancyMinCoder";
 // Step sizes travel as the 8 bytes of an IEEE 754 double, least significant
 // byte first, whatever the host's byte order.
 static void putDouble(BitBuffer& _buf, double _value) {
-    const uint64_t bits = std::bit_cast<uint64_t>(_value);
+    const uint64_t bits = bitCast<uint64_t>(_value);
     uint8_t bytes[8];
     for (int i = 0; i < 8; ++i) bytes[i] = static_cast<uint8_t>(bits >> (8 * i));
     _buf.putBytes(bytes, 8);
@@ -36,7 +36,7 @@ static double getDouble(BitBuffer& _buf) {
     _buf.getBytes(bytes, 8);
     uint64_t bits = 0;
     for (int i = 0; i < 8; ++i) bits |= static_cast<uint64_t>(bytes[i]) << (8 * i);
-    return std::bit_cast<double>(bits);
+    return bitCast<double>(bits);
 }
 
 int RedundancyMinCoder::writeStreamHeader(BitBuffer& _buf, const Settings& _settings, const DecoderContext& _context) {
