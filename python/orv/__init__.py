@@ -26,6 +26,7 @@ __all__ = ["OrvError", "encode", "encode_with_quality", "EncodeResult", "Quality
 __version__ = "0.1.0"
 
 OrvError = _orv.OrvError
+OrvError.__module__ = "orv"
 OrvError.__doc__ = ("A failure reported by the orv library: str(e) is its one-line message, "
                     "e.status its negative status code (see STATUS_NAMES).")
 

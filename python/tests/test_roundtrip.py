@@ -26,7 +26,7 @@ def test_decode_equals_reconstruction(grid, options):
     out = orv.decode(r.stream, faces)
     assert same_bits(out, r.reconstruction)
     q = r.quality
-    assert (q.vertex_count, q.frame_count) == pos.shape[:2]
+    assert (q.frame_count, q.vertex_count) == pos.shape[:2]
     assert q.stream_bytes == len(r.stream)
     # The figures describe this reconstruction of this input.
     assert q.max_error == pytest.approx(np.linalg.norm(out - pos, axis=2).max(), rel=1e-9)
