@@ -190,6 +190,8 @@ class Decoder:
                  temporal_layers: Optional[int] = None, threads: int = 1):
         self._d = _orv.Decoder(_stream_bytes(stream), _faces_array(faces),
                                _layers(spatial_layers, "spatial_layers"), _layers(temporal_layers, "temporal_layers"))
+        if isinstance(threads, bool) or not isinstance(threads, (int, np.integer)) or threads < 1:
+            raise ValueError("threads must be a positive integer, got %r" % (threads,))
         if threads != 1:
             self._d.set_threads(int(threads))
         self.info = StreamInfo(**self._d.info())

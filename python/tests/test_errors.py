@@ -111,3 +111,15 @@ def test_bad_obj_sequences(tmp_path):
     with pytest.raises(orv.OrvError) as e:
         orv.read_obj_sequence(tmp_path)
     assert "2.obj" in str(e.value)
+
+
+def test_decoder_calls_out_of_range(coded):
+    pos, faces, stream = coded
+    with orv.Decoder(stream, faces) as d:
+        for bad in (-1, pos.shape[0], 1 << 20):
+            with pytest.raises(orv.OrvError):
+                d.seek(bad)
+        f, p = d.read_frame()  # a refused seek leaves the decoder usable
+        assert f == 0 and p.shape == pos.shape[1:]
+    with pytest.raises(ValueError):
+        orv.Decoder(stream, faces, threads=0)
