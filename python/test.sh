@@ -19,7 +19,8 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "python/test.sh: installing ${missing[*]}"
   sudo=""; [ "$(id -u)" = 0 ] || sudo=sudo
-  $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
 venv="$build/venv"

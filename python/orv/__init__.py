@@ -77,6 +77,7 @@ def _stream_bytes(stream) -> bytes:
 
 
 def _layers(n, what: str) -> int:
+    """A layer count for the C API, where 0 means all (or the default)."""
     if n is None:
         return 0
     if isinstance(n, bool) or not isinstance(n, (int, np.integer)) or n < 1:
@@ -132,10 +133,12 @@ def encode_with_quality(positions, faces, effort: int = 1, precision: int = 12,
     """
     p = _positions_array(positions)
     f = _faces_array(faces)
-    options = {"effort": int(effort), "precision": int(precision), "temporal_layers": int(temporal_layers),
+    # 0 means "the default" to the C API; here a layer count is given or None.
+    options = {"effort": int(effort), "precision": int(precision),
+               "temporal_layers": _layers(temporal_layers, "temporal_layers"),
                "ref_first_frame": 1 if ref_first_frame else 0}
     if spatial_layers is not None:
-        options["spatial_layers"] = int(spatial_layers)
+        options["spatial_layers"] = _layers(spatial_layers, "spatial_layers")
     if base_layer_pred not in ("local", "global"):
         raise ValueError("base_layer_pred must be 'local' or 'global', got %r" % (base_layer_pred,))
     options["base_layer_pred"] = 1 if base_layer_pred == "local" else 0
@@ -147,7 +150,12 @@ def encode_with_quality(positions, faces, effort: int = 1, precision: int = 12,
         options["target"] = _TARGETS[k]
         options["target_value"] = float(v)
     if steps is not None:
-        options["steps"] = [float(s) for s in steps]
+        steps = [float(x) for x in steps]
+        # The C API falls back to the precision unless all three are positive.
+        if len(steps) != 3 or not all(np.isfinite(x) and x > 0 for x in steps):
+            raise ValueError("steps must be 3 positive step sizes (first frame, base layer, enhancement), got %r"
+                             % (steps,))
+        options["steps"] = steps
     e = _orv.Encoder(p.shape[1], f, options)
     e.add_frames(p)
     stream = e.finish()

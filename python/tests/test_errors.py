@@ -88,8 +88,12 @@ def test_wrong_arguments(coded):
     bad[0, 0] = pos.shape[1]
     with pytest.raises(orv.OrvError):
         orv.encode(pos, bad)
-    with pytest.raises(orv.OrvError):
-        orv.encode(pos, faces, temporal_layers=0)
+    for bad in (dict(temporal_layers=0), dict(spatial_layers=0), dict(steps=(1e-3, 0, 1e-3)), dict(steps=(1e-3,))):
+        with pytest.raises(ValueError):
+            orv.encode(pos, faces, effort=0, **bad)
+    for bad in (dict(effort=7), dict(precision=0), dict(target_kg=-1.0), dict(temporal_layers=30)):
+        with pytest.raises(orv.OrvError):
+            orv.encode(pos, faces, **bad)
     with pytest.raises(ValueError):
         orv.encode(pos, faces, target_kg=0.1, target_bpvf=2)
     with pytest.raises(ValueError):
