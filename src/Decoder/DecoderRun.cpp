@@ -16,7 +16,7 @@
 #include "Common/Types.h"
 #include "Decoder/DecoderSteps.h"
 #include "Decoder/MeshIO.h"
-#include "Encoder/DecoderContext.h"
+#include "Decoder/StreamingDecoder.h"
 #include "Encoder/RedundancyMinCoder.h"
 #include "Encoder/Settings.h"
 #include "Entropy/BitBuffer.h"
@@ -72,11 +72,13 @@ int run(int argc, char** argv) {
     }
     BitBuffer buffer(std::move(bytes));
 
-    // 8. The stream header creates the decoder context.
+    // 8. The stream header; the decoder sizes its memory after scanning the records.
     Settings settings;
-    std::unique_ptr<DecoderContext> context;
+    StreamHeader header;
     try {
-        context = RedundancyMinCoder::readStreamHeader(buffer, settings);
+        header = RedundancyMinCoder::readCheckedStreamHeader(buffer, settings);
+        // Every frame's positions are kept for the final write.
+        StreamingDecoder::checkMemory(header, 1, static_cast<size_t>(header.F));
     } catch (const std::exception& e) {
         return fail(orvPath + ": " + e.what());
     }
@@ -106,14 +108,14 @@ int run(int argc, char** argv) {
     // A face naming a vertex the stream does not have is the connectivity
     // file's fault; its message names that file.
     try {
-        checkFaceIndices(faces, context->GDec.V, conPath);
+        checkFaceIndices(faces, static_cast<int>(header.V), conPath);
     } catch (const Error& e) {
         return fail(e.what());
     }
 
     // The decomposition, the coding order, the frame records and the frames.
     try {
-        return decodeAndWriteFrames(orvPath, faces, buffer, settings, *context, nSLdec, nTLdec);
+        return decodeAndWriteFrames(orvPath, faces, buffer, settings, header, nSLdec, nTLdec);
     } catch (const std::bad_alloc&) {
         return fail(orvPath + ": out of memory");
     } catch (const std::exception& e) {

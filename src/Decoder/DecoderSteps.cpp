@@ -6,11 +6,12 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "Common/Check.h"
-#include "Decoder/FrameDecoder.h"
 #include "Decoder/LODConnectivity.h"
 #include "Decoder/MeshIO.h"
+#include "Decoder/StreamingDecoder.h"
 #include "Encoder/FrameCodingOrderGen.h"
 
 namespace orv {
@@ -22,11 +23,10 @@ static uint32_t tickCount() {
 
 static double seconds(uint32_t from, uint32_t to) { return static_cast<int32_t>(to - from) / 1000.0; }
 
-int decodeAndWriteFrames(const std::string& _orvPath, const FaceList& _faces,
-                         BitBuffer& _buffer, const Settings& _settings, DecoderContext& _context, int _nSLdec,
-                         int _nTLdec) {
-    const int V = _context.GDec.V;
-    const int F = _context.GDec.F;
+int decodeAndWriteFrames(const std::string& _orvPath, const FaceList& _faces, BitBuffer& _buffer,
+                         const Settings& _settings, const StreamHeader& _header, int _nSLdec, int _nTLdec) {
+    const int V = static_cast<int>(_header.V);
+    const int F = _header.F;
     if (_settings.nTL < 1 || _settings.nTL > 31)
         throw Error("the stream header gives " + std::to_string(_settings.nTL) +
                     " temporal layers; a stream holds 1 to 31");
@@ -37,24 +37,32 @@ int decodeAndWriteFrames(const std::string& _orvPath, const FaceList& _faces,
     std::printf("  Calculating layered decomposition...\r");
     std::fflush(stdout);
 
+    std::vector<std::vector<int>> orders;
+    std::vector<std::vector<Predictor>> predictors;
     {
         LODConnectivity lod(_settings.nSL, _faces, V);
-        _context.allLayerVertexOrders = lod.vertexOrder_;
-        _context.allLayerPredictors = lod.vertexPredictor_;
+        orders = std::move(lod.vertexOrder_);
+        predictors = std::move(lod.vertexPredictor_);
     }
+    // The coding order is not needed to decode (the records carry their
+    // references) but stays part of the timed preparation.
+    std::vector<int> codingOrder, codingLayers;
+    std::vector<std::vector<int>> codingRefs;
     if (_settings.refFirstFrame)
-        generateFrameCodingOrder(_context.codingOrder, _context.codingRefs, _context.codingLayers, F, _settings.nTL,
-                                 true, 0);
+        generateFrameCodingOrder(codingOrder, codingRefs, codingLayers, F, _settings.nTL, true, 0);
     else
-        generateFrameCodingOrder(_context.codingOrder, _context.codingRefs, _context.codingLayers, F, _settings.nTL,
-                                 false, -1);
+        generateFrameCodingOrder(codingOrder, codingRefs, codingLayers, F, _settings.nTL, false, -1);
 
     std::printf("                                        \r");
     const uint32_t t1 = tickCount();
     std::printf("  Decomposition time : %5.2fsec\n", seconds(t0, t1));
     std::fflush(stdout);
 
-    decodeAllFrames(_buffer, _context, _settings, _nSLdec, _nTLdec);
+    // Only the positions are kept for every frame; details live as long as
+    // later records reference them.
+    StreamingDecoder decoder(_buffer, _settings, _header, std::move(orders), std::move(predictors), _nSLdec, _nTLdec,
+                             StreamingDecoder::Positions::AllFrames);
+    decoder.decodeAll(true);
 
     const uint32_t t2 = tickCount();
     std::printf("  Decoding frame rate: %5.2ffps\n", F / seconds(t1, t2));
@@ -64,7 +72,7 @@ int decodeAndWriteFrames(const std::string& _orvPath, const FaceList& _faces,
 
     const std::string prefix = _orvPath.substr(0, _orvPath.size() - 4) + "Dec";
     // A frame file that cannot be created is a failure, not a success.
-    return writeOBJFrames(_faces, prefix, _context.GDec) ? 0 : -1;
+    return writeOBJFrames(_faces, prefix, decoder.context().GDec) ? 0 : -1;
 }
 
 }  // namespace orv

@@ -35,7 +35,7 @@ void requireFrame(int _frame, int F, const char* _what, int _recordFrame) {
 
 void decodeAllFrames(BitBuffer& _buffer, DecoderContext& _context, const Settings& _settings, int _nSLdec,
                      int _nTLdec, bool _showProgress) {
-    const int F = _context.GDec.F;
+    const int F = _context.frameCount();
     const int nSL = _settings.nSL;
     if (static_cast<size_t>(nSL) != _context.allLayerVertexOrders.size() || nSL < 1)
         throw Error("the layered decomposition has " + std::to_string(_context.allLayerVertexOrders.size()) +

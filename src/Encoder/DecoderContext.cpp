@@ -1,5 +1,5 @@
 // Construction of the decoder context: all large arrays at full size (or one
-// working frame for an encoder), zeroed.
+// working frame for an encoder, or slots for a streaming decoder), zeroed.
 #include "Encoder/DecoderContext.h"
 
 #include "Common/Check.h"
@@ -12,11 +12,47 @@ DecoderContext::DecoderContext(int V, int F, int nSL, Keep _keep)
       GQuant(V, _keep == Keep::AllFrames ? F : 1),
       GFrames(V, 3 * (_keep == Keep::AllFrames ? F : 1)),
       filterDec(static_cast<size_t>(F), std::vector<std::vector<double>>(static_cast<size_t>(nSL))),
+      V_(V),
+      F_(F),
       codedFrameOnly_(_keep == Keep::CodedFrameOnly) {}
+
+DecoderContext DecoderContext::windowed(int V, int F, int nSL, bool _allPositions) {
+    // Built as a one-frame coding context, then its full-size geometries are
+    // swapped for empty ones.
+    DecoderContext c(V, 0, nSL, Keep::CodedFrameOnly);
+    c.F_ = F;
+    c.GQuant = GeometryT<int>(V, 1);
+    c.GFrames = GeometryT<double>(V, 3);
+    c.GDec = GeometryT<double>(V, _allPositions ? F : 0);
+    c.filterDec.assign(static_cast<size_t>(F), {});
+    c.windowed_ = true;
+    c.allPositions_ = _allPositions;
+    c.detailSlots_ = FrameSlots(3 * static_cast<size_t>(V), F);
+    if (!_allPositions) c.positionSlots_ = FrameSlots(3 * static_cast<size_t>(V), F);
+    c.zeroDetail_.assign(3 * static_cast<size_t>(V), 0.0);
+    return c;
+}
+
+double* DecoderContext::detailFrame(int _f) {
+    if (!windowed_) return GDetail.frame(_f);
+    if (_f == kZeroDetail) return zeroDetail_.data();
+    return detailSlots_.at(_f);
+}
+
+void DecoderContext::takeFrame(int _f) {
+    ORV_CHECK(windowed_, "Encoder/DecoderContext");
+    detailSlots_.take(_f);
+    if (!allPositions_) positionSlots_.take(_f);
+}
+
+void DecoderContext::releaseAll() {
+    detailSlots_.releaseAll();
+    positionSlots_.releaseAll();
+}
 
 int DecoderContext::slot(int _f) const {
     if (!codedFrameOnly_) return _f;
-    ORV_CHECK(0<=_f && _f<GDec.F, "Encoder/DecoderContext");
+    ORV_CHECK(0<=_f && _f<F_, "Encoder/DecoderContext");
     return 0;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Common/Types.h"
+#include "Encoder/FrameSlots.h"
 #include "Mesh/GeometryT.h"
 
 namespace orv {
@@ -21,6 +22,15 @@ struct DecoderContext {
     enum class Keep { AllFrames, CodedFrameOnly };
 
     DecoderContext(int V, int F, int nSL, Keep _keep = Keep::AllFrames);
+
+    // A streaming decoder's context: residuals and local frames for the coded
+    // frame only, details in slots that the decoder takes and gives back per
+    // frame (takeFrame, releaseDetail), and positions too unless
+    // _allPositions (then GDec holds every frame, as in a full context).
+    // GDetail (and GDec without _allPositions) then hold no frames: read them
+    // through detailFrame and decFrame. filterDec[f] is filled only while
+    // frame f is decoded.
+    static DecoderContext windowed(int V, int F, int nSL, bool _allPositions);
 
     // Bytes the per-frame geometries of a (V, F) context take, to refuse
     // impossible headers before allocating.
@@ -38,6 +48,34 @@ struct DecoderContext {
     std::vector<std::vector<int>> codingRefs;
     std::vector<int> codingLayers;
 
+    int vertexCount() const { return V_; }
+    int frameCount() const { return F_; }
+
+    // Positions and details of frame _f, wherever the context keeps them. A
+    // reference whose detail reads as zeros (a frame that the stream decodes
+    // only later) is named kZeroDetail, in windowed contexts only.
+    static constexpr int kZeroDetail = -1;
+    double* decFrame(int _f) { return windowed_ && !allPositions_ ? positionSlots_.at(_f) : GDec.frame(_f); }
+    const double* decFrame(int _f) const {
+        return windowed_ && !allPositions_ ? positionSlots_.at(_f) : GDec.frame(_f);
+    }
+    double* detailFrame(int _f);
+    const double* detailFrame(int _f) const { return const_cast<DecoderContext*>(this)->detailFrame(_f); }
+
+    // Windowed contexts: frame _f gets zeroed detail and position slots
+    // before it is decoded, and gives them back when no later record reads
+    // its detail and its positions were delivered.
+    bool windowed() const { return windowed_; }
+    bool holdsDetail(int _f) const { return detailSlots_.holds(_f); }
+    bool holdsPositions(int _f) const { return allPositions_ || positionSlots_.holds(_f); }
+    void takeFrame(int _f);
+    void releaseDetail(int _f) { detailSlots_.release(_f); }
+    void releasePositions(int _f) { positionSlots_.release(_f); }
+    void releaseAll();
+    // The most frames whose details (positions) were held at once.
+    size_t peakDetailFrames() const { return detailSlots_.peak(); }
+    size_t peakPositionFrames() const { return allPositions_ ? static_cast<size_t>(F_) : positionSlots_.peak(); }
+
     // GQuant at frame _f, and axis _axis (0: t1, 1: t2, 2: n) of GFrames at
     // frame _f, wherever the context keeps them.
     int* quantFrame(int _f) { return GQuant.frame(slot(_f)); }
@@ -48,7 +86,11 @@ struct DecoderContext {
 private:
     // Frame numbers are checked against F either way.
     int slot(int _f) const;
+    int V_, F_;
     bool codedFrameOnly_;
+    bool windowed_ = false, allPositions_ = true;
+    FrameSlots detailSlots_, positionSlots_;
+    std::vector<double> zeroDetail_;
 };
 
 }  // namespace orv

@@ -163,7 +163,7 @@ inline Vector3d toLocal(const Vector3d& e, const LocalFrame& a) {
 
 GeometryCoder::GeometryCoder(const Settings& _settings, DecoderContext& _context)
     : settings_(_settings), context_(_context) {
-    const int V = context_.GDec.V;
+    const int V = context_.vertexCount();
     ORV_CHECK(context_.allLayerPredictors.size()==context_.allLayerVertexOrders.size(), kModule);
     // Every vertex belongs to one layer once (the layer sweeps rely on it).
     std::vector<bool> seen(static_cast<size_t>(V), false);
@@ -265,7 +265,7 @@ Vector3d GeometryCoder::spatialPrediction(int _l, int _k, int _f) const {
     ORV_CHECK_TEXT(0 <= _k && _k < nK, "0<=_k && _k<context_.allLayerPredictors[_l].size()");
     Vector3d s{0.0, 0.0, 0.0};
     for (const PredictorTerm& t : context_.allLayerPredictors[_l][_k]) {
-        const Vector3d p = context_.GDec.position(t.first, _f);
+        const Vector3d p = load(context_.decFrame(_f), t.first);
         s.x = s.x + p.x * t.second;
         s.y = s.y + p.y * t.second;
         s.z = s.z + p.z * t.second;
@@ -282,7 +282,7 @@ LocalFrame GeometryCoder::localFrame(int _l, int _k, int _f) const {
     ORV_CHECK(!predictor.empty(), kModule);
     std::vector<int32_t> ids;
     for (const PredictorTerm& t : predictor) ids.push_back(t.first);
-    return frameFromTerms(ids.data(), ids.size(), context_.GDec.frame(_f));
+    return frameFromTerms(ids.data(), ids.size(), context_.decFrame(_f));
 }
 
 [[gnu::always_inline]] inline void GeometryCoder::accumulateAxes(const int32_t* _ids, size_t m,
@@ -432,8 +432,8 @@ void GeometryCoder::codeLayerT(int _l, int _f, const std::vector<int>* _rf, doub
 
     // Column pointers of the current frame: frame indices are checked here,
     // vertex ids were validated at construction.
-    double* dec = context_.GDec.frame(_f);
-    double* detail = context_.GDetail.frame(_f);
+    double* dec = context_.decFrame(_f);
+    double* detail = context_.detailFrame(_f);
     int* quant = context_.quantFrame(_f);
     double* ft1 = context_.axisFrame(_f, 0);
     double* ft2 = context_.axisFrame(_f, 1);
@@ -452,7 +452,7 @@ void GeometryCoder::codeLayerT(int _l, int _f, const std::vector<int>* _rf, doub
                            "_rf.size() == context_.filterDec[_f][_l].size()");
         }
         for (size_t j = 0; j < nRef; ++j) {
-            refDetail[j] = context_.GDetail.frame((*_rf)[j]);
+            refDetail[j] = context_.detailFrame((*_rf)[j]);
             if constexpr (P == Pass::Enhancement) refWeight[j] = context_.filterDec[_f][_l][j];
         }
     }
@@ -622,7 +622,7 @@ void GeometryCoder::layerFrameSums(int _l, int _f) {
     const FlatTerms& ft = flat_[_l];
     const std::vector<int>& order = context_.allLayerVertexOrders[_l];
     if (order.empty()) return;
-    const double* dec = context_.GDec.frame(_f);
+    const double* dec = context_.decFrame(_f);
     double* ft1 = context_.axisFrame(_f, 0);
     double* ft2 = context_.axisFrame(_f, 1);
     double* fn = context_.axisFrame(_f, 2);
@@ -739,14 +739,14 @@ void GeometryCoder::reconstructEnhancementAvx2(int _l, int _f, const std::vector
     geometry_kernels::Reconstruction rec{};
     rec.refCount = _rf.size();
     for (size_t j = 0; j < _rf.size(); ++j) {
-        rec.refDetail[j] = context_.GDetail.frame(_rf[j]);
+        rec.refDetail[j] = context_.detailFrame(_rf[j]);
         rec.refWeight[j] = context_.filterDec[_f][_l][j];
     }
     rec.quant = context_.quantFrame(_f);
     rec.step = _q;
     rec.addResidual = _q > 0.0;
-    rec.detail = context_.GDetail.frame(_f);
-    rec.positions = context_.GDec.frame(_f);
+    rec.detail = context_.detailFrame(_f);
+    rec.positions = context_.decFrame(_f);
     const geometry_kernels::LayerTerms terms = visitTerms(_l);
     sums_.resize(geometry_kernels::sumDoubles(order.size()));
     fallbackFrames_ += geometry_kernels::reconstructLayerAvx2(
@@ -769,13 +769,13 @@ void GeometryCoder::encodeEnhancementWithAvx2(int _l, int _f, const std::vector<
     geometry_kernels::EnhancementEncoding job{};
     job.rec.refCount = _rf.size();
     for (size_t j = 0; j < _rf.size(); ++j) {
-        job.rec.refDetail[j] = context_.GDetail.frame(_rf[j]);
+        job.rec.refDetail[j] = context_.detailFrame(_rf[j]);
         job.rec.refWeight[j] = context_.filterDec[_f][_l][j];
     }
     job.rec.step = _q;
     job.rec.addResidual = true;  // steps are positive
-    job.rec.detail = context_.GDetail.frame(_f);
-    job.rec.positions = context_.GDec.frame(_f);
+    job.rec.detail = context_.detailFrame(_f);
+    job.rec.positions = context_.decFrame(_f);
     job.quantOut = context_.quantFrame(_f);
     job.parked = parked_.data();
     job.original = _original.frame(_f);
@@ -816,10 +816,10 @@ void requireStep(double _q) {
     if (!(_q > 0.0) || !std::isfinite(_q)) throw Error("step sizes must be positive and finite, got " + std::to_string(_q));
 }
 void requireShape(const GeometryT<double>& _original, const DecoderContext& _context) {
-    if (_original.V != _context.GDec.V || _original.F != _context.GDec.F)
+    if (_original.V != _context.vertexCount() || _original.F != _context.frameCount())
         throw Error("original positions have " + std::to_string(_original.V) + " vertices x " +
-                    std::to_string(_original.F) + " frames, the coder expects " + std::to_string(_context.GDec.V) +
-                    " x " + std::to_string(_context.GDec.F));
+                    std::to_string(_original.F) + " frames, the coder expects " + std::to_string(_context.vertexCount()) +
+                    " x " + std::to_string(_context.frameCount()));
 }
 }  // namespace
 

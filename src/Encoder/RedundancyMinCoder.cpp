@@ -100,7 +100,7 @@ static std::string gibibytes(uint64_t _bytes) {
     return text;
 }
 
-std::unique_ptr<DecoderContext> RedundancyMinCoder::readStreamHeader(BitBuffer& _buf, Settings& _settings) {
+StreamHeader RedundancyMinCoder::readCheckedStreamHeader(BitBuffer& _buf, Settings& _settings) {
     const StreamHeader h = readStreamHeaderFields(_buf, _settings);
     checkRecordsFit(h, _settings, _buf.bytesLeft());
     if (h.F == 0) throw Error("the stream header announces 0 frames; such a stream cannot be decoded");
@@ -108,6 +108,11 @@ std::unique_ptr<DecoderContext> RedundancyMinCoder::readStreamHeader(BitBuffer& 
     if (h.V > maxV)
         throw Error("the stream header announces " + std::to_string(h.V) + " vertices; at most " +
                     std::to_string(maxV) + " are supported");
+    return h;
+}
+
+std::unique_ptr<DecoderContext> RedundancyMinCoder::readStreamHeader(BitBuffer& _buf, Settings& _settings) {
+    const StreamHeader h = readCheckedStreamHeader(_buf, _settings);
     const uint64_t needed = DecoderContext::bytesNeeded(h.V, static_cast<uint64_t>(h.F));
     const uint64_t available = physicalMemory();
     if (needed > available)

@@ -44,6 +44,11 @@ public:
     // Refuses nSL 0 and F records (at least one) that cannot fit in the bytes
     // after the header: each takes at least 5 + 4 nSL bytes. Throws orv::Error.
     static void checkRecordsFit(const StreamHeader& _header, const Settings& _settings, int64_t _bytesAfterHeader);
+    // Reads the header and refuses the headers readStreamHeader refuses for
+    // their fields (nSL 0, more records than the bytes can hold, F 0, too many
+    // vertices), allocating nothing: for decoders that size their memory
+    // themselves.
+    static StreamHeader readCheckedStreamHeader(BitBuffer& _buf, Settings& _settings);
     // Reads the header and creates the full decoder context from V, F and nSL.
     // Headers that cannot be real (nSL 0, more records than the bytes can hold,
     // F 0, more memory than the machine has) are refused before allocating.

@@ -64,6 +64,11 @@ void BitBuffer::getBytes(uint8_t* dst, int64_t _nBytes) {
     bp_ += 8 * _nBytes;
 }
 
+void BitBuffer::setBitPosition(int64_t _bp) {
+    ORV_CHECK(0<=_bp && _bp<=8*nBytes_, kModule);
+    bp_ = _bp;
+}
+
 const uint8_t* BitBuffer::viewBytes(int64_t _nBytes) {
     ORV_CHECK(_nBytes>=0, kModule);
     ORV_CHECK(bp_%8==0, kModule);

@@ -29,6 +29,9 @@ public:
     int64_t padToByte();
 
     int64_t bitPosition() const { return bp_; }
+    // Moves the cursor to a position inside the buffer (or just past its end),
+    // for readers that revisit parts of a stream they scanned before.
+    void setBitPosition(int64_t _bp);
     int64_t size() const { return nBytes_; }
     // Bytes not yet consumed from the current (byte-aligned or not) position.
     int64_t bytesLeft() const { return nBytes_ - (bp_ + 7) / 8; }
