@@ -180,18 +180,19 @@ bool temporalLayersFit(int _F, int _nTL, bool _refFirstFrame) {
 
 }  // namespace
 
-int effectiveEffort(const EncoderOptions& _o) { return _o.steps ? 0 : _o.effort; }
-
-RdOptions rdOptionsFor(const EncoderOptions& _o) {
-    RdOptions rd = RdOptions::forEffort(effectiveEffort(_o));
-    if (_o.spatialLayersGiven) rd.spatialLayers = 0;
-    // Powers of two, so the steps are exactly diagonal / 2^B0 and / 2^B1.
-    if (_o.precisionApart) {
-        rd.firstFrameRatio = std::ldexp(1.0, _o.precisionBits[2] - _o.precisionBits[0]);
-        rd.baseLayerRatio = std::ldexp(1.0, _o.precisionBits[2] - _o.precisionBits[1]);
-    }
-    return rd;
+EncoderChoices choicesOf(const EncoderOptions& _o) {
+    EncoderChoices c;
+    c.effort = _o.effort;
+    c.explicitSteps = _o.steps.has_value();
+    c.spatialLayersGiven = _o.spatialLayersGiven;
+    c.precisionApart = _o.precisionApart;
+    for (int i = 0; i < 3; ++i) c.precisionBits[i] = _o.precisionBits[i];
+    return c;
 }
+
+int effectiveEffort(const EncoderOptions& _o) { return effectiveEffort(choicesOf(_o)); }
+
+RdOptions rdOptionsFor(const EncoderOptions& _o) { return rdOptionsFor(choicesOf(_o)); }
 
 const char* targetName(TargetKind _kind) {
     switch (_kind) {

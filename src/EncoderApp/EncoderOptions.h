@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Common/Check.h"
+#include "SequenceEncoder/EncoderChoices.h"
 #include "SequenceEncoder/RateControl.h"
 #include "SequenceEncoder/RateDistortionOptions.h"
 
@@ -60,6 +61,9 @@ public:
 // Parses argv[1..argc-1]. Throws UsageError. With --help or --version the
 // other checks (output, frames) are skipped.
 EncoderOptions parseEncoderOptions(int argc, const char* const* argv);
+
+// The command line's encoder choices.
+EncoderChoices choicesOf(const EncoderOptions& _o);
 
 // The effort the encoder really runs: --steps means plain rounding.
 int effectiveEffort(const EncoderOptions& _o);

@@ -1,0 +1,277 @@
+// The streaming decoder against the full one (decodeAllFrames): the same
+// positions bit for bit on generated streams of many coding switches, on the
+// shared vectors and on a real sequence, with reduced layer counts, in odd
+// record orders, and after seeks; the window stays bounded by the group
+// length; missing and duplicated records are refused.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "Common/Check.h"
+#include "Decoder/FrameDecoder.h"
+#include "Decoder/LODConnectivity.h"
+#include "Decoder/MeshIO.h"
+#include "Decoder/StreamingDecoder.h"
+#include "Encoder/RedundancyMinCoder.h"
+#include "SequenceEncoder/SequenceEncoder.h"
+#include "TestSupport.h"
+
+using namespace orv;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A 12 x 9 grid with a boundary and two vertices in no face, waving.
+struct Wave {
+    FaceList faces;
+    GeometryT<double> positions{0, 0};
+};
+
+Wave makeWave(int F) {
+    const int W = 12, H = 9, V = W * H + 2;
+    Wave w;
+    for (int j = 0; j + 1 < H; ++j)
+        for (int i = 0; i + 1 < W; ++i) {
+            const int a = j * W + i, b = a + 1, c = a + W, d = c + 1;
+            w.faces.push_back({a, b, d});
+            w.faces.push_back({a, d, c});
+        }
+    w.positions = GeometryT<double>(V, F);
+    for (int f = 0; f < F; ++f)
+        for (int v = 0; v < V; ++v) {
+            const double x = 0.1 * (v % W), y = 0.1 * (v / W), t = 0.3 * f;
+            w.positions.setPosition(v, f, {x + 0.01 * f, y + 0.03 * std::cos(t + x), 0.1 * std::sin(t + 3 * x + y)});
+        }
+    return w;
+}
+
+// The bit stream of a stream file (without its 4-byte length).
+std::vector<uint8_t> bitStream(const std::vector<uint8_t>& _file) {
+    return std::vector<uint8_t>(_file.begin() + 4, _file.end());
+}
+
+std::vector<std::vector<int>> g_orders;
+std::vector<std::vector<Predictor>> g_predictors;
+
+GeometryT<double> decodeFull(const std::vector<uint8_t>& _bits, const FaceList& _faces, int _nsl, int _ntl) {
+    BitBuffer buffer(_bits);
+    Settings settings;
+    auto context = RedundancyMinCoder::readStreamHeader(buffer, settings);
+    LODConnectivity lod(settings.nSL, _faces, context->GDec.V);
+    context->allLayerVertexOrders = lod.vertexOrder_;
+    context->allLayerPredictors = lod.vertexPredictor_;
+    decodeAllFrames(buffer, *context, settings, _nsl ? _nsl : settings.nSL, _ntl ? _ntl : settings.nTL, false);
+    return std::move(context->GDec);
+}
+
+struct Streaming {
+    BitBuffer buffer;
+    Settings settings;
+    StreamHeader header;
+    std::unique_ptr<StreamingDecoder> decoder;
+};
+
+std::unique_ptr<Streaming> openStreaming(const std::vector<uint8_t>& _bits, const FaceList& _faces, int _nsl,
+                                         int _ntl) {
+    auto s = std::make_unique<Streaming>(Streaming{BitBuffer(_bits), {}, {}, nullptr});
+    s->header = RedundancyMinCoder::readCheckedStreamHeader(s->buffer, s->settings);
+    LODConnectivity lod(s->settings.nSL, _faces, static_cast<int>(s->header.V));
+    s->decoder = std::make_unique<StreamingDecoder>(
+        s->buffer, s->settings, s->header, lod.vertexOrder_, lod.vertexPredictor_, _nsl ? _nsl : s->settings.nSL,
+        _ntl ? _ntl : s->settings.nTL, StreamingDecoder::Positions::Window);
+    return s;
+}
+
+// Reads frames from the decoder's current place to the end and checks each
+// against the full decode, bit for bit; returns the frames read.
+int expectSameFrames(StreamingDecoder& _decoder, const GeometryT<double>& _full, int _first) {
+    std::vector<double> p(3 * static_cast<size_t>(_full.V));
+    int f = -1, count = 0;
+    while (_decoder.next(f, p.data())) {
+        EXPECT_EQ(f, _first + count);
+        if (f != _first + count) return count;
+        EXPECT_EQ(std::memcmp(p.data(), _full.frame(f), p.size() * sizeof(double)), 0) << "frame " << f;
+        ++count;
+    }
+    return count;
+}
+
+void expectStreamingEqualsFull(const std::vector<uint8_t>& _bits, const FaceList& _faces, int _nsl, int _ntl,
+                               size_t _window = 0) {
+    const GeometryT<double> full = decodeFull(_bits, _faces, _nsl, _ntl);
+    auto s = openStreaming(_bits, _faces, _nsl, _ntl);
+    EXPECT_EQ(expectSameFrames(*s->decoder, full, 0), full.F);
+    if (_window) {
+        EXPECT_LE(s->decoder->context().peakDetailFrames(), _window);
+        EXPECT_LE(s->decoder->context().peakPositionFrames(), _window);
+    }
+}
+
+}  // namespace
+
+TEST(StreamingDecoder, EqualsFullDecoderOverCodingSwitchesAndLayerCounts) {
+    const Wave w = makeWave(41);
+    for (int nSL : {1, 3, 6})
+        for (int nTL : {1, 3, 5})
+            for (int refFirst : {0, 1})
+                for (int basePred : {0, 1}) {
+                    Settings settings;
+                    settings.nSL = nSL;
+                    settings.nTL = nTL;
+                    settings.refFirstFrame = refFirst;
+                    settings.baseLayerPred = basePred;
+                    const double steps[3] = {0.002, 0.004, 0.004};
+                    const auto bits = bitStream(encodeSequence(w.positions, w.faces, settings, steps).streamFile);
+                    SCOPED_TRACE(testing::Message() << "nSL " << nSL << " nTL " << nTL << " refFirst " << refFirst
+                                                    << " basePred " << basePred);
+                    // A group, its key frame and frame 0 at most.
+                    const size_t window = (size_t{1} << (nTL - 1)) + 3;
+                    for (auto [nsl, ntl] : {std::pair{0, 0}, {1, 1}, {2, 2}, {nSL, 1}})
+                        expectStreamingEqualsFull(bits, w.faces, nsl, ntl, window);
+                }
+}
+
+TEST(StreamingDecoder, SeekThenReadEqualsReadThroughAndDecodesOnlyWhatTheTargetNeeds) {
+    const int F = 70;
+    const Wave w = makeWave(F);
+    for (int refFirst : {0, 1}) {
+        Settings settings;
+        settings.nSL = 3;
+        settings.nTL = 4;
+        settings.refFirstFrame = refFirst;
+        const double steps[3] = {0.002, 0.004, 0.004};
+        const auto bits = bitStream(encodeSequence(w.positions, w.faces, settings, steps).streamFile);
+        const GeometryT<double> full = decodeFull(bits, w.faces, 0, 0);
+        auto s = openStreaming(bits, w.faces, 0, 0);
+        // Forwards, backwards, within a group, after reading some frames.
+        int f = 0;
+        std::vector<double> p(3 * static_cast<size_t>(full.V));
+        for (int i = 0; i < 5; ++i) ASSERT_TRUE(s->decoder->next(f, p.data()));
+        for (int target : {37, 3, 64, 69, 0, 8, 8}) {
+            SCOPED_TRACE(target);
+            s->decoder->seek(target);
+            EXPECT_EQ(expectSameFrames(*s->decoder, full, target), F - target);
+        }
+        // The last frame: the key frames before it and one group at most.
+        auto fresh = openStreaming(bits, w.faces, 0, 0);
+        fresh->decoder->seek(F - 1);
+        ASSERT_TRUE(fresh->decoder->next(f, p.data()));
+        EXPECT_EQ(f, F - 1);
+        EXPECT_EQ(std::memcmp(p.data(), full.frame(F - 1), p.size() * sizeof(double)), 0);
+        EXPECT_LE(fresh->decoder->recordsDecoded(), F / 8 + 1 + 8);
+        EXPECT_FALSE(fresh->decoder->next(f, p.data()));
+        EXPECT_THROW(fresh->decoder->seek(F), Error);
+        EXPECT_THROW(fresh->decoder->seek(-1), Error);
+    }
+}
+
+// Records moved out of the coding order change what the references read
+// (a reference to a record further on reads zeros); the streaming decoder
+// must read them the same way as the full one.
+TEST(StreamingDecoder, OddRecordOrdersDecodeAsTheFullDecoderReadsThem) {
+    const Wave w = makeWave(20);
+    Settings settings;
+    settings.nSL = 3;
+    settings.nTL = 3;
+    const double steps[3] = {0.002, 0.004, 0.004};
+    const auto bits = bitStream(encodeSequence(w.positions, w.faces, settings, steps).streamFile);
+    BitBuffer probe(bits);
+    Settings s;
+    const StreamHeader h = RedundancyMinCoder::readCheckedStreamHeader(probe, s);
+    const int64_t headerBytes = probe.bitPosition() / 8;
+    const FrameRecordIndex index = scanFrameRecords(probe, s, h.F);
+    auto recordBytes = [&](size_t i) {
+        const size_t begin = static_cast<size_t>(index.records[i].bitOffset / 8);
+        const size_t end = i + 1 < index.records.size() ? static_cast<size_t>(index.records[i + 1].bitOffset / 8)
+                                                        : bits.size();
+        return std::vector<uint8_t>(bits.begin() + static_cast<long>(begin), bits.begin() + static_cast<long>(end));
+    };
+    // The first record stays first; the others reversed, and rotated.
+    for (int variant = 0; variant < 2; ++variant) {
+        std::vector<uint8_t> odd(bits.begin(), bits.begin() + headerBytes);
+        std::vector<size_t> order{0};
+        for (size_t i = 1; i < index.records.size(); ++i)
+            order.push_back(variant == 0 ? index.records.size() - i : 1 + (i + 6) % (index.records.size() - 1));
+        for (size_t i : order) {
+            const auto r = recordBytes(i);
+            odd.insert(odd.end(), r.begin(), r.end());
+        }
+        SCOPED_TRACE(variant);
+        expectStreamingEqualsFull(odd, w.faces, 0, 0);
+        expectStreamingEqualsFull(odd, w.faces, 1, 2);
+    }
+}
+
+TEST(StreamingDecoder, MissingAndDuplicatedRecordsAreRefusedBeforeDecoding) {
+    const Wave w = makeWave(12);
+    Settings settings;
+    settings.nSL = 2;
+    settings.nTL = 2;
+    const double steps[3] = {0.002, 0.004, 0.004};
+    const auto bits = bitStream(encodeSequence(w.positions, w.faces, settings, steps).streamFile);
+    BitBuffer probe(bits);
+    Settings s;
+    const StreamHeader h = RedundancyMinCoder::readCheckedStreamHeader(probe, s);
+    const FrameRecordIndex index = scanFrameRecords(probe, s, h.F);
+    auto refused = [&](const std::vector<uint8_t>& _bits, const std::string& _text) {
+        try {
+            openStreaming(_bits, w.faces, 0, 0);
+            ADD_FAILURE() << "accepted; expected " << _text;
+        } catch (const Error& e) {
+            EXPECT_NE(std::string(e.what()).find(_text), std::string::npos) << e.what();
+        }
+    };
+    // The last record cut off (its chunks' bytes still counted), then missing.
+    const size_t last = static_cast<size_t>(index.records.back().bitOffset / 8);
+    refused(std::vector<uint8_t>(bits.begin(), bits.begin() + static_cast<long>(last) + 9),
+            "the chunk of layer 0 of frame " + std::to_string(index.records.back().frame) + " claims");
+    refused(std::vector<uint8_t>(bits.begin(), bits.begin() + static_cast<long>(last) + 2),
+            "ends after 11 complete frame records");
+    // Record 5 renamed to the frame of record 4.
+    std::vector<uint8_t> dup = bits;
+    const size_t at5 = static_cast<size_t>(index.records[5].bitOffset / 8);
+    const int f4 = index.records[4].frame;
+    dup[at5 + 1] = static_cast<uint8_t>(f4 >> 8);
+    dup[at5 + 2] = static_cast<uint8_t>(f4);
+    refused(dup, "frame " + std::to_string(f4) + " appears in two frame records (5 and 6)");
+    // A frame number beyond F.
+    std::vector<uint8_t> beyond = bits;
+    beyond[at5 + 1] = 0;
+    beyond[at5 + 2] = 200;
+    refused(beyond, "frame record for frame 200, the stream has frames 0..11");
+}
+
+TEST(StreamingDecoder, VectorsAndARealSequenceDecodeAsTheFullDecoder) {
+    const fs::path dir = orvtest::sharedDir() / "vectors";
+    int ran = 0;
+    for (auto [stream, sequence] : {std::pair{"horse10.orv", "horse-gallop"}, {"cow17.orv", "pcow"},
+                                    {"chicken9.orv", "chickenCrossing"}}) {
+        if (!fs::exists(dir / stream)) continue;
+        const fs::path seq = orvtest::sequenceDir(sequence);
+        if (seq.empty()) continue;
+        FaceList faces;
+        ASSERT_TRUE(readOBJ(orvtest::sequenceFrames(seq).front().string(), faces));
+        std::ifstream in(dir / stream, std::ios::binary);
+        const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        ASSERT_GT(file.size(), 4u);
+        SCOPED_TRACE(stream);
+        for (auto [nsl, ntl] : {std::pair{0, 0}, {2, 2}, {1, 1}}) expectStreamingEqualsFull(bitStream(file), faces, nsl, ntl);
+        ++ran;
+    }
+    const fs::path pdance = orvtest::sequenceDir("pdance");
+    if (!pdance.empty()) {
+        FaceList faces;
+        auto positions = orvtest::loadSequence(pdance, 40, faces);
+        ASSERT_TRUE(positions);
+        Settings settings;
+        settings.nTL = 4;
+        const double steps[3] = {0.5, 1.0, 1.0};
+        const auto bits = bitStream(encodeSequence(*positions, faces, settings, steps).streamFile);
+        for (auto [nsl, ntl] : {std::pair{0, 0}, {3, 2}, {1, 1}}) expectStreamingEqualsFull(bits, faces, nsl, ntl, 11);
+        ++ran;
+    }
+    if (ran == 0) GTEST_SKIP() << "the vectors and the shared sequences are absent (../shared)";
+}
