@@ -65,6 +65,8 @@ def test_info_and_reduced_layers(grid):
         streamed = np.stack([p for _, p in orv.Decoder(stream, faces, nsl, ntl)])
         assert same_bits(streamed, part)
     assert same_bits(orv.decode(stream, faces, spatial_layers=4, temporal_layers=3), full)
+    # More layers than the stream holds decodes them all, as OrvDec does.
+    assert same_bits(orv.decode(stream, faces, spatial_layers=99, temporal_layers=9), full)
 
 
 def test_streaming_decoder_order_seek_and_threads(grid):
