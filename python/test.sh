@@ -31,6 +31,10 @@ fi
 export ORV_PYTHON_BUILD="$build"
 "$venv/bin/python" -m pip install --no-index --no-deps --force-reinstall --disable-pip-version-check -q "$here"
 
+# OrvEnc from the same library build, for the tests that compare streams with it.
+cmake --build "$build/lib" --target OrvEnc -j "${ORV_BUILD_JOBS:-2}" >/dev/null
+export ORV_BIN_DIR="$build/lib"
+
 # From the tests folder, so that the installed package is imported, not python/orv.
 # A run that collects no test exits 5 and fails here like any other failure.
 cd "$here/tests"

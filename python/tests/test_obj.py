@@ -27,3 +27,27 @@ def test_folder_natural_order_and_pattern(tmp_path, grid):
     r = orv.encode_with_quality(pos, faces, reconstruction=True)
     assert stream == r.stream
     assert orv.decode(stream, got_faces).tobytes() == r.reconstruction.tobytes()
+
+
+def test_same_stream_as_orvenc(tmp_path, grid):
+    import os
+    import pathlib
+    import subprocess
+
+    import pytest
+
+    bin_dir = os.environ.get("ORV_BIN_DIR")
+    orvenc = pathlib.Path(bin_dir or ".") / "OrvEnc"
+    if not bin_dir or not orvenc.is_file():
+        pytest.skip("OrvEnc is not built (set ORV_BIN_DIR to its folder)")
+    pos, faces = grid
+    frames = tmp_path / "frames"
+    frames.mkdir()
+    for i, p in enumerate(pos):
+        write_frame(frames / ("f%d.obj" % (i + 1)), p, faces)
+    for args, options in [([], {}), (["-e", "2", "-t", "2"], dict(effort=2, temporal_layers=2)),
+                          (["--target-kg", "0.2"], dict(target_kg=0.2))]:
+        out = tmp_path / "seq.orv"
+        subprocess.run([str(orvenc), "-q", *args, "-o", str(out), str(frames)], check=True, capture_output=True)
+        read_pos, read_faces = orv.read_obj_sequence(frames)
+        assert orv.encode(read_pos, read_faces, **options) == out.read_bytes(), args
