@@ -15,6 +15,7 @@ Environment:
 import base64
 import hashlib
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -22,8 +23,20 @@ import sysconfig
 import zipfile
 
 NAME = "orv"
-VERSION = "0.1.0"
 HERE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))  # python/
+
+
+def _version():
+    # The library's version, so that the package and orv.version() agree.
+    try:
+        with open(os.path.join(os.path.dirname(HERE), "CMakeLists.txt"), encoding="utf-8") as f:
+            m = re.search(r"project\(orv\s+VERSION\s+([0-9.]+)", f.read())
+        return m.group(1) if m else "0.0.0"
+    except OSError:
+        return "0.0.0"
+
+
+VERSION = _version()
 
 
 def _source_dir():

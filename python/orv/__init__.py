@@ -23,8 +23,8 @@ from . import _orv
 
 __all__ = ["OrvError", "encode", "encode_with_quality", "EncodeResult", "Quality", "StreamInfo",
            "decode", "Decoder", "read_obj_sequence", "version"]
-__version__ = "0.1.0"
 
+__version__ = _orv.version()
 OrvError = _orv.OrvError
 OrvError.__module__ = "orv"
 OrvError.__doc__ = ("A failure reported by the orv library: str(e) is its one-line message, "
