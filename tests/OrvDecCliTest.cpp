@@ -98,3 +98,24 @@ TEST_F(OrvDecCli, BadFilesEndWithOneLineAndStatus255) {
               std::string::npos)
         << r.output;
 }
+
+// The records are scanned before any is decoded: a stream missing frames or
+// repeating one is refused by name, and no frame is written.
+TEST_F(OrvDecCli, MissingAndRepeatedFrameRecordsAreRefusedBeforeDecoding) {
+    auto refused = [&](const std::vector<orvtest::Record>& _records, int _F, const std::string& _problem) {
+        orvtest::writeFile(dir_ / "bad.orv",
+                           orvtest::streamFile(orvtest::bitStream(4, _F, orvtest::settings(2, 2), _records)));
+        const auto r = run({"bad.orv", "tetra.obj"});
+        EXPECT_EQ(r.exitCode, 255);
+        const std::string line = "\nError: bad.orv: " + _problem + "\n";
+        ASSERT_GE(r.output.size(), line.size());
+        EXPECT_EQ(r.output.substr(r.output.size() - line.size()), line) << r.output;
+        EXPECT_EQ(r.output.find("Decoding frame"), std::string::npos) << r.output;
+        EXPECT_FALSE(std::filesystem::exists(dir_ / "badDec000.obj"));
+    };
+    const orvtest::Record first{0, 0, {}, {{}, {}}};
+    refused({first, {1, 1, {0}, {std::vector<uint8_t>(16, 0), {}}}}, 3,
+            "the stream header announces 3 frames, but the stream ends after 2 complete frame records (truncated "
+            "stream)");
+    refused({first, {1, 0, {0}, {{}, {}}}}, 2, "corrupt stream: frame 0 appears in two frame records (1 and 2)");
+}

@@ -53,9 +53,6 @@ std::vector<uint8_t> bitStream(const std::vector<uint8_t>& _file) {
     return std::vector<uint8_t>(_file.begin() + 4, _file.end());
 }
 
-std::vector<std::vector<int>> g_orders;
-std::vector<std::vector<Predictor>> g_predictors;
-
 GeometryT<double> decodeFull(const std::vector<uint8_t>& _bits, const FaceList& _faces, int _nsl, int _ntl) {
     BitBuffer buffer(_bits);
     Settings settings;
@@ -258,7 +255,8 @@ TEST(StreamingDecoder, VectorsAndARealSequenceDecodeAsTheFullDecoder) {
         const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         ASSERT_GT(file.size(), 4u);
         SCOPED_TRACE(stream);
-        for (auto [nsl, ntl] : {std::pair{0, 0}, {2, 2}, {1, 1}}) expectStreamingEqualsFull(bitStream(file), faces, nsl, ntl);
+        for (auto [nsl, ntl] : {std::pair{0, 0}, {2, 2}, {1, 1}})
+            expectStreamingEqualsFull(bitStream(file), faces, nsl, ntl);
         ++ran;
     }
     const fs::path pdance = orvtest::sequenceDir("pdance");
@@ -274,4 +272,63 @@ TEST(StreamingDecoder, VectorsAndARealSequenceDecodeAsTheFullDecoder) {
         ++ran;
     }
     if (ran == 0) GTEST_SKIP() << "the vectors and the shared sequences are absent (../shared)";
+}
+
+// Damaged streams: whatever the streaming decoder accepts, the full decoder
+// accepts too and decodes to the same frames; the only streams the full
+// decoder takes and the streaming one refuses repeat a frame number.
+TEST(StreamingDecoder, DamagedStreamsNeverDecodeDifferently) {
+    const Wave w = makeWave(12);
+    Settings settings;
+    settings.nSL = 3;
+    settings.nTL = 3;
+    const double steps[3] = {0.002, 0.004, 0.004};
+    const auto bits = bitStream(encodeSequence(w.positions, w.faces, settings, steps).streamFile);
+    uint64_t seed = 12345;
+    auto next = [&] {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        return static_cast<size_t>(seed >> 33);
+    };
+    int agreed = 0, refusedDuplicates = 0;
+    for (int trial = 0; trial < 400; ++trial) {
+        std::vector<uint8_t> damaged = bits;
+        if (trial % 5 == 4) {
+            damaged.resize(33 + next() % (bits.size() - 33));
+        } else {
+            // Mostly the record headers and chunk counts, where the scan looks.
+            for (int k = 0, n = 1 + static_cast<int>(next() % 3); k < n; ++k)
+                damaged[33 + next() % std::min<size_t>(200, bits.size() - 33)] ^=
+                    static_cast<uint8_t>(1 + next() % 255);
+        }
+        std::unique_ptr<GeometryT<double>> full;
+        std::string fullError;
+        try {
+            full = std::make_unique<GeometryT<double>>(decodeFull(damaged, w.faces, 0, 0));
+        } catch (const Error& e) {
+            fullError = e.what();
+        } catch (const CheckFailure& e) {
+            fullError = e.what();
+        }
+        try {
+            auto s = openStreaming(damaged, w.faces, 0, 0);
+            std::vector<double> frames, p(3 * static_cast<size_t>(s->decoder->vertexCount()));
+            int f;
+            while (s->decoder->next(f, p.data())) frames.insert(frames.end(), p.begin(), p.end());
+            ASSERT_TRUE(full) << "trial " << trial << ": the streaming decoder accepted what the full one refused: "
+                              << fullError;
+            ASSERT_EQ(std::memcmp(frames.data(), full->frame(0), frames.size() * sizeof(double)), 0) << trial;
+            ASSERT_EQ(frames.size(), 3 * static_cast<size_t>(full->V) * full->F);
+            ++agreed;
+        } catch (const Error& e) {
+            if (full) {
+                EXPECT_NE(std::string(e.what()).find("appears in two frame records"), std::string::npos)
+                    << "trial " << trial << ": " << e.what();
+                ++refusedDuplicates;
+            }
+        } catch (const CheckFailure& e) {
+            EXPECT_FALSE(full) << "trial " << trial << ": " << e.what();
+        }
+    }
+    EXPECT_GT(agreed, 10);
+    RecordProperty("refusedDuplicates", refusedDuplicates);
 }

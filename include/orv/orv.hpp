@@ -76,7 +76,8 @@ public:
         if (_faces.size() % 3 != 0) throw Exception(ORV_E_ARGUMENT, "faces: 3 indices per face");
         char err[512];
         orv_encoder* e = nullptr;
-        const int s = orv_encoder_create(_vertexCount, _faces.data(), _faces.size() / 3, &_options, &e, err, sizeof err);
+        const int s =
+            orv_encoder_create(_vertexCount, _faces.data(), _faces.size() / 3, &_options, &e, err, sizeof err);
         if (s < 0) throw Exception(s, err);
         e_.reset(e);
     }

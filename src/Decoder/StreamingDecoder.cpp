@@ -218,9 +218,11 @@ bool StreamingDecoder::next(int& _frame, double* _positions) {
     const int f = nextOut_;
     const int at = index_.recordOf[static_cast<size_t>(f)];
     while (!decoded_[static_cast<size_t>(at)])
-        if (!decodeNextRecord(false)) checkFailed("the pass decodes every frame it hands out", "Decoder/StreamingDecoder", __LINE__);
+        if (!decodeNextRecord(false))
+            checkFailed("the pass decodes every frame it hands out", "Decoder/StreamingDecoder", __LINE__);
     _frame = f;
-    if (_positions) std::memcpy(_positions, context_.decFrame(f), 3 * static_cast<size_t>(vertexCount()) * sizeof(double));
+    if (_positions)
+        std::memcpy(_positions, context_.decFrame(f), 3 * static_cast<size_t>(vertexCount()) * sizeof(double));
     if (!allPositions_) context_.releasePositions(f);
     ++nextOut_;
     return true;

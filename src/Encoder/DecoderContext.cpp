@@ -17,12 +17,9 @@ DecoderContext::DecoderContext(int V, int F, int nSL, Keep _keep)
       codedFrameOnly_(_keep == Keep::CodedFrameOnly) {}
 
 DecoderContext DecoderContext::windowed(int V, int F, int nSL, bool _allPositions) {
-    // Built as a one-frame coding context, then its full-size geometries are
-    // swapped for empty ones.
+    // A one-working-frame context of no frames, then told its real F.
     DecoderContext c(V, 0, nSL, Keep::CodedFrameOnly);
     c.F_ = F;
-    c.GQuant = GeometryT<int>(V, 1);
-    c.GFrames = GeometryT<double>(V, 3);
     c.GDec = GeometryT<double>(V, _allPositions ? F : 0);
     c.filterDec.assign(static_cast<size_t>(F), {});
     c.windowed_ = true;
