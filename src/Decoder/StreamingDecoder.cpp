@@ -13,18 +13,12 @@
 #include <string>
 
 #include "Common/Check.h"
+#include "Common/InputFile.h"
 #include "Decoder/FrameDecoder.h"
 
 namespace orv {
 
 namespace {
-
-uint64_t physicalMemory() {
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long pageSize = sysconf(_SC_PAGESIZE);
-    if (pages <= 0 || pageSize <= 0) return UINT64_MAX;
-    return static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
-}
 
 // The context is built only after the scan and the memory check.
 DecoderContext makeContext(BitBuffer& _buffer, const Settings& _settings, const StreamHeader& _header,
@@ -60,7 +54,7 @@ void StreamingDecoder::checkMemory(const StreamHeader& _header, size_t _detailFr
     // local frames (3 ints and 9 doubles per vertex).
     const uint64_t V = _header.V;
     const uint64_t needed = V * (24 * (static_cast<uint64_t>(_detailFrames) + _positionFrames) + 12 + 72);
-    const uint64_t available = physicalMemory();
+    const uint64_t available = physicalMemoryBytes();
     if (needed <= available) return;
     char text[300];
     std::snprintf(text, sizeof text,

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "Common/Check.h"
+#include "Common/InputFile.h"
 #include "Common/Portable.h"
 
 namespace orv {
@@ -109,19 +110,6 @@ void RedundancyMinCoder::checkRecordsFit(const StreamHeader& _header, const Sett
                     " bytes follow the header (truncated or corrupt stream)");
 }
 
-static uint64_t physicalMemory() {
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long pageSize = sysconf(_SC_PAGESIZE);
-    if (pages <= 0 || pageSize <= 0) return UINT64_MAX;  // unknown: let the allocation decide
-    return static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
-}
-
-static std::string gibibytes(uint64_t _bytes) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.1f GiB", static_cast<double>(_bytes) / (1024.0 * 1024.0 * 1024.0));
-    return text;
-}
-
 StreamHeader RedundancyMinCoder::readCheckedStreamHeader(BitBuffer& _buf, Settings& _settings) {
     const StreamHeader h = readStreamHeaderFields(_buf, _settings);
     checkRecordsFit(h, _settings, _buf.bytesLeft());
@@ -136,11 +124,11 @@ StreamHeader RedundancyMinCoder::readCheckedStreamHeader(BitBuffer& _buf, Settin
 std::unique_ptr<DecoderContext> RedundancyMinCoder::readStreamHeader(BitBuffer& _buf, Settings& _settings) {
     const StreamHeader h = readCheckedStreamHeader(_buf, _settings);
     const uint64_t needed = DecoderContext::bytesNeeded(h.V, static_cast<uint64_t>(h.F));
-    const uint64_t available = physicalMemory();
+    const uint64_t available = physicalMemoryBytes();
     if (needed > available)
         throw Error("the stream header announces " + std::to_string(h.V) + " vertices x " + std::to_string(h.F) +
-                    " frames, which need " + gibibytes(needed) + " of memory to decode; this machine has " +
-                    gibibytes(available));
+                    " frames, which need " + gibibytesText(needed) + " of memory to decode; this machine has " +
+                    gibibytesText(available));
     auto context = std::make_unique<DecoderContext>(static_cast<int>(h.V), h.F, _settings.nSL);
     for (int i = 0; i < 3; ++i) context->qStep[i] = h.qStep[i];
     return context;
