@@ -116,15 +116,15 @@ _TARGETS = {"target_kg": 1, "target_max_error": 2, "target_bpvf": 3}
 
 
 def encode_with_quality(positions, faces, effort: int = 1, precision: int = 12,
-                        spatial_layers: Optional[int] = None, temporal_layers: int = 4,
+                        spatial_layers: Optional[int] = 8, temporal_layers: int = 4,
                         target_kg: Optional[float] = None, target_max_error: Optional[float] = None,
                         target_bpvf: Optional[float] = None,
                         steps: Optional[Sequence[float]] = None, ref_first_frame: bool = False,
                         base_layer_pred: str = "local", reconstruction: bool = False) -> EncodeResult:
     """Encodes positions (F, V, 3) with faces (T, 3) as OrvEnc would.
 
-    spatial_layers None takes the effort's choice (8, or 10 at effort 2), as
-    OrvEnc does. At most one target (target_kg in percent, target_max_error
+    spatial_layers is 8 by default; None takes the effort's choice (8, or 10
+    at effort 2), as OrvEnc does without -s. At most one target (target_kg in percent, target_max_error
     relative to the bounding-box diagonal, target_bpvf in bits per vertex per
     frame) searches the step size instead of using precision; steps = (first
     frame, base layer, enhancement layers) gives explicit step sizes.
@@ -164,7 +164,7 @@ def encode_with_quality(positions, faces, effort: int = 1, precision: int = 12,
     return EncodeResult(stream, quality, recon)
 
 
-def encode(positions, faces, effort: int = 1, precision: int = 12, spatial_layers: Optional[int] = None,
+def encode(positions, faces, effort: int = 1, precision: int = 12, spatial_layers: Optional[int] = 8,
            temporal_layers: int = 4, target_kg: Optional[float] = None, **options) -> bytes:
     """Encodes positions (F, V, 3) with faces (T, 3) into a stream file (bytes);
     the options are encode_with_quality's."""
