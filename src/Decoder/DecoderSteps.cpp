@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Common/Check.h"
+#include "Common/StreamRules.h"
 #include "Decoder/LODConnectivity.h"
 #include "Decoder/MeshIO.h"
 #include "Decoder/StreamingDecoder.h"
@@ -29,7 +30,7 @@ int decodeAndWriteFrames(const std::string& _orvPath, const FaceList& _faces, Bi
                          const Settings& _settings, const StreamHeader& _header, int _nSLdec, int _nTLdec) {
     const int V = static_cast<int>(_header.V);
     const int F = _header.F;
-    if (_settings.nTL < 1 || _settings.nTL > 31)
+    if (!stream_rules::temporalLayersValid(_settings.nTL))
         throw Error("the stream header gives " + std::to_string(_settings.nTL) +
                     " temporal layers; a stream holds 1 to 31");
 

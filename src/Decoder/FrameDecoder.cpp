@@ -10,28 +10,11 @@
 #include <vector>
 
 #include "Common/Check.h"
+#include "Common/StreamRules.h"
 #include "Encoder/GeometryCoder.h"
 #include "Encoder/RedundancyMinCoder.h"
 
 namespace orv {
-
-namespace {
-
-// Frame numbers come straight from the stream; an impossible one is a corrupt
-// stream, reported plainly rather than as a container index failure.
-void requireFrame(int _frame, int F, const char* _what, int _recordFrame) {
-    if (_frame >= 0 && _frame < F) return;
-    char text[200];
-    if (_recordFrame < 0)
-        std::snprintf(text, sizeof text, "corrupt stream: frame record for frame %d, the stream has frames 0..%d",
-                      _frame, F - 1);
-    else
-        std::snprintf(text, sizeof text, "corrupt stream: frame %d %s frame %d, the stream has frames 0..%d",
-                      _recordFrame, _what, _frame, F - 1);
-    throw Error(text);
-}
-
-}  // namespace
 
 void decodeAllFrames(BitBuffer& _buffer, DecoderContext& _context, const Settings& _settings, int _nSLdec,
                      int _nTLdec, bool _showProgress) {
@@ -50,7 +33,7 @@ void decodeAllFrames(BitBuffer& _buffer, DecoderContext& _context, const Setting
     {
         const FrameHeader h = RedundancyMinCoder::readFrameHeader(_buffer, _rf);
         const int f = h.frame;
-        requireFrame(f, F, "", -1);
+        stream_rules::requireFrameInStream(f, F);
         for (int l = 0; l < nSL; ++l) residuals.decodeLayerResiduals(l, f);
         coder.decodeFirstFrame(f, _context.qStep[0]);
     }
@@ -59,8 +42,8 @@ void decodeAllFrames(BitBuffer& _buffer, DecoderContext& _context, const Setting
         const FrameHeader h = RedundancyMinCoder::readFrameHeader(_buffer, _rf);
         const int tl = h.temporalLayer;
         const int f = h.frame;
-        requireFrame(f, F, "", -1);
-        for (int r : _rf) requireFrame(r, F, "references", f);
+        stream_rules::requireFrameInStream(f, F);
+        for (int r : _rf) stream_rules::requireFrameInStream(r, F, f, "references");
         if (_showProgress) {
             std::printf("  Decoding frame %d\r", f);
             std::fflush(stdout);

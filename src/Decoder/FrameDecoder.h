@@ -3,17 +3,15 @@
 // the requested layer counts.
 #pragma once
 
+#include "Common/StreamRules.h"
 #include "Encoder/DecoderContext.h"
 #include "Encoder/Settings.h"
 #include "Entropy/BitBuffer.h"
 
 namespace orv {
 
-// A layer l of a frame of temporal layer tl is decoded when tl == 0, or when
-// tl < nTLdec and l < nSLdec; the packetizer keeps chunks by the same rule.
-inline bool isLayerDecoded(int _tl, int _l, int _nSLdec, int _nTLdec) {
-    return _tl == 0 || (_tl < _nTLdec && _l < _nSLdec);
-}
+// Which layers are decoded: the rule the packetizer cuts by (Common/StreamRules.h).
+using stream_rules::isLayerDecoded;
 
 // _buffer stands just after the stream header. Prints "  Decoding frame %d\r"
 // per record after the first when _showProgress is set. A corrupt stream

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "Common/Check.h"
+#include "Common/StreamRules.h"
 #include "Encoder/DecoderContext.h"
 #include "Encoder/RedundancyMinCoder.h"
 
@@ -17,20 +18,6 @@ namespace {
 [[noreturn]] void truncated(int _F, int _records) {
     throw Error("the stream header announces " + std::to_string(_F) + " frames, but the stream ends after " +
                 std::to_string(_records) + " complete frame records (truncated stream)");
-}
-
-// Frame numbers come straight from the stream; an impossible one is a corrupt
-// stream, reported plainly.
-void requireFrame(int _frame, int F, int _recordFrame) {
-    if (_frame >= 0 && _frame < F) return;
-    char text[200];
-    if (_recordFrame < 0)
-        std::snprintf(text, sizeof text, "corrupt stream: frame record for frame %d, the stream has frames 0..%d",
-                      _frame, F - 1);
-    else
-        std::snprintf(text, sizeof text, "corrupt stream: frame %d references frame %d, the stream has frames 0..%d",
-                      _recordFrame, _frame, F - 1);
-    throw Error(text);
 }
 
 }  // namespace
@@ -48,10 +35,10 @@ FrameRecordIndex scanFrameRecords(BitBuffer& _buffer, const Settings& _settings,
         const FrameHeader h = RedundancyMinCoder::readFrameHeader(_buffer, rf);
         r.frame = h.frame;
         r.temporalLayer = h.temporalLayer;
-        requireFrame(h.frame, _F, -1);
+        stream_rules::requireFrameInStream(h.frame, _F);
         // The first record's references are not used.
         if (i > 0) {
-            for (int ref : rf) requireFrame(ref, _F, h.frame);
+            for (int ref : rf) stream_rules::requireFrameInStream(ref, _F, h.frame);
             for (int ref : rf) {
                 const int at = index.recordOf[static_cast<size_t>(ref)];
                 if (ref == h.frame) {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "Common/Check.h"
+#include "Common/StreamRules.h"
 
 namespace orv {
 
@@ -16,7 +17,7 @@ void generateFrameCodingOrder(std::vector<int>& _f, std::vector<std::vector<int>
                               int nTL, bool closedRefFirst, int openRun) {
     // The group size must be a positive power of two; a stream header can
     // carry any 8-bit layer count, so anything else is refused outright.
-    if (nTL < 1 || nTL > 31)
+    if (!stream_rules::temporalLayersValid(nTL))
         throw Error("the frame coding order needs 1 to 31 temporal layers, but the stream has nTL = " +
                     std::to_string(nTL));
     if (F < 0) throw Error("the frame coding order needs a frame count of at least 0, but F = " + std::to_string(F));

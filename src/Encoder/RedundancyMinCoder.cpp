@@ -83,15 +83,12 @@ StreamHeader RedundancyMinCoder::readStreamHeaderFields(BitBuffer& _buf, Setting
 void RedundancyMinCoder::checkRecordsFit(const StreamHeader& _header, const Settings& _settings,
                                          int64_t _bytesAfterHeader) {
     if (_settings.nSL == 0) throw Error("the stream header announces 0 spatial layers");
-    // The frame header's 7-bit reference offsets reach 31 temporal layers.
-    if (_settings.nTL < 1 || _settings.nTL > 31)
+    if (!stream_rules::temporalLayersValid(_settings.nTL))
         throw Error("the stream header gives " + std::to_string(_settings.nTL) +
                     " temporal layers; a stream holds 1 to 31");
-    // A step outside this range decodes to infinite or undefined positions;
-    // the largest residual (2^31 steps) must stay far from overflow.
     for (int i = 0; i < 3; ++i) {
         const double q = _header.qStep[i];
-        if (!(std::isfinite(q) && q > 0.0 && q < 0x1p-40 * std::numeric_limits<double>::max())) {
+        if (!stream_rules::stepSizeValid(q)) {
             char text[160];
             std::snprintf(text, sizeof text,
                           "the stream header gives the step size q%d = %.17g; step sizes must be finite, positive "
@@ -114,7 +111,7 @@ StreamHeader RedundancyMinCoder::readCheckedStreamHeader(BitBuffer& _buf, Settin
     const StreamHeader h = readStreamHeaderFields(_buf, _settings);
     checkRecordsFit(h, _settings, _buf.bytesLeft());
     if (h.F == 0) throw Error("the stream header announces 0 frames; such a stream cannot be decoded");
-    constexpr uint32_t maxV = 1u << 29;  // 3V rows must fit a signed 32-bit count
+    constexpr uint32_t maxV = stream_rules::kMaxVertices;
     if (h.V > maxV)
         throw Error("the stream header announces " + std::to_string(h.V) + " vertices; at most " +
                     std::to_string(maxV) + " are supported");
@@ -134,10 +131,6 @@ std::unique_ptr<DecoderContext> RedundancyMinCoder::readStreamHeader(BitBuffer& 
     return context;
 }
 
-// One reference as stored: 0 for frame 0 however far away it lies,
-// otherwise the offset from the frame itself.
-static int referenceOffset(int _ref, int _frame) { return _ref == 0 ? 0 : _ref - _frame; }
-
 static void putOffset(BitBuffer& _buf, int _offset) {
     _buf.putBit(_offset < 0);
     _buf.putBits(static_cast<uint32_t>(std::abs(_offset)), 7);
@@ -149,12 +142,12 @@ int RedundancyMinCoder::writeFrameHeader(BitBuffer& _buf, int temporalLayer, int
     ORV_CHECK(_rf.size()<=2, kModule);
     int rf1 = noRef;
     if (!_rf.empty()) {
-        rf1 = referenceOffset(_rf[0], frame);
+        rf1 = stream_rules::referenceOffset(_rf[0], frame);
         ORV_CHECK(abs(rf1)<0x7f, kModule);
     }
     int rf2 = noRef;
     if (_rf.size() == 2) {
-        rf2 = referenceOffset(_rf[1], frame);
+        rf2 = stream_rules::referenceOffset(_rf[1], frame);
         ORV_CHECK(abs(rf2)<0x7f, kModule);
     }
     putOffset(_buf, rf1);

@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "Common/StreamRules.h"
 #include "Encoder/DecoderContext.h"
 #include "Encoder/Settings.h"
 #include "Entropy/BitBuffer.h"
@@ -32,7 +33,7 @@ struct FrameHeader {
 
 class RedundancyMinCoder {
 public:
-    static constexpr int noRef = 127;
+    static constexpr int noRef = stream_rules::kNoReference;
     static constexpr int kStreamHeaderBytes = 33;
     static constexpr int kFrameHeaderBytes = 5;
 

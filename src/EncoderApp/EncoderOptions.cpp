@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <functional>
 
+#include "Common/StreamRules.h"
+
 namespace orv {
 
 namespace {
@@ -96,7 +98,7 @@ const std::vector<OptionSpec>& optionTable() {
     static const std::vector<OptionSpec> table = {
         {"output", 'o', "OUT", [](EncoderOptions& o, const std::string& v) { o.output = v; }},
         {"spatial-layers", 's', "N",
-         [](EncoderOptions& o, const std::string& v) { o.nSL = parseInt("--spatial-layers", v, 1, 255); }},
+         [](EncoderOptions& o, const std::string& v) { o.nSL = parseInt("--spatial-layers", v, 1, stream_rules::kMaxSpatialLayers); }},
         {"temporal-layers", 't', "N",
          [](EncoderOptions& o, const std::string& v) { o.nTL = parseInt("--temporal-layers", v, 1, 255); }},
         {"precision", 'p', "BITS", setPrecision},
@@ -184,14 +186,14 @@ const OptionSpec& findShort(char _c) {
 // needs an offset below 127. Groups are cut as the coding order cuts them:
 // full groups of 2^(nTL-1) frames, then ever smaller powers of two.
 bool temporalLayersFit(int _F, int _nTL, bool _refFirstFrame) {
-    if (_nTL < 1 || _nTL > 31) return false;
+    if (!stream_rules::temporalLayersValid(_nTL)) return false;
     long long size = 1LL << (_nTL - 1);
     for (long long p = 1; p < _F; p += size) {
         while (p + size > _F) size >>= 1;
         // The key frame (p + size - 1) references frame p - 1, or frame 0.
-        if (!_refFirstFrame && p - 1 != 0 && size >= 127) return false;
+        if (!_refFirstFrame && p - 1 != 0 && size >= stream_rules::kNoReference) return false;
         // The first bisected frame lies size/2 before its later reference.
-        if (size / 2 >= 127) return false;
+        if (size / 2 >= stream_rules::kNoReference) return false;
     }
     return true;
 }
@@ -223,7 +225,7 @@ const char* targetName(TargetKind _kind) {
 
 int maxTemporalLayers(int _F, bool _refFirstFrame) {
     int best = 1;
-    while (best < 31 && temporalLayersFit(_F, best + 1, _refFirstFrame)) ++best;
+    while (best < stream_rules::kMaxTemporalLayers && temporalLayersFit(_F, best + 1, _refFirstFrame)) ++best;
     return best;
 }
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "Common/Check.h"
-#include "Decoder/FrameDecoder.h"
+#include "Common/StreamRules.h"
 #include "Encoder/RedundancyMinCoder.h"
 
 namespace orv {
@@ -27,7 +27,7 @@ public:
             throw Error("the stream ends inside a frame header (truncated stream)");
         const FrameHeader h = RedundancyMinCoder::readFrameHeader(in_, rf_);
         for (int r : rf_)
-            if (r != 0 && std::abs(r - h.frame) >= RedundancyMinCoder::noRef)
+            if (!stream_rules::referenceWritable(r, h.frame))
                 throw Error("corrupt frame header of frame " + std::to_string(h.frame) + ": reference offset " +
                             std::to_string(r - h.frame));
         RedundancyMinCoder::writeFrameHeader(out_, h.temporalLayer, h.frame, rf_);
@@ -71,7 +71,7 @@ void extractLayers(BitBuffer& _in, int _nSL, int _F, int _nSLreq, int _nTLreq, B
     for (int record = 1; record < _F; ++record) {
         const FrameHeader h = x.copyFrameHeader();
         std::printf("  Packetizing frame %d\r", h.frame);
-        for (int l = 0; l < _nSL; ++l) x.chunk(h.frame, l, isLayerDecoded(h.temporalLayer, l, _nSLreq, _nTLreq));
+        for (int l = 0; l < _nSL; ++l) x.chunk(h.frame, l, stream_rules::isLayerDecoded(h.temporalLayer, l, _nSLreq, _nTLreq));
     }
 }
 

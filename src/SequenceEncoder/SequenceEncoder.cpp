@@ -14,6 +14,7 @@
 #include <string>
 
 #include "Common/Check.h"
+#include "Common/StreamRules.h"
 #include "Decoder/LODConnectivity.h"
 #include "Encoder/DecoderContext.h"
 #include "Encoder/FrameCodingOrderGen.h"
@@ -46,7 +47,7 @@ CodingOrder makeCodingOrder(int F, int nTL, bool refFirstFrame) {
 int firstUnwritableReference(const CodingOrder& o, int* frame, int* ref) {
     for (size_t p = 1; p < o.frames.size(); ++p)
         for (int r : o.refs[p])
-            if (r != 0 && std::abs(r - o.frames[p]) >= RedundancyMinCoder::noRef) {
+            if (!stream_rules::referenceWritable(r, o.frames[p])) {
                 *frame = o.frames[p];
                 *ref = r;
                 return static_cast<int>(p);
@@ -68,13 +69,16 @@ void validate(const GeometryT<double>& _positions, const FaceList& _faces, const
         if (!(_qStep[i] > 0.0) || !std::isfinite(_qStep[i]))
             throw Error("step size " + std::to_string(i) + " is " + std::to_string(_qStep[i]) +
                         ": step sizes must be positive and finite");
-    if (F < 1 || F > 65535)
-        throw Error("a stream holds 1 to 65535 frames, the sequence has " + std::to_string(F));
+    if (F < 1 || F > stream_rules::kMaxFrames)
+        throw Error("a stream holds 1 to " + std::to_string(stream_rules::kMaxFrames) + " frames, the sequence has " +
+                    std::to_string(F));
     if (V < 1) throw Error("the mesh has no vertices");
-    if (_settings.nSL < 1 || _settings.nSL > 255)
-        throw Error("nSL must lie in 1..255, got " + std::to_string(_settings.nSL));
-    if (_settings.nTL < 1 || _settings.nTL > 31)
-        throw Error("nTL must lie in 1..31, got " + std::to_string(_settings.nTL));
+    if (_settings.nSL < 1 || _settings.nSL > stream_rules::kMaxSpatialLayers)
+        throw Error("nSL must lie in 1.." + std::to_string(stream_rules::kMaxSpatialLayers) + ", got " +
+                    std::to_string(_settings.nSL));
+    if (!stream_rules::temporalLayersValid(_settings.nTL))
+        throw Error("nTL must lie in 1.." + std::to_string(stream_rules::kMaxTemporalLayers) + ", got " +
+                    std::to_string(_settings.nTL));
     if (_settings.baseLayerPred != 0 && _settings.baseLayerPred != 1)
         throw Error("baseLayerPred must be 0 or 1, got " + std::to_string(_settings.baseLayerPred));
     for (size_t i = 0; i < _faces.size(); ++i) {
