@@ -6,9 +6,11 @@
 
 #include <cstring>
 #include <random>
+#include <type_traits>
 
 #include "Common/Check.h"
 #include "Encoder/GeometryCoder.h"
+#include "SequenceEncoder/GeometryEncoder.h"
 
 using namespace orv;
 
@@ -197,16 +199,19 @@ struct RandomScene {
 };
 
 // Runs frame 0 then frames 1..F-1 (references: the previous frame, and frame
-// 0 as a second one for odd frames) through encoder or decoder.
-void run(GeometryCoder& coder, DecoderContext& c, const GeometryT<double>* original, int baseLayerPred) {
-    if (original)
+// 0 as a second one for odd frames) through encoder (with the original) or
+// decoder.
+template <class Coder>
+void run(Coder& coder, DecoderContext& c, const GeometryT<double>* original, int baseLayerPred) {
+    constexpr bool encoding = std::is_same_v<Coder, GeometryEncoder>;
+    if constexpr (encoding)
         coder.encodeFirstFrame(0, c.qStep[0], *original);
     else
         coder.decodeFirstFrame(0, c.qStep[0]);
     for (int f = 1; f < c.GDec.F; ++f) {
         std::vector<int> rf = {f - 1};
         if (f % 2) rf.push_back(0);
-        if (original) {
+        if constexpr (encoding) {
             if (baseLayerPred)
                 coder.encodeBaseLayerLocal(f, rf, c.qStep[1], *original);
             else
@@ -218,7 +223,7 @@ void run(GeometryCoder& coder, DecoderContext& c, const GeometryT<double>* origi
         }
         coder.computeLayerFrames(1, f);
         c.filterDec[f][1].assign(rf.size(), 1.0 / rf.size());
-        if (original)
+        if constexpr (encoding)
             coder.encodeEnhancementLayer(1, f, rf, c.qStep[2], *original);
         else
             coder.decodeEnhancementLayer(1, f, rf, c.qStep[2]);
@@ -234,7 +239,7 @@ TEST(GeometryCoder, ClosedLoopReconstructionIsTheDecodersBitForBit) {
         s.baseLayerPred = baseLayerPred;
         RandomScene scene(7u + baseLayerPred);
         DecoderContext enc = scene.context();
-        GeometryCoder encoder(s, enc);
+        GeometryEncoder encoder(s, enc);
         run(encoder, enc, &scene.original, baseLayerPred);
 
         DecoderContext dec = scene.context();
@@ -270,7 +275,7 @@ TEST(GeometryCoder, EncoderContextWithOneWorkingFrameCodesAsTheFullOne) {
     EXPECT_EQ(full.axisFrame(4, 2), full.GFrames.frame(14));
     EXPECT_THROW(slim.quantFrame(RandomScene::F), CheckFailure);
     EXPECT_THROW(slim.axisFrame(-1, 0), CheckFailure);
-    GeometryCoder a(s, full), b(s, slim);
+    GeometryEncoder a(s, full), b(s, slim);
     run(a, full, &scene.original, 1);
     run(b, slim, &scene.original, 1);
     const int last = RandomScene::F - 1;
@@ -292,7 +297,7 @@ TEST(GeometryCoder, QuantizerHookAndResidualRange) {
     RandomScene scene(3);
     {
         DecoderContext c = scene.context();
-        GeometryCoder coder(s, c);
+        GeometryEncoder coder(s, c);
         int calls = 0;
         // A dead zone that sends everything to zero: positions become predictions.
         coder.setQuantizer([&](double, double, const ResidualSite&) {
@@ -306,7 +311,7 @@ TEST(GeometryCoder, QuantizerHookAndResidualRange) {
         EXPECT_THROW(coder.encodeFirstFrame(0, 0.01, scene.original), Error);
     }
     DecoderContext c = scene.context();
-    GeometryCoder coder(s, c);
+    GeometryEncoder coder(s, c);
     EXPECT_THROW(coder.encodeFirstFrame(0, 1e-12, scene.original), Error);  // |R| > 2^31 - 1
     EXPECT_THROW(coder.encodeFirstFrame(0, 0.0, scene.original), Error);
     EXPECT_THROW(coder.encodeFirstFrame(0, -1.0, scene.original), Error);
@@ -344,7 +349,7 @@ TEST(GeometryCoder, EncoderInvertsFramesThatAreNotOrthonormal) {
     original.setPosition(0, 0, {0.3, 0.7, -0.2});
     original.setPosition(1, 0, {-0.4, 0.1, 0.5});
     original.setPosition(2, 0, {0.25, -0.6, 0.9});
-    GeometryCoder coder(s, c);
+    GeometryEncoder coder(s, c);
     coder.encodeFirstFrame(0, 0.001, original);
     const LocalFrame fr = coder.localFrame(0, 2, 0);
     ASSERT_TRUE(fr.ok);

@@ -14,6 +14,7 @@
 #include "Decoder/LODConnectivity.h"
 #include "Decoder/MeshIO.h"
 #include "Encoder/GeometryCoder.h"
+#include "SequenceEncoder/GeometryEncoder.h"
 #include "Encoder/RedundancyMinCoder.h"
 #include "SequenceEncoder/SequenceEncoder.h"
 #include "TestSupport.h"
@@ -269,7 +270,7 @@ TEST(GeometrySimd, ParkedPredictionsFollowTheLowerLayers) {
     const Vector3d at[5] = {{1, 0, 0}, {0, 1, 0.1}, {-1, 0, 0}, {0, -1, -0.1}, {0.1, 0.2, 0.3}};
     for (int f = 0; f < 2; ++f)
         for (int v = 0; v < 5; ++v) original.setPosition(v, f, {at[v].x * (1 + f), at[v].y, at[v].z + 0.05 * f});
-    GeometryCoder coder(s, c);
+    GeometryEncoder coder(s, c);
     coder.encodeFirstFrame(0, 0.01, original);
     c.filterDec[1][1] = {1.0};
     coder.setQuantizer([](double, double, const ResidualSite&) { return 0.0; });
@@ -339,7 +340,7 @@ struct MixedLayer {
         DecoderContext c(V, F, 2);
         c.allLayerVertexOrders = orders;
         c.allLayerPredictors = preds;
-        GeometryCoder coder(s, c);
+        GeometryEncoder coder(s, c);
         coder.encodeFirstFrame(0, 0.001, original);
         coder.encodeBaseLayerGlobal(1, {0}, 0.001, original);
         coder.computeLayerFrames(1, 1);

@@ -1,9 +1,11 @@
 // GeometryCoder: reconstructs one spatial layer of one frame from the spatial
 // prediction (weighted predictor positions), the temporally predicted detail
 // (from the reference frames' details) and the dequantized residual. The
-// encoder operations run the very same per-vertex kernel after choosing each
+// encoder (SequenceEncoder/GeometryEncoder) derives from it and runs the very
+// same per-vertex pass (Encoder/GeometryLayerPass.h) after choosing each
 // residual, so the encoder's reconstruction is the decoder's, bit for bit, and
-// later vertices and frames predict from it (closed loop).
+// later vertices and frames predict from it (closed loop). Only the decoding
+// instantiations of the pass are compiled into the coding core.
 #pragma once
 
 #include <cstdint>
@@ -11,17 +13,11 @@
 
 #include "Encoder/DecoderContext.h"
 #include "Encoder/GeometryKernels.h"
-#include "Encoder/Quantizer.h"
+#include "Encoder/GeometryMath.h"
 #include "Encoder/Settings.h"
 #include "Mesh/GeometryT.h"
 
 namespace orv {
-
-// Two tangents and a normal; ok is false when any of them is exactly zero.
-struct LocalFrame {
-    Vector3d t1, t2, n;
-    bool ok = false;
-};
 
 // The AVX2 layer sweeps are used where the processor has them, unless the
 // environment sets ORV_GEOMETRY_SIMD=0; turning them off selects the portable
@@ -54,46 +50,37 @@ public:
     // the frame axes and kept for the reconstruction sweep.
     void decodeEnhancementLayerWithFrames(int _l, int _f, const std::vector<int>& _rf, double _q);
 
-    // Encoder mirrors: choose GQuant at frame _f from _original (same V and F
-    // as the context), then reconstruct as the decoder does. Steps must be
-    // positive and finite; a residual beyond 32 bits throws orv::Error.
-    void encodeFirstFrame(int _f, double _q, const GeometryT<double>& _original);
-    void encodeBaseLayerGlobal(int _f, const std::vector<int>& _rf, double _q, const GeometryT<double>& _original);
-    void encodeBaseLayerLocal(int _f, const std::vector<int>& _rf, double _q, const GeometryT<double>& _original);
-    void encodeEnhancementLayer(int _l, int _f, const std::vector<int>& _rf, double _q,
-                                const GeometryT<double>& _original);
-
-    // Replaces round-to-nearest; an empty function restores it.
-    void setQuantizer(Quantizer _quantizer) { quantizer_ = std::move(_quantizer); }
-
     // How many local frames were degenerate and replaced by the world axes.
     uint64_t fallbackFrames() const { return fallbackFrames_; }
 
-private:
+protected:
+    static constexpr const char* kModule = "Encoder/GeometryCoder";
+
     enum class Pass { First, BaseGlobal, BaseLocal, Enhancement };
 
-    void codeLayer(Pass _pass, int _l, int _f, const std::vector<int>* _rf, double _q,
-                   const GeometryT<double>* _original);
-    // Vertices _kBegin.._kEnd of the layer (in layer order), all by default.
-    template <Pass P, bool Encode, bool ParkedPrediction = false>
-    void codeLayerT(int _l, int _f, const std::vector<int>* _rf, double _q, const GeometryT<double>* _original,
+    // Where the pass takes each vertex's residuals from: the decoder's are in
+    // GQuant already. A source with kChooses writes them there first, from
+    // choose(frame, layer, vertex, prediction, local, frame axes, temporal
+    // prediction, step, GQuant entry).
+    struct StoredResiduals {
+        static constexpr bool kChooses = false;
+    };
+
+    // The one per-vertex pass (defined in Encoder/GeometryLayerPass.h), over
+    // vertices _kBegin.._kEnd of the layer (in layer order), all by default.
+    // ParkedPrediction takes the spatial predictions computeLayerFrames summed.
+    template <Pass P, bool ParkedPrediction, class Residuals>
+    void codeLayerT(Residuals& _residuals, int _l, int _f, const std::vector<int>* _rf, double _q,
                     size_t _kBegin = 0, size_t _kEnd = ~size_t{0});
-    void encodeEnhancementWithAvx2(int _l, int _f, const std::vector<int>& _rf, double _q,
-                                   const GeometryT<double>& _original);
+    // Whether an enhancement pass of (_l, _f) may use the parked predictions;
+    // forgets them otherwise, as any other pass does.
+    bool takeParked(Pass _pass, int _l, int _f);
     void checkLayer(int _l) const;
     LocalFrame frameFromTerms(const int32_t* _ids, size_t _m, const double* _positions) const;
-    void accumulateAxes(const int32_t* _ids, size_t _m, const double* _positions, Vector3d& _t1, Vector3d& _t2) const;
-    template <bool WithPrediction>
-    void layerFrameSums(int _l, int _f);
-    void reconstructEnhancementAvx2(int _l, int _f, const std::vector<int>& _rf, double _q);
-    void finishLayerFrames(const std::vector<int>& _order, double* _t1, double* _t2, double* _n);
-    geometry_kernels::LayerTerms visitTerms(int _l) const;
-    void ensureTables(size_t _m);
-    int32_t quantize(double _error, double _q, const ResidualSite& _site) const;
+    const double* ringTrig(size_t _m) const;
 
     const Settings& settings_;
     DecoderContext& context_;
-    Quantizer quantizer_;
     uint64_t fallbackFrames_ = 0;
     // Every layer's predictor terms in one run: term j of vertex k of the
     // layer is entry begin[k] + j.
@@ -113,16 +100,27 @@ private:
         bool fromBelow = false;  // every term is a vertex of a lower layer (or of none)
     };
     std::vector<FlatTerms> flat_;
-    static void buildVisitOrder(FlatTerms& _ft, const std::vector<int>& _order);
-    // cos(i*step) and sin(i*step), step = 2*pi/m, interleaved per term
-    // count m: the pair of term i of a count-m ring is trig_[trigAt_[m] + 2i].
-    std::vector<double> trig_;
-    std::vector<size_t> trigAt_;
     // Spatial predictions of the layer being reconstructed (3 per vertex),
     // summed with its frames: in layer order, or in visiting order when the
     // AVX2 sweep summed them (parkedByVisit_).
     std::vector<double> parked_;
     bool parkedByVisit_ = false;
+
+private:
+    void forgetParked() { parkedLayer_ = parkedFrame_ = -1; }
+    void codeLayer(Pass _pass, int _l, int _f, const std::vector<int>* _rf, double _q);
+    template <bool WithPrediction>
+    void layerFrameSums(int _l, int _f);
+    void reconstructEnhancementAvx2(int _l, int _f, const std::vector<int>& _rf, double _q);
+    void finishLayerFrames(const std::vector<int>& _order, double* _t1, double* _t2, double* _n);
+    geometry_kernels::LayerTerms visitTerms(int _l) const;
+    void ensureTables(size_t _m);
+    static void buildVisitOrder(FlatTerms& _ft, const std::vector<int>& _order);
+
+    // cos(i*step) and sin(i*step), step = 2*pi/m, interleaved per term
+    // count m: the pair of term i of a count-m ring is trig_[trigAt_[m] + 2i].
+    std::vector<double> trig_;
+    std::vector<size_t> trigAt_;
     // The layer and frame whose predictions parked_ holds for the next
     // enhancement pass (-1: none).
     int parkedLayer_ = -1, parkedFrame_ = -1;

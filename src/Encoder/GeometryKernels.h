@@ -67,20 +67,4 @@ uint64_t reconstructLayerAvx2(const LayerTerms& _terms, const int* _order, doubl
 void sumVertexAvx2(const int32_t* _ids, const double* _weights, size_t _m, const double* _cs,
                    const double* _positions, double _out[9]);
 
-// The encoder's enhancement pass with round-to-nearest residuals, on the
-// predictions parked by the frame sweep (in the order of _order) and the
-// frames in t1, t2, n.
-struct EnhancementEncoding {
-    Reconstruction rec;  // quant unused: the residuals are chosen
-    int* quantOut;
-    const double* parked;
-    const double* original;
-    const double *t1, *t2, *n;
-};
-
-// Codes the vertices of groups of four from _k on, while their frames are
-// orthonormal and their residuals fit 32 bits; returns where it stopped: the
-// group starting there (or the short last one) is left to the portable path.
-size_t encodeEnhancementAvx2(const int* _order, size_t _count, size_t _k, const EnhancementEncoding& _job);
-
 }  // namespace orv::geometry_kernels

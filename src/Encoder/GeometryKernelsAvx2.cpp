@@ -6,13 +6,15 @@
 #include "Encoder/GeometryKernels.h"
 
 #if defined(__AVX2__)
-#include <immintrin.h>
+#include "Encoder/GeometryLanesAvx2.h"
 
 namespace orv::geometry_kernels {
 
 bool avx2Built() { return true; }
 
 namespace {
+
+using namespace avx2;
 
 constexpr size_t kSumStride = 12;
 
@@ -56,30 +58,12 @@ void sumLayer(const LayerTerms& _t, size_t _j0, size_t _j1, const double* _posit
     }
 }
 
-// Three coordinates of four vertices, one vertex per lane.
-struct Lanes {
-    __m256d x, y, z;
-};
-
 // Four sums of 4 doubles (x, y, z, unused) into lanes.
 inline Lanes transpose(__m256d _a, __m256d _b, __m256d _c, __m256d _d) {
     const __m256d ab0 = _mm256_unpacklo_pd(_a, _b), ab1 = _mm256_unpackhi_pd(_a, _b);
     const __m256d cd0 = _mm256_unpacklo_pd(_c, _d), cd1 = _mm256_unpackhi_pd(_c, _d);
     return {_mm256_permute2f128_pd(ab0, cd0, 0x20), _mm256_permute2f128_pd(ab1, cd1, 0x20),
             _mm256_permute2f128_pd(ab0, cd0, 0x31)};
-}
-
-inline void storeLanes(double* _base, const size_t* _at, const Lanes& _v) {
-    const __m256d a = _mm256_unpacklo_pd(_v.x, _v.y), b = _mm256_unpackhi_pd(_v.x, _v.y);
-    const __m128d zlo = _mm256_castpd256_pd128(_v.z), zhi = _mm256_extractf128_pd(_v.z, 1);
-    _mm_storeu_pd(_base + _at[0], _mm256_castpd256_pd128(a));
-    _mm_store_sd(_base + _at[0] + 2, zlo);
-    _mm_storeu_pd(_base + _at[1], _mm256_castpd256_pd128(b));
-    _mm_storeh_pd(_base + _at[1] + 2, zlo);
-    _mm_storeu_pd(_base + _at[2], _mm256_extractf128_pd(a, 1));
-    _mm_store_sd(_base + _at[2] + 2, zhi);
-    _mm_storeu_pd(_base + _at[3], _mm256_extractf128_pd(b, 1));
-    _mm_storeh_pd(_base + _at[3] + 2, zhi);
 }
 
 inline __m256d mulSub(__m256d _a, __m256d _b, __m256d _c, __m256d _d) {
@@ -109,16 +93,6 @@ inline __m256d select(__m256d _mask, double _if, __m256d _else) {
     return _mm256_blendv_pd(_else, _mm256_set1_pd(_if), _mask);
 }
 
-inline Lanes gatherLanes(const double* _base, const size_t* _at) {
-    const __m256d a = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(_base + _at[0])),
-                                           _mm_loadu_pd(_base + _at[2]), 1);
-    const __m256d b = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(_base + _at[1])),
-                                           _mm_loadu_pd(_base + _at[3]), 1);
-    const __m128d z01 = _mm_loadh_pd(_mm_load_sd(_base + _at[0] + 2), _base + _at[1] + 2);
-    const __m128d z23 = _mm_loadh_pd(_mm_load_sd(_base + _at[2] + 2), _base + _at[3] + 2);
-    return {_mm256_unpacklo_pd(a, b), _mm256_unpackhi_pd(a, b), _mm256_insertf128_pd(_mm256_castpd128_pd256(z01), z23, 1)};
-}
-
 // Three ints at each of four places, as doubles (exact).
 inline Lanes gatherInts(const int* _base, const size_t* _at) {
     const __m128i a = _mm_unpacklo_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(_base + _at[0])),
@@ -129,53 +103,6 @@ inline Lanes gatherInts(const int* _base, const size_t* _at) {
     return {_mm256_cvtepi32_pd(_mm_unpacklo_epi64(a, b)), _mm256_cvtepi32_pd(_mm_unpackhi_epi64(a, b)),
             _mm256_cvtepi32_pd(z)};
 }
-
-// The temporal prediction: weighted reference details summed from zero in
-// reference order.
-inline Lanes temporalPrediction(const Reconstruction& _rec, const size_t* _at) {
-    const __m256d zero = _mm256_setzero_pd();
-    Lanes d{zero, zero, zero};
-    for (size_t j = 0; j < _rec.refCount; ++j) {
-        const __m256d w = _mm256_set1_pd(_rec.refWeight[j]);
-        const Lanes r = gatherLanes(_rec.refDetail[j], _at);
-        d = {_mm256_add_pd(d.x, _mm256_mul_pd(w, r.x)), _mm256_add_pd(d.y, _mm256_mul_pd(w, r.y)),
-             _mm256_add_pd(d.z, _mm256_mul_pd(w, r.z))};
-    }
-    return d;
-}
-
-// The detail tp + q*R (tp + 0 without residuals) and the position
-// S + ((d.x*t1 + d.y*t2) + d.z*n), stored for the four vertices.
-inline void reconstruct(const Reconstruction& _rec, const size_t* _at, const Lanes& _s, const Lanes& _t1,
-                        const Lanes& _t2, const Lanes& _n, const Lanes& _tp, const Lanes& _R) {
-    const __m256d q = _rec.addResidual ? _mm256_set1_pd(_rec.step) : _mm256_setzero_pd();
-    Lanes d{_mm256_mul_pd(q, _R.x), _mm256_mul_pd(q, _R.y), _mm256_mul_pd(q, _R.z)};
-    d = {_mm256_add_pd(_tp.x, d.x), _mm256_add_pd(_tp.y, d.y), _mm256_add_pd(_tp.z, d.z)};
-    storeLanes(_rec.detail, _at, d);
-    auto axis = [&d](__m256d _sc, __m256d _t1c, __m256d _t2c, __m256d _nc) {
-        return _mm256_add_pd(_sc, _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(d.x, _t1c), _mm256_mul_pd(d.y, _t2c)),
-                                                _mm256_mul_pd(d.z, _nc)));
-    };
-    const Lanes pos{axis(_s.x, _t1.x, _t2.x, _n.x), axis(_s.y, _t1.y, _t2.y, _n.y), axis(_s.z, _t1.z, _t2.z, _n.z)};
-    storeLanes(_rec.positions, _at, pos);
-}
-
-inline __m256d dot(const Lanes& _a, const Lanes& _b) {
-    return _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(_a.x, _b.x), _mm256_mul_pd(_a.y, _b.y)), _mm256_mul_pd(_a.z, _b.z));
-}
-
-// Round to nearest, halves away from zero, of _x (|_x| < 2^31 - 1):
-// truncation, then one up or down on the fraction.
-inline __m128i nearest(__m256d _x) {
-    const __m128i t = _mm256_cvttpd_epi32(_x);
-    const __m256d frac = _mm256_sub_pd(_x, _mm256_cvtepi32_pd(t));
-    const __m256d one = _mm256_set1_pd(1.0);
-    const __m256d adjust = _mm256_sub_pd(_mm256_and_pd(_mm256_cmp_pd(frac, _mm256_set1_pd(0.5), _CMP_GE_OQ), one),
-                                         _mm256_and_pd(_mm256_cmp_pd(frac, _mm256_set1_pd(-0.5), _CMP_LE_OQ), one));
-    return _mm_add_epi32(t, _mm256_cvttpd_epi32(adjust));
-}
-
-inline __m256d absolute(__m256d _a) { return _mm256_andnot_pd(_mm256_set1_pd(-0.0), _a); }
 
 // First sweep of the frames: n and the normalised t1 of every group (and its
 // predictions, with InSums), parked in the group's own sum slots as lanes:
@@ -325,47 +252,6 @@ void sumVertexAvx2(const int32_t* _ids, const double* _weights, size_t _m, const
     storePoint(_out + 6, s);
 }
 
-size_t encodeEnhancementAvx2(const int* _order, size_t _count, size_t _k, const EnhancementEncoding& _job) {
-    const Reconstruction& rec = _job.rec;
-    const __m256d q = _mm256_set1_pd(rec.step);
-    const __m256d limit = _mm256_set1_pd(2147483647.0);
-    for (; _k + 4 <= _count; _k += 4) {
-        const size_t at[4] = {3 * static_cast<size_t>(_order[_k]), 3 * static_cast<size_t>(_order[_k + 1]),
-                              3 * static_cast<size_t>(_order[_k + 2]), 3 * static_cast<size_t>(_order[_k + 3])};
-        const Lanes t1 = gatherLanes(_job.t1, at), t2 = gatherLanes(_job.t2, at), n = gatherLanes(_job.n, at);
-        // Frames that are not orthonormal need the solve of the portable path.
-        const __m256d flat = _mm256_cmp_pd(absolute(dot(t1, n)), _mm256_set1_pd(1e-9), _CMP_LT_OQ);
-        if (_mm256_movemask_pd(flat) != 0xF) return _k;
-        const size_t pk[4] = {3 * _k, 3 * _k + 3, 3 * _k + 6, 3 * _k + 9};
-        const Lanes S = gatherLanes(_job.parked, pk);
-        const Lanes x = gatherLanes(_job.original, at);
-        const Lanes e{_mm256_sub_pd(x.x, S.x), _mm256_sub_pd(x.y, S.y), _mm256_sub_pd(x.z, S.z)};
-        const Lanes actual{dot(e, t1), dot(e, t2), dot(e, n)};
-        const Lanes tp = temporalPrediction(rec, at);
-        const Lanes xq{_mm256_div_pd(_mm256_sub_pd(actual.x, tp.x), q), _mm256_div_pd(_mm256_sub_pd(actual.y, tp.y), q),
-                       _mm256_div_pd(_mm256_sub_pd(actual.z, tp.z), q)};
-        // Residuals that may not fit (or are not numbers) are refused by the
-        // portable path, with its message.
-        const __m256d fits = _mm256_and_pd(_mm256_and_pd(_mm256_cmp_pd(absolute(xq.x), limit, _CMP_LT_OQ),
-                                                         _mm256_cmp_pd(absolute(xq.y), limit, _CMP_LT_OQ)),
-                                           _mm256_cmp_pd(absolute(xq.z), limit, _CMP_LT_OQ));
-        if (_mm256_movemask_pd(fits) != 0xF) return _k;
-        alignas(16) int32_t r[3][4];
-        const __m128i rx = nearest(xq.x), ry = nearest(xq.y), rz = nearest(xq.z);
-        _mm_store_si128(reinterpret_cast<__m128i*>(r[0]), rx);
-        _mm_store_si128(reinterpret_cast<__m128i*>(r[1]), ry);
-        _mm_store_si128(reinterpret_cast<__m128i*>(r[2]), rz);
-        for (size_t j = 0; j < 4; ++j) {
-            _job.quantOut[at[j]] = r[0][j];
-            _job.quantOut[at[j] + 1] = r[1][j];
-            _job.quantOut[at[j] + 2] = r[2][j];
-        }
-        const Lanes R{_mm256_cvtepi32_pd(rx), _mm256_cvtepi32_pd(ry), _mm256_cvtepi32_pd(rz)};
-        reconstruct(rec, at, S, t1, t2, n, tp, R);
-    }
-    return _k;
-}
-
 }  // namespace orv::geometry_kernels
 
 #else
@@ -381,7 +267,6 @@ uint64_t reconstructLayerAvx2(const LayerTerms&, const int*, double*, double*, d
                               const Reconstruction&) {
     return 0;
 }
-size_t encodeEnhancementAvx2(const int*, size_t, size_t _k, const EnhancementEncoding&) { return _k; }
 void sumVertexAvx2(const int32_t*, const double*, size_t, const double*, const double*, double*) {}
 }  // namespace orv::geometry_kernels
 

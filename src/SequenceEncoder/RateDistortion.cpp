@@ -1,5 +1,5 @@
 // Residual decisions of the optimising encoder and the per-layer driver that
-// feeds them to GeometryCoder. Layers 1 and up are predicted from coarser
+// feeds them to GeometryEncoder. Layers 1 and up are predicted from coarser
 // layers and reference frames only, so their errors are known before any of
 // their residuals is chosen: one recording run collects them, the decisions
 // are made for the whole chunk, and a second run reconstructs with them.
@@ -14,7 +14,7 @@
 #include <string>
 
 #include "Common/Check.h"
-#include "Encoder/Quantizer.h"
+#include "SequenceEncoder/Quantizer.h"
 
 namespace orv {
 
@@ -165,7 +165,7 @@ LayerDecision decideLayer(const std::vector<double>& _errors, double _q, const R
     return d;
 }
 
-RdLayerEncoder::RdLayerEncoder(const Settings& _settings, GeometryCoder& _coder, const RdOptions& _options,
+RdLayerEncoder::RdLayerEncoder(const Settings& _settings, GeometryEncoder& _coder, const RdOptions& _options,
                                double _enhancementStep)
     : settings_(_settings),
       coder_(_coder),

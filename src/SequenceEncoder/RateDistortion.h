@@ -3,7 +3,7 @@
 // a bit-plane count B, so the cost of one residual is well predicted by the
 // chunk's own statistics; this module models that cost and picks, per
 // component, the residual with the least distortion plus lambda times bits.
-// The layer driver runs GeometryCoder through its quantizer hook only, so the
+// The layer driver runs GeometryEncoder through its quantizer hook only, so the
 // reconstruction stays the decoder's, bit for bit.
 #pragma once
 
@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "Encoder/DecoderContext.h"
-#include "Encoder/GeometryCoder.h"
+#include "SequenceEncoder/GeometryEncoder.h"
 #include "SequenceEncoder/RateDistortionOptions.h"
 #include "Encoder/Settings.h"
 #include "Mesh/GeometryT.h"
@@ -56,12 +56,12 @@ LayerDecision decideLayer(const std::vector<double>& _errors, double _q, const R
                           bool _allowEmpty);
 
 // Runs the quantisation of one layer of a later frame with the options'
-// decisions, through GeometryCoder's encoder operations; the context ends up
+// decisions, through GeometryEncoder's operations; the context ends up
 // exactly as the decoder will reconstruct it.
 class RdLayerEncoder {
 public:
     // _enhancementStep scales the options' vertex-error guard in every layer.
-    RdLayerEncoder(const Settings& _settings, GeometryCoder& _coder, const RdOptions& _options,
+    RdLayerEncoder(const Settings& _settings, GeometryEncoder& _coder, const RdOptions& _options,
                    double _enhancementStep);
 
     // Layer 0 of a later frame (global or local by the Settings).
@@ -77,7 +77,7 @@ private:
     void runBase(int _f, const std::vector<int>& _rf, double _q, const GeometryT<double>& _original);
 
     const Settings& settings_;
-    GeometryCoder& coder_;
+    GeometryEncoder& coder_;
     RdOptions options_;
     double componentLimit_;  // largest error per base-layer component; +inf without a guard
     std::vector<double> errors_;

@@ -1,6 +1,6 @@
 // The library encoder: validates the input completely, then writes the stream
 // header and the frame records in coding order. Each layer is quantised and
-// reconstructed in closed loop by GeometryCoder (so later vertices and frames
+// reconstructed in closed loop by GeometryEncoder (so later vertices and frames
 // predict from what the decoder will see), and its residuals are entropy coded
 // into the layer chunk.
 #include "SequenceEncoder/SequenceEncoder.h"
@@ -18,7 +18,7 @@
 #include "Decoder/LODConnectivity.h"
 #include "Encoder/DecoderContext.h"
 #include "Encoder/FrameCodingOrderGen.h"
-#include "Encoder/GeometryCoder.h"
+#include "SequenceEncoder/GeometryEncoder.h"
 #include "SequenceEncoder/RateDistortion.h"
 #include "Encoder/RedundancyMinCoder.h"
 #include "Entropy/BitBuffer.h"
@@ -179,7 +179,7 @@ EncodedSequence encodeWith(const GeometryT<double>& _positions, const FaceList& 
         append(stream, header);
     }
 
-    GeometryCoder coder(settings, context);
+    GeometryEncoder coder(settings, context);
     std::optional<RdLayerEncoder> rd;
     if (_options) rd.emplace(settings, coder, *_options, _qStep[2]);
     for (int p = 0; p < F; ++p) {
