@@ -1,0 +1,26 @@
+# Fails when a program that must carry no encoder code (OrvDec, OrvPacketize)
+# links some: its symbol table is searched for the encoder's names.
+#   cmake -DPROGRAMS="a;b" -P NoEncoderSymbols.cmake
+# Prints "SKIPPED: ..." (the test's skip pattern) when nm is missing or a
+# program has no symbol table to search.
+find_program(ORV_NM NAMES nm llvm-nm)
+if(NOT ORV_NM)
+  message("SKIPPED: no nm program to list the symbols with")
+  return()
+endif()
+set(forbidden "encodeFirstFrame|encodeBaseLayer|encodeEnhancement|encodeLayerResiduals|encodeSequence|GeometryEncoder|CabacVx3Encoder|CabacEncodingEngine|EncodingEngine|RateDistortion|RdLayerEncoder|RateControl|SequenceEncoder|QualityMetrics")
+foreach(program ${PROGRAMS})
+  execute_process(COMMAND ${ORV_NM} -C ${program} OUTPUT_VARIABLE symbols ERROR_VARIABLE err RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0 OR symbols STREQUAL "")
+    message("SKIPPED: ${program} has no symbol table to search (${err})")
+    return()
+  endif()
+  string(REGEX MATCHALL "[^\n]*(${forbidden})[^\n]*" found "${symbols}")
+  if(found)
+    list(LENGTH found count)
+    list(SUBLIST found 0 5 shown)
+    string(REPLACE ";" "\n  " shown "${shown}")
+    message(FATAL_ERROR "${program} links ${count} encoder symbols, e.g.\n  ${shown}")
+  endif()
+  message(STATUS "${program}: no encoder symbols")
+endforeach()
