@@ -112,6 +112,17 @@ double maxError(const GeometryT<double>& a, const GeometryT<double>& b) {
     return e;
 }
 
+// Root mean square of the coordinate differences.
+double rmsError(const GeometryT<double>& a, const GeometryT<double>& b) {
+    double sum = 0;
+    for (int f = 0; f < a.F; ++f)
+        for (int i = 0; i < 3 * a.V; ++i) {
+            const double d = a.frame(f)[i] - b.frame(f)[i];
+            sum += d * d;
+        }
+    return std::sqrt(sum / (3.0 * a.V * a.F));
+}
+
 }  // namespace
 
 TEST(EndToEnd, GeneratedSequencesDecodeToTheEncodersReconstruction) {
@@ -145,6 +156,8 @@ TEST(EndToEnd, GeneratedSequencesDecodeToTheEncodersReconstruction) {
     }
 }
 
+// Scalability: every layer added brings the decoded sequence closer to the
+// original (requests beyond the stream's layer counts change nothing).
 TEST(EndToEnd, FewerLayersDecodeWithoutFailure) {
     const Scene scene = makeScene(13);
     const double q[3] = {0.001, 0.001, 0.002};
@@ -153,9 +166,11 @@ TEST(EndToEnd, FewerLayersDecodeWithoutFailure) {
     s.nTL = 3;
     const EncodedSequence enc = encodeSequence(scene.positions, scene.faces, s, q);
     std::string report = "max error against the original, (nSLdec, nTLdec):";
+    double rms[6][5] = {};
     for (int a = 1; a <= 5; ++a)
         for (int b = 1; b <= 4; ++b) {
             const Decoded dec = decodeStream(enc.streamFile, scene.faces, a, b);
+            rms[a][b] = rmsError(dec.context->GDec, scene.positions);
             char entry[48];
             std::snprintf(entry, sizeof entry, " (%d,%d) %.4g", a, b, maxError(dec.context->GDec, scene.positions));
             report += entry;
@@ -169,6 +184,17 @@ TEST(EndToEnd, FewerLayersDecodeWithoutFailure) {
         }
     RecordProperty("layer_errors", report);
     std::printf("%s\n", report.c_str());
+    // Spatial layers first, within every temporal depth that has frames
+    // beyond temporal layer 0 to decode (b >= 2): the error never rises and
+    // the full layer count clearly beats the base layer alone.
+    for (int b = 2; b <= 4; ++b) {
+        for (int a = 2; a <= 5; ++a) EXPECT_LE(rms[a][b], rms[a - 1][b]) << "nSLdec " << a << ", nTLdec " << b;
+        EXPECT_LT(rms[4][b], 0.5 * rms[1][b]) << "nTLdec " << b;
+    }
+    // Then temporal layers, with all spatial layers.
+    for (int b = 2; b <= 4; ++b) EXPECT_LE(rms[4][b], rms[4][b - 1]) << "nTLdec " << b;
+    EXPECT_LT(rms[4][3], rms[4][1]);
+    EXPECT_EQ(rms[5][4], rms[4][3]);
 }
 
 TEST(EndToEnd, EncoderRefusesInputItCannotCode) {

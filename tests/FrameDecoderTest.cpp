@@ -111,6 +111,18 @@ TEST(FrameDecoder, WorkedChunksZeroChunksAndScalability) {
     EXPECT_EQ(base->context->GDetail.position(0, 1), (Vector3d{0.5, -0.5, 0}));
     EXPECT_EQ(base->context->GDec.position(2, 2), c.GDec.position(2, 2));
     EXPECT_EQ(base->buffer.bitPosition(), full->buffer.bitPosition());
+    // Each layer added brings frame 1 closer to its full decode: temporal
+    // layer 0 alone, then layer 0 of temporal layer 1, then all.
+    auto distance = [&c](const DecoderContext& _d) {
+        double sum = 0;
+        for (int v = 0; v < 3; ++v) {
+            const Vector3d a = _d.GDec.position(v, 1), b = c.GDec.position(v, 1);
+            sum += (a.x - b.x) * (a.x - b.x) + (a.y - b.y) * (a.y - b.y) + (a.z - b.z) * (a.z - b.z);
+        }
+        return sum;
+    };
+    EXPECT_GT(distance(*base->context), distance(*partial->context));
+    EXPECT_GT(distance(*partial->context), 0.0);
 }
 
 TEST(FrameDecoder, FirstRecordIgnoresItsHeaderFieldsAndEmptyLayerPayloadIsParsed) {
