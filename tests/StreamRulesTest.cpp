@@ -97,6 +97,8 @@ TEST(StreamRules, OrvEncTemporalLimitMatchesTheWrittenCodingOrder) {
             SCOPED_TRACE("F " + std::to_string(F) + " refFirstFrame " + std::to_string(refFirst));
             const int nTL = maxTemporalLayers(F, refFirst != 0);
             EXPECT_TRUE(codingOrderWritable(F, nTL, refFirst != 0)) << nTL;
-            if (nTL < kMaxTemporalLayers) EXPECT_FALSE(codingOrderWritable(F, nTL + 1, refFirst != 0)) << nTL;
+            if (nTL < kMaxTemporalLayers) {
+                EXPECT_FALSE(codingOrderWritable(F, nTL + 1, refFirst != 0)) << nTL;
+            }
         }
 }
