@@ -158,6 +158,7 @@ void GlbWriter::finish() {
         for (size_t i = 0; i < N; ++i) {
             const int32_t t = split.texture[i];
             if (t < 0) continue;
+            ORV_CHECK(2 * static_cast<size_t>(t) + 1 < info.texCoords.size(), "Export/GlbWriter");
             uv[2 * i] = static_cast<float>(info.texCoords[2 * static_cast<size_t>(t)]);
             uv[2 * i + 1] = static_cast<float>(1.0 - info.texCoords[2 * static_cast<size_t>(t) + 1]);
         }
