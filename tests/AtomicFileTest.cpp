@@ -157,3 +157,37 @@ TEST(AtomicFile, OrvDecReportsAFailedFrameWriteAndKeepsEarlierFrames) {
     EXPECT_EQ(orvtest::readFile(dir / "tetraDec0.obj"), frame0);
     EXPECT_EQ(orvtest::readFile(dir / "tetraDec1.obj"), "earlier run");
 }
+
+// The package, glb and OBJ-frame writers on a full file system: one line
+// naming the file, status 255, nothing under the final name (an earlier file
+// stays as it was) and no temporary left.
+TEST(AtomicFile, PackageGlbAndObjFrameWritesFailWithoutPartialFiles) {
+    orvtest::ScratchDir dir;
+    orvtest::writeFile(dir / "a.obj", kTetra);
+    orvtest::writeFile(dir / "b.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 0 0 1.5\nf 1 3 2\nf 1 2 4\nf 2 3 4\nf 1 4 3\n");
+    const auto made = orvtest::run("OrvEnc", {"--package", "t.orvp", "a.obj", "b.obj"}, dir.path());
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    const std::string package = orvtest::readFile(dir / "t.orvp");
+
+    const auto enc = runWithFileSizeLimit("OrvEnc", {"--package", "t.orvp", "a.obj", "b.obj"}, dir.path(), 64);
+    EXPECT_EQ(enc.exitCode, 255) << enc.output;
+    EXPECT_NE(enc.output.find("Writing file t.orvp failed: File too large"), std::string::npos) << enc.output;
+    EXPECT_EQ(orvtest::readFile(dir / "t.orvp"), package);
+
+    const auto glb = runWithFileSizeLimit("OrvExport", {"t.orvp", "t.glb"}, dir.path(), 200);
+    EXPECT_EQ(glb.exitCode, 255) << glb.output;
+    EXPECT_NE(glb.output.find("Writing file t.glb failed: File too large"), std::string::npos) << glb.output;
+    EXPECT_EQ(std::count(glb.output.begin(), glb.output.end(), '\n'), 1) << glb.output;
+
+    const auto obj = runWithFileSizeLimit("OrvExport", {"t.orvp", "frames"}, dir.path(), 40);
+    EXPECT_EQ(obj.exitCode, 255) << obj.output;
+    EXPECT_NE(obj.output.find("frame0.obj failed: File too large"), std::string::npos) << obj.output;
+    EXPECT_TRUE(fs::is_empty(dir / "frames"));
+    EXPECT_EQ(filesIn(dir.path()), (std::vector<std::string>{"a.obj", "b.obj", "frames", "t.orvp"}));
+
+    // An unwritable glb target is refused before any frame is decoded.
+    fs::create_directories(dir / "t.glb");
+    const auto folder = orvtest::run("OrvExport", {"t.orvp", "t.glb"}, dir.path());
+    EXPECT_EQ(folder.exitCode, 255);
+    EXPECT_NE(folder.output.find("Creating file t.glb failed!"), std::string::npos) << folder.output;
+}

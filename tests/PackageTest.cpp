@@ -3,7 +3,10 @@
 // sections, counts that do not agree).
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "Common/Check.h"
+#include "Connectivity/VarInt.h"
 #include "GeneratedMeshes.h"
 #include "Package/Package.h"
 #include "Package/PackageLayout.h"
@@ -169,4 +172,67 @@ TEST(Package, RefusesLyingAndInconsistentContents) {
     Package badStream = good;
     badStream.connectivity.vertexCount += 1;
     EXPECT_THROW(packageBytes(badStream), Error);
+}
+
+namespace {
+
+// _bytes with the payload of its _tag section replaced by _payload.
+std::vector<uint8_t> withSection(const std::vector<uint8_t>& _bytes, const char* _tag, const std::vector<uint8_t>& _payload) {
+    const size_t at = sectionOffset(_bytes, _tag);
+    const size_t end = at + 12 + readLE(&_bytes[at + 4], 8);
+    std::vector<uint8_t> out(_bytes.begin(), _bytes.begin() + static_cast<std::ptrdiff_t>(at));
+    out.insert(out.end(), _tag, _tag + 4);
+    appendLE(out, _payload.size(), 8);
+    out.insert(out.end(), _payload.begin(), _payload.end());
+    out.insert(out.end(), _bytes.begin() + static_cast<std::ptrdiff_t>(end), _bytes.end());
+    return out;
+}
+
+std::vector<uint8_t> texturePayload(const std::vector<double>& _uv, const std::vector<int32_t>& _faces, int32_t _count) {
+    std::vector<uint8_t> out;
+    appendVarUInt(out, _uv.size() / 2);
+    for (double d : _uv) appendDouble(out, d);
+    const std::vector<uint8_t> faces = encodeConnectivity(_faces, _count);
+    out.insert(out.end(), faces.begin(), faces.end());
+    return out;
+}
+
+}  // namespace
+
+TEST(Package, TextureFacesMayRepeatOrSkipCoordinatesButMustCoverEveryFace) {
+    // A seam-free texture is not required: degenerate texture triangles and
+    // coordinates no corner uses are kept as they are.
+    Package p = samplePackage(true);
+    p.texFaces.assign(p.connectivity.indices.size(), 0);
+    for (size_t c = 2; c < p.texFaces.size(); c += 3) p.texFaces[c] = static_cast<int32_t>(c % 5);
+    const std::vector<uint8_t> bytes = packageBytes(p);
+    const Package q = parsePackage(bytes.data(), bytes.size(), "mem");
+    EXPECT_EQ(q.texFaces, p.texFaces);
+    EXPECT_EQ(q.texCoords, p.texCoords);
+
+    const size_t F = p.connectivity.faceCount();
+    // A texture section with fewer faces than the connectivity, or none.
+    const std::vector<int32_t> fewer(p.texFaces.begin(), p.texFaces.end() - 3);
+    EXPECT_NE(parseError(withSection(bytes, kTagTexCoords, texturePayload(p.texCoords, fewer, 108)))
+                  .find("the texture section has " + std::to_string(F - 1) + " faces, the connectivity " +
+                        std::to_string(F)),
+              std::string::npos);
+    EXPECT_NE(parseError(withSection(bytes, kTagTexCoords, texturePayload({0.5, 0.5}, {}, 1)))
+                  .find("the texture section has 0 faces"),
+              std::string::npos);
+    // Faces over more coordinates than the section holds.
+    EXPECT_NE(parseError(withSection(bytes, kTagTexCoords, texturePayload({0, 0, 1, 1}, p.texFaces, 5)))
+                  .find("different coordinate count"),
+              std::string::npos);
+
+    // The writer refuses what the reader would.
+    Package outOfRange = p;
+    outOfRange.texFaces[4] = static_cast<int32_t>(p.texCoords.size() / 2);
+    EXPECT_THROW(packageBytes(outOfRange), Error);
+    Package coordsOnly = p;
+    coordsOnly.texFaces.clear();
+    EXPECT_THROW(packageBytes(coordsOnly), Error);
+    Package notFinite = p;
+    notFinite.texCoords[0] = INFINITY;
+    EXPECT_THROW(packageBytes(notFinite), Error);
 }

@@ -15,12 +15,14 @@
 #include <cstring>
 #include <ctime>
 #include <limits>
+#include <optional>
 #include <vector>
 
 #include "Common/AtomicFile.h"
 #include "Common/Check.h"
 #include "Common/InputFile.h"
 #include "Common/Portable.h"
+#include "Decoder/ObjTexture.h"
 
 #ifndef ORV_VERSION
 #define ORV_VERSION "unknown"
@@ -66,7 +68,9 @@ class ObjParser {
 public:
     ObjParser(const std::string& _path, const std::string& _text, FaceList& _faces, const ObjFaceOptions& _options)
         : path_(_path), begin_(_text.data()), p_(_text.data()), end_(_text.data() + _text.size()), faces_(_faces),
-          options_(_options) {}
+          options_(_options) {
+        if (_options.texture) texture_.emplace(*_options.texture);
+    }
 
     int polygonsSplit() const { return polygonsSplit_; }
 
@@ -84,10 +88,13 @@ public:
                 parseVertex();
             else if (p_ - line_ == 1 && *line_ == 'f')
                 parseFace();
+            else if (texture_ && p_ - line_ == 2 && line_[0] == 'v' && line_[1] == 't')
+                parseTextureVertex();
             // A comment ends at its line feed, however long it is.
             if (*line_ == '#') skipWholeLine();
             skipRestOfLine();
         }
+        if (texture_) textureCheck(texture_->finish(line_));
         return std::move(xyz_);
     }
 
@@ -162,16 +169,30 @@ private:
             }
             if (index < 1) fail("the face index " + std::to_string(index) + " is below 1");
             face.push_back(index - 1);
+            if (texture_) textureCheck(texture_->corner(slash, e, line_));
             p_ = e;
         }
         if (face.size() > 3 && options_.triangulate) {
             ++polygonsSplit_;
+            if (texture_) textureCheck(texture_->endFace(face));
             appendTriangulated(face, faces_);
             return;
         }
         if (face.size() != 3)
             fail("a face line has " + std::to_string(face.size()) + " indices; faces must be triangles");
+        if (texture_) textureCheck(texture_->endFace(face));
         faces_.push_back(std::move(face));
+    }
+
+    void parseTextureVertex() {
+        const void* lf = std::memchr(p_, '\n', static_cast<size_t>(end_ - p_));
+        const char* e = lf ? static_cast<const char*>(lf) : end_;
+        textureCheck(texture_->coordinates(p_, e));
+        p_ = e;
+    }
+
+    void textureCheck(const std::string& _problem) const {
+        if (!_problem.empty()) fail(_problem);
     }
 
     void skipWholeLine() {
@@ -196,6 +217,7 @@ private:
     const ObjFaceOptions& options_;
     int polygonsSplit_ = 0;
     std::vector<double> xyz_;
+    std::optional<ObjTextureReader> texture_;
 };
 
 void appendInt(std::string& _out, long long _value) {
@@ -220,7 +242,7 @@ std::unique_ptr<GeometryT<double>> readOBJ(const std::string& _path, FaceList& _
     return readOBJ(_path, _faces, ObjFaceOptions{});
 }
 
-void appendTriangulated(const Face& _polygon, FaceList& _out) {
+size_t triangulationStart(const Face& _polygon) {
     const size_t n = _polygon.size();
     auto fanIsClean = [&](size_t _start) {
         const int a = _polygon[_start];
@@ -232,7 +254,12 @@ void appendTriangulated(const Face& _polygon, FaceList& _out) {
     };
     size_t start = 0;
     while (start < n && !fanIsClean(start)) ++start;
-    if (start == n) start = 0;  // no clean fan exists: keep the first one
+    return start == n ? 0 : start;  // no clean fan exists: keep the first one
+}
+
+void appendTriangulated(const Face& _polygon, FaceList& _out) {
+    const size_t n = _polygon.size();
+    const size_t start = triangulationStart(_polygon);
     for (size_t k = 1; k + 1 < n; ++k)
         _out.push_back({_polygon[start], _polygon[(start + k) % n], _polygon[(start + k + 1) % n]});
 }

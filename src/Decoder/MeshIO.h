@@ -10,6 +10,8 @@
 
 namespace orv {
 
+struct ObjTexture;
+
 // Appends the faces of the file to _faces and returns its vertices as a
 // one-frame geometry, or nullptr when the file has no vertex line or cannot be
 // opened (the latter reported as "Error: Opening file <path> failed!").
@@ -27,6 +29,9 @@ struct ObjFaceOptions {
     bool triangulate = false;
     // Negative ids count back from the last vertex read so far (-1 is it).
     bool relativeIndices = false;
+    // When set, receives the vt lines and each triangle's texture ids
+    // (ObjTexture.h); malformed texture data is an error naming the line.
+    ObjTexture* texture = nullptr;
 };
 struct ObjReadReport {
     int polygonsSplit = 0;  // faces of more than three vertices
@@ -38,8 +43,10 @@ std::unique_ptr<GeometryT<double>> readOBJ(const std::string& _path, FaceList& _
 std::unique_ptr<GeometryT<double>> parseOBJ(const std::string& _path, const std::string& _text, FaceList& _faces,
                                             const ObjFaceOptions& _options = {}, ObjReadReport* _report = nullptr);
 
-// The triangles of one polygon as ObjFaceOptions::triangulate describes.
+// The triangles of one polygon as ObjFaceOptions::triangulate describes:
+// (s, s+k, s+k+1) for k = 1..n-2, indices mod n, s = triangulationStart.
 void appendTriangulated(const Face& _polygon, FaceList& _out);
+size_t triangulationStart(const Face& _polygon);
 
 // The text of one frame as an OBJ file (header comments, v lines, f lines).
 std::string objFrameText(const GeometryT<double>& _geometry, int _f, const FaceList& _faces);

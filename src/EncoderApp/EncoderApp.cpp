@@ -256,6 +256,8 @@ int encode(const EncoderOptions& _o) {
         if (cacheInput) package.frameNames.clear();
         package.connectivity.vertexCount = V;
         package.connectivity.indices = toFlatIndices(anim.faces);
+        package.texCoords = anim.texCoords;
+        package.texFaces = anim.texFaces;
         package.stream = encoded.streamFile;
         writePackageFile(_o.package, package);
     }
@@ -303,6 +305,8 @@ int encode(const EncoderOptions& _o) {
             std::error_code ec;
             std::printf("  package           : %s, %.0f bytes (%g fps)\n", _o.package.c_str(),
                         static_cast<double>(fs::file_size(_o.package, ec)), frameRate);
+            if (!anim.texFaces.empty())
+                std::printf("  texture coords    : %zu, kept in the package\n", anim.texCoords.size() / 2);
         }
         std::printf("  rate              : %.4f bits per vertex per frame\n", 8.0 * bytes / vertexFrames);
         std::printf("  compression ratio : %.1f : 1 against float32 positions (%.0f bytes)\n",

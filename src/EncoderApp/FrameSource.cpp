@@ -19,6 +19,7 @@
 #include "Package/Package.h"
 #include "PointCache/PointCache.h"
 #include "Decoder/MeshIO.h"
+#include "Decoder/ObjTexture.h"
 
 namespace fs = std::filesystem;
 
@@ -193,7 +194,8 @@ std::vector<std::string> expandFrameArguments(const std::vector<std::string>& _a
 namespace {
 
 // Reads one frame file; unreadable files and files without vertices throw.
-std::unique_ptr<GeometryT<double>> readFrame(const std::string& _path, FaceList& _faces, int* _polygonsSplit = nullptr) {
+std::unique_ptr<GeometryT<double>> readFrame(const std::string& _path, FaceList& _faces, int* _polygonsSplit = nullptr,
+                                             ObjTexture* _texture = nullptr) {
     {
         // readOBJ reports an unopenable file in its own words on standard
         // output; OrvEnc wants one clear error line with the reason.
@@ -203,7 +205,7 @@ std::unique_ptr<GeometryT<double>> readFrame(const std::string& _path, FaceList&
     _faces.clear();
     ObjReadReport report;
     std::unique_ptr<GeometryT<double>> frame =
-        readOBJ(_path, _faces, ObjFaceOptions{.triangulate = true, .relativeIndices = true}, &report);
+        readOBJ(_path, _faces, ObjFaceOptions{.triangulate = true, .relativeIndices = true, .texture = _texture}, &report);
     if (_polygonsSplit) *_polygonsSplit = report.polygonsSplit;
     if (!frame || frame->V == 0) throw Error("frame file " + quoted(_path) + " has no vertices");
     const double* p = frame->frame(0);
@@ -212,6 +214,13 @@ std::unique_ptr<GeometryT<double>> readFrame(const std::string& _path, FaceList&
             throw Error("frame file " + quoted(_path) + ": vertex " + std::to_string(i / 3 + 1) +
                         " has a non-finite coordinate");
     return frame;
+}
+
+// Texture coordinates go with the faces only when some face names them.
+void keepTexture(ObjTexture& _texture, LoadedAnimation& _anim) {
+    if (_texture.corners.empty()) return;
+    _anim.texCoords = std::move(_texture.uv);
+    _anim.texFaces = std::move(_texture.corners);
 }
 
 void checkSameFaces(const FaceList& _faces, const FaceList& _firstFaces, const std::string& _path,
@@ -243,7 +252,8 @@ LoadedAnimation loadAnimation(const std::vector<std::string>& _paths, const Load
 
     FaceList firstFaces;
     int polygonsSplit = 0;
-    std::unique_ptr<GeometryT<double>> frame = readFrame(first, firstFaces, &polygonsSplit);
+    ObjTexture texture;
+    std::unique_ptr<GeometryT<double>> frame = readFrame(first, firstFaces, &polygonsSplit, &texture);
     if (firstFaces.empty())
         throw Error("first frame " + quoted(first) + " has no faces (the connectivity is taken from it)");
     for (size_t i = 0; i < firstFaces.size(); ++i)
@@ -254,6 +264,7 @@ LoadedAnimation loadAnimation(const std::vector<std::string>& _paths, const Load
 
     LoadedAnimation anim{GeometryT<double>(frame->V, F), std::move(firstFaces)};
     anim.polygonsSplit = polygonsSplit;
+    keepTexture(texture, anim);
     const size_t n = 3 * static_cast<size_t>(frame->V);
     std::copy(frame->frame(0), frame->frame(0) + n, anim.positions.frame(0));
     if (_progress) _progress(1, F);
@@ -291,18 +302,21 @@ LoadedAnimation loadPointCacheAnimation(const std::string& _cachePath, const std
     FaceList faces;
     int polygonsSplit = 0;
     int meshV = 0;
+    ObjTexture texture;
     if (isPackageFile(_meshPath)) {
-        const Package p = readPackageFile(_meshPath);
+        Package p = readPackageFile(_meshPath);
         faces = toFaceList(p.connectivity.indices);
         meshV = p.connectivity.vertexCount;
+        texture.uv = std::move(p.texCoords);
+        texture.corners = std::move(p.texFaces);
     } else {
         {
             std::ifstream probe(_meshPath);
             if (!probe) throw Error("cannot read mesh file " + quoted(_meshPath) + ": " + std::strerror(errno));
         }
         ObjReadReport report;
-        const std::unique_ptr<GeometryT<double>> mesh =
-            readOBJ(_meshPath, faces, ObjFaceOptions{.triangulate = true, .relativeIndices = true}, &report);
+        const std::unique_ptr<GeometryT<double>> mesh = readOBJ(
+            _meshPath, faces, ObjFaceOptions{.triangulate = true, .relativeIndices = true, .texture = &texture}, &report);
         polygonsSplit = report.polygonsSplit;
         // A faces-only file (such as OrvEnc's own connectivity) takes the cache's count.
         meshV = mesh ? mesh->V : cache.header.pointCount;
@@ -320,6 +334,7 @@ LoadedAnimation loadPointCacheAnimation(const std::string& _cachePath, const std
     const int F = cache.header.frameCount;
     LoadedAnimation anim{GeometryT<double>(meshV, F), std::move(faces)};
     anim.polygonsSplit = polygonsSplit;
+    keepTexture(texture, anim);
     anim.frameRate = cache.header.frameRate;
     anim.startTime = cache.header.startTime;
     for (int f = 0; f < F; ++f) {

@@ -39,6 +39,8 @@ struct LoadedAnimation {
     int polygonsSplit = 0;              // faces of more than three vertices in the source
     double frameRate = 0;               // 0: the input does not say
     double startTime = 0;               // seconds of the first frame, where the input says
+    std::vector<double> texCoords{};    // the first frame's u, v pairs (with texFaces, or empty)
+    std::vector<int32_t> texFaces{};    // 3 texture ids per face of faces, or empty
 };
 
 
@@ -49,6 +51,8 @@ using LoadProgress = std::function<void(int, int)>;
 // file and the first difference when a frame's vertex count or faces differ
 // from the first frame's, and for unreadable files, frames without vertices, a
 // first frame without faces, face ids out of range and non-finite coordinates.
+// The first frame's texture coordinates are kept (malformed ones throw); the
+// other frames' are not read.
 LoadedAnimation loadAnimation(const std::vector<std::string>& _paths, const LoadProgress& _progress = {});
 
 // True when the frame arguments are one PC2 or MDD file.
@@ -57,6 +61,7 @@ bool isPointCacheInput(const std::vector<std::string>& _args);
 // A point cache (.pc2 or .mdd) with the faces of _meshPath, an OBJ file (its
 // polygons triangulated) or a package. Throws orv::Error naming the file when
 // either cannot be read, the vertex counts differ or a face is out of range.
+// The mesh's texture coordinates are kept as loadAnimation keeps them.
 LoadedAnimation loadPointCacheAnimation(const std::string& _cachePath, const std::string& _meshPath,
                                         const LoadProgress& _progress = {});
 

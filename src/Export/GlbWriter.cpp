@@ -1,17 +1,20 @@
 // The glb writer: a JSON chunk and one binary chunk holding, in order, the
-// indices, the base positions, the morph offsets, the key times and the
-// weights (little-endian, as the machines orv builds on are). Accessor bounds are written from the stored (float or integer)
-// values themselves, so that validators find them exact.
+// indices, the base positions, the texture coordinates (when the package has
+// them), the morph offsets, the key times and the weights (little-endian, as
+// the machines orv builds on are). Accessor bounds are written from the
+// stored (float or integer) values themselves, so that validators find them
+// exact. Vertices split for their texture coordinates (CornerVertices.h)
+// repeat their stream vertex's position and offsets.
 #include "Export/GlbWriter.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <limits>
 
 #include "Common/Check.h"
+#include "Export/CornerVertices.h"
 #include "Export/ObjFramesWriter.h"
 
 namespace orv {
@@ -54,6 +57,12 @@ public:
         const size_t at = bytes_.size();
         bytes_.resize(at + sizeof(T));
         std::memcpy(bytes_.data() + at, &_v, sizeof(T));
+    }
+    // _stride values per stream vertex, once for every split vertex.
+    template <class T>
+    void putVertices(const T* _v, size_t _stride, const std::vector<int32_t>& _position) {
+        for (int32_t p : _position)
+            for (size_t c = 0; c < _stride; ++c) put(_v[static_cast<size_t>(p) * _stride + c]);
     }
     size_t size() const { return bytes_.size(); }
     std::vector<uint8_t>& bytes() { return bytes_; }
@@ -106,6 +115,7 @@ std::string minMax(const T* _v, size_t _count, size_t _stride, int _components) 
 void GlbWriter::begin(const AnimationInfo& _info) {
     info_ = &_info;
     if (_info.vertexCount <= 0 || _info.faces.empty()) throw Error(path_ + ": nothing to write (no vertices or faces)");
+    file_.emplace(path_);
 }
 
 void GlbWriter::frame(int, const double* _p) {
@@ -126,38 +136,59 @@ void GlbWriter::finish() {
     if (F == 0) throw Error(path_ + ": no frames to write");
     Binary bin;
     Views v;
+    const CornerVertices split = splitCornerVertices(info.faces, info.texFaces, info.vertexCount);
+    // N vertices in the file; the bounds of the V stream vertices are theirs too.
+    const size_t N = split.position.size();
 
     // Indices: 16 bits when every id fits.
-    const bool shortIds = V <= 65535;
+    const bool shortIds = N <= 65535;
     const size_t idOffset = bin.align4();
-    for (int32_t id : info.faces) {
+    for (int32_t id : split.indices) {
         if (shortIds) bin.put(static_cast<uint16_t>(id));
         else bin.put(static_cast<uint32_t>(id));
     }
     const int idView = v.view(idOffset, bin.size() - idOffset, 34963, 0);
-    const int idAccessor = v.accessor(idView, 0, shortIds ? kUnsignedShort : kUnsignedInt, info.faces.size(), "SCALAR", "");
+    const int idAccessor = v.accessor(idView, 0, shortIds ? kUnsignedShort : kUnsignedInt, split.indices.size(), "SCALAR", "");
+
+    // glTF's texture space starts at the image's top left, OBJ's at its bottom left.
+    auto putTexCoords = [&]() {
+        if (split.texture.empty()) return -1;
+        const size_t offset = bin.align4();
+        std::vector<float> uv(2 * N, 0.0f);
+        for (size_t i = 0; i < N; ++i) {
+            const int32_t t = split.texture[i];
+            if (t < 0) continue;
+            ORV_CHECK(2 * static_cast<size_t>(t) + 1 < info.texCoords.size(), "Export/GlbWriter");
+            uv[2 * i] = static_cast<float>(info.texCoords[2 * static_cast<size_t>(t)]);
+            uv[2 * i + 1] = static_cast<float>(1.0 - info.texCoords[2 * static_cast<size_t>(t) + 1]);
+        }
+        for (float x : uv) bin.put(x);
+        const int view = v.view(offset, bin.size() - offset, 34962, 0);
+        return v.accessor(view, 0, kFloat, N, "VEC2", minMax(uv.data(), N, 2, 2));
+    };
 
     std::string nodeTransform;
-    int baseAccessor = -1;
+    int baseAccessor = -1, uvAccessor = -1;
     std::vector<int> targets;
     if (!quantize_) {
         const size_t baseOffset = bin.align4();
-        for (float x : frames_[0]) bin.put(x);
+        bin.putVertices(frames_[0].data(), 3, split.position);
         const int baseView = v.view(baseOffset, bin.size() - baseOffset, 34962, 0);
-        baseAccessor = v.accessor(baseView, 0, kFloat, V, "VEC3", minMax(frames_[0].data(), V, 3, 3));
+        baseAccessor = v.accessor(baseView, 0, kFloat, N, "VEC3", minMax(frames_[0].data(), V, 3, 3));
+        uvAccessor = putTexCoords();
         if (F > 1) {
             const size_t offset = bin.align4();
             std::vector<float> d(3 * V);
             for (size_t f = 1; f < F; ++f) {
                 for (size_t i = 0; i < 3 * V; ++i) d[i] = frames_[f][i] - frames_[0][i];
-                for (float x : d) bin.put(x);
+                bin.putVertices(d.data(), 3, split.position);
                 targets.push_back(-1 - static_cast<int>(f));  // placeholder: accessor made below
                 std::vector<float>().swap(frames_[f]);
                 frames_[f] = d;  // kept for the bounds
             }
             const int view = v.view(offset, bin.size() - offset, 34962, 12);
             for (size_t f = 1; f < F; ++f)
-                targets[f - 1] = v.accessor(view, (f - 1) * 12 * V, kFloat, V, "VEC3", minMax(frames_[f].data(), V, 3, 3));
+                targets[f - 1] = v.accessor(view, (f - 1) * 12 * N, kFloat, N, "VEC3", minMax(frames_[f].data(), V, 3, 3));
         }
     } else {
         // Bounds over every frame; 16-bit steps of u = half extent / 16383
@@ -187,9 +218,10 @@ void GlbWriter::finish() {
         for (size_t i = 0; i < V; ++i)
             for (int c = 0; c < 3; ++c) base[4 * i + static_cast<size_t>(c)] = q(exact_[0][3 * i + static_cast<size_t>(c)], c);
         const size_t baseOffset = bin.align4();
-        for (int16_t x : base) bin.put(x);
+        bin.putVertices(base.data(), 4, split.position);
         const int baseView = v.view(baseOffset, bin.size() - baseOffset, 34962, 8);
-        baseAccessor = v.accessor(baseView, 0, kShort, V, "VEC3", minMax(base.data(), V, 4, 3));
+        baseAccessor = v.accessor(baseView, 0, kShort, N, "VEC3", minMax(base.data(), V, 4, 3));
+        uvAccessor = putTexCoords();
         if (F > 1) {
             const size_t offset = bin.align4();
             std::vector<std::string> bounds;
@@ -199,13 +231,13 @@ void GlbWriter::finish() {
                         const size_t k = 4 * i + static_cast<size_t>(c);
                         cur[k] = static_cast<int16_t>(q(exact_[f][3 * i + static_cast<size_t>(c)], c) - base[k]);
                     }
-                for (int16_t x : cur) bin.put(x);
+                bin.putVertices(cur.data(), 4, split.position);
                 bounds.push_back(minMax(cur.data(), V, 4, 3));
                 std::vector<double>().swap(exact_[f]);
             }
             const int view = v.view(offset, bin.size() - offset, 34962, 8);
             for (size_t f = 1; f < F; ++f)
-                targets.push_back(v.accessor(view, (f - 1) * 8 * V, kShort, V, "VEC3", bounds[f - 1]));
+                targets.push_back(v.accessor(view, (f - 1) * 8 * N, kShort, N, "VEC3", bounds[f - 1]));
         }
         nodeTransform = ",\"translation\":[" + num(centre[0]) + "," + num(centre[1]) + "," + num(centre[2]) +
                         "],\"scale\":[" + num(unit) + "," + num(unit) + "," + num(unit) + "]";
@@ -243,7 +275,9 @@ void GlbWriter::finish() {
     if (quantize_) json += ",\"extensionsUsed\":[\"KHR_mesh_quantization\"],\"extensionsRequired\":[\"KHR_mesh_quantization\"]";
     json += ",\"scene\":0,\"scenes\":[{\"nodes\":[0]}],\"nodes\":[{\"name\":" + meshName + ",\"mesh\":0" + nodeTransform + "}]";
     json += ",\"meshes\":[{\"name\":" + meshName + ",\"primitives\":[{\"attributes\":{\"POSITION\":" +
-            std::to_string(baseAccessor) + "},\"indices\":" + std::to_string(idAccessor) + ",\"mode\":4";
+            std::to_string(baseAccessor);
+    if (uvAccessor >= 0) json += ",\"TEXCOORD_0\":" + std::to_string(uvAccessor);
+    json += "},\"indices\":" + std::to_string(idAccessor) + ",\"mode\":4";
     if (!targets.empty()) json += ",\"targets\":[" + targetList + "]";
     json += "}]";
     if (!targets.empty()) json += ",\"weights\":[" + weights + "],\"extras\":{\"targetNames\":[" + names + "]}";
@@ -262,17 +296,8 @@ void GlbWriter::finish() {
     std::memcpy(out.data() + 20 + json.size(), binHead, sizeof binHead);
     if (bin.size() > 0) std::memcpy(out.data() + 28 + json.size(), bin.bytes().data(), bin.size());
 
-    const std::string temp = path_ + ".part";
-    std::FILE* f = std::fopen(temp.c_str(), "wb");
-    if (!f) throw Error("Creating file " + path_ + " failed!");
-    const bool ok = std::fwrite(out.data(), 1, out.size(), f) == out.size();
-    std::error_code ec;
-    if (std::fclose(f) != 0 || !ok) {
-        std::filesystem::remove(temp, ec);
-        throw Error("Writing file " + path_ + " failed!");
-    }
-    std::filesystem::rename(temp, path_, ec);
-    if (ec) throw Error("Writing file " + path_ + " failed!");
+    file_->write(out.data(), out.size());
+    file_->commit();
 }
 
 }  // namespace orv

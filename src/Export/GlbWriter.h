@@ -3,12 +3,16 @@
 // STEP weights animation at the frame rate, the idiom three.js and Blender
 // play. Every frame is kept until finish(), so memory grows with the frames.
 // With quantization the positions and offsets are 16-bit integers under a
-// node scale and translation (KHR_mesh_quantization).
+// node scale and translation (KHR_mesh_quantization). Texture coordinates
+// become TEXCOORD_0. The file goes through an AtomicFile opened in begin(),
+// so an unwritable target fails before the frames are decoded.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "Common/AtomicFile.h"
 #include "Export/FrameWriter.h"
 
 namespace orv {
@@ -26,6 +30,7 @@ private:
     const AnimationInfo* info_ = nullptr;
     std::vector<std::vector<float>> frames_;
     std::vector<std::vector<double>> exact_;  // kept only for quantization (its bounds need every frame)
+    std::optional<AtomicFile> file_;
 };
 
 }  // namespace orv

@@ -1,11 +1,12 @@
 // OBJ frame writing for OrvExport (OrvDec's own writer keeps its fixed form).
+// Each frame goes through an AtomicFile: an interrupted export leaves whole
+// frames only.
 #include "Export/ObjFramesWriter.h"
 
 #include <charconv>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 
+#include "Common/AtomicFile.h"
 #include "Common/Check.h"
 
 namespace orv {
@@ -79,11 +80,10 @@ void ObjFramesWriter::frame(int _index, const double* _p) {
         appendReal(text_, _p[3 * v + 2], digits_);
         text_ += '\n';
     }
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) throw Error("Creating file " + path + " failed!");
-    const bool ok = std::fwrite(text_.data(), 1, text_.size(), f) == text_.size() &&
-                    std::fwrite(tail_.data(), 1, tail_.size(), f) == tail_.size();
-    if (std::fclose(f) != 0 || !ok) throw Error("Writing file " + path + " failed!");
+    AtomicFile file(path);
+    file.write(text_);
+    file.write(tail_);
+    file.commit();
 }
 
 }  // namespace orv

@@ -29,9 +29,10 @@ struct Package {
 };
 
 // The file's bytes. Throws orv::Error when the package is inconsistent
-// (texture faces not matching the faces, a stream without a header).
+// (texture faces not matching the faces or naming a coordinate that does not
+// exist, coordinates without faces, a stream without a header).
 std::vector<uint8_t> packageBytes(const Package& _package);
-// Writes beside _path and renames, so a failed run leaves no partial file.
+// Writes through AtomicFile, so a failed run leaves no partial file.
 void writePackageFile(const std::string& _path, const Package& _package);
 
 // Parses a package; every fault is an orv::Error "<_label>: <reason>".

@@ -71,6 +71,8 @@ void parseTexCoords(const uint8_t* _d, size_t _n, Package& _p) {
         _p.texCoords.push_back(f.real());
         if (!std::isfinite(_p.texCoords.back())) throw Error("a texture coordinate is not a finite number");
     }
+    // The texture faces are a triangle list over the T coordinates, so the
+    // codec's own checks keep every id in range.
     Connectivity faces = decodeConnectivity(f.here(), f.left());
     if (faces.vertexCount != static_cast<int32_t>(n)) throw Error("the texture faces name a different coordinate count");
     _p.texFaces = std::move(faces.indices);
@@ -120,8 +122,9 @@ Package parsePackage(const uint8_t* _data, size_t _size, const std::string& _lab
         }
         if (!meta || !conn || !stream)
             throw Error(std::string("the ") + (!meta ? "metadata" : !conn ? "connectivity" : "stream") + " section is missing");
-        if (!p.texFaces.empty() && p.texFaces.size() != p.connectivity.indices.size())
-            throw Error("the texture faces do not match the faces");
+        if (tex && p.texFaces.size() != p.connectivity.indices.size())
+            throw Error("the texture section has " + std::to_string(p.texFaces.size() / 3) + " faces, the connectivity " +
+                        std::to_string(p.connectivity.faceCount()));
         const uint32_t streamV = streamFileVertexCount(p.stream.data());
         if (streamV != static_cast<uint32_t>(p.connectivity.vertexCount))
             throw Error("the stream has " + std::to_string(streamV) + " vertices but the connectivity " +

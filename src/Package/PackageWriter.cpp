@@ -2,10 +2,9 @@
 // TEXC (only with texture coordinates) and STRM, each as tag, 8-byte length
 // and payload.
 #include <cmath>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
+#include <string_view>
 
+#include "Common/AtomicFile.h"
 #include "Common/Check.h"
 #include "Connectivity/VarInt.h"
 #include "Package/Package.h"
@@ -38,6 +37,10 @@ std::vector<uint8_t> packageBytes(const Package& _p) {
     if (!_p.texFaces.empty() && _p.texFaces.size() != _p.connectivity.indices.size())
         throw Error("package: the texture faces do not match the faces");
     if (_p.texCoords.size() % 2 != 0) throw Error("package: texture coordinates come in pairs");
+    if (_p.texFaces.empty() != _p.texCoords.empty())
+        throw Error("package: texture coordinates and texture faces go together");
+    for (double d : _p.texCoords)
+        if (!std::isfinite(d)) throw Error("package: a texture coordinate is not a finite number");
 
     std::vector<uint8_t> out(kPackageMagic, kPackageMagic + 8);
     appendLE(out, kPackageVersionMajor, 2);
@@ -69,23 +72,7 @@ std::vector<uint8_t> packageBytes(const Package& _p) {
 
 void writePackageFile(const std::string& _path, const Package& _package) {
     const std::vector<uint8_t> bytes = packageBytes(_package);
-    const std::string temp = _path + ".part";
-    {
-        std::ofstream f(temp, std::ios::binary | std::ios::trunc);
-        if (!f) throw Error("Creating file " + _path + " failed!");
-        f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        if (!f.flush()) {
-            std::error_code ec;
-            std::filesystem::remove(temp, ec);
-            throw Error("Writing file " + _path + " failed!");
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(temp, _path, ec);
-    if (ec) {
-        std::filesystem::remove(temp, ec);
-        throw Error("Writing file " + _path + " failed!");
-    }
+    writeFileAtomically(_path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 }  // namespace orv

@@ -1,13 +1,17 @@
 // Checks a glb file the way its users will meet it: the Khronos glTF
 // validator must report no errors, and three.js's GLTFLoader must load it
-// with the expected morph targets and a weights animation.
-//   node checkGlb.mjs FILE.glb VERTICES TARGETS   (run with NODE_PATH or from the npm folder)
-import { readFileSync } from 'node:fs';
+// with the expected morph targets and a weights animation. With CORNERS it
+// also needs texture coordinates and writes, per triangle corner as three.js
+// sees it, one line "u v x y z dx dy dz": the corner's uv, base position and
+// first morph target's offset (0 0 0 without targets), so that the caller
+// can compare them with what it exported.
+//   node checkGlb.mjs FILE.glb VERTICES TARGETS [CORNERS]   (run with ORV_NPM_DIR or from the npm folder)
+import { readFileSync, writeFileSync } from 'node:fs';
 import { createRequire } from 'node:module';
 import { pathToFileURL } from 'node:url';
 import path from 'node:path';
 
-const [file, vertices, targets] = process.argv.slice(2);
+const [file, vertices, targets, corners] = process.argv.slice(2);
 const modules = process.env.ORV_NPM_DIR ? path.join(process.env.ORV_NPM_DIR, 'node_modules') : 'node_modules';
 const require = createRequire(path.join(path.resolve(modules), 'x.js'));
 const validator = require('gltf-validator');
@@ -38,5 +42,21 @@ if (nv !== Number(vertices) || nt !== Number(targets)) {
 if (Number(targets) > 0 && (gltf.animations.length !== 1 || gltf.animations[0].tracks.length !== 1)) {
   console.log('NO WEIGHTS ANIMATION');
   process.exit(1);
+}
+if (corners) {
+  const uv = g.attributes.uv;
+  if (!uv || uv.count !== nv) {
+    console.log('NO TEXTURE COORDINATES');
+    process.exit(1);
+  }
+  const p = g.attributes.position;
+  const d = nt > 0 ? g.morphAttributes.position[0] : null;
+  const lines = [];
+  for (let i = 0; i < g.index.count; ++i) {
+    const k = g.index.getX(i);
+    const offset = d ? [d.getX(k), d.getY(k), d.getZ(k)] : [0, 0, 0];
+    lines.push([uv.getX(k), uv.getY(k), p.getX(k), p.getY(k), p.getZ(k), ...offset].join(' '));
+  }
+  writeFileSync(corners, lines.join('\n') + '\n');
 }
 console.log(`OK errors 0 warnings ${issues.numWarnings} vertices ${nv} targets ${nt}`);
