@@ -211,8 +211,6 @@ bool StreamingDecoder::decodeNextRecord(bool _showProgress) {
     if (batch_.size() == 1) {
         decodeRecord(batch_[0], buffer_, coder_, rf_);
     } else {
-        for (size_t j = 1; j < batch_.size(); ++j)
-            if (!helperCoders_[j - 1]) helperCoders_[j - 1] = std::make_unique<GeometryCoder>(settings_, context_);
         workers_->run(static_cast<int>(batch_.size()), [this](int _j) { decodeBatchJob(_j); }, errors_);
         if (errors_[0]) std::rethrow_exception(errors_[0]);
         // A record that fails after the first is reported only when it is
@@ -241,6 +239,10 @@ void StreamingDecoder::decodeBatchJob(int _j) {
         decodeRecord(i, buffer_, coder_, rf_);
         return;
     }
+    // A helper builds its coder (its copy of the layering's terms) on its
+    // first record, on its own thread: the coder reads only the layering.
+    std::unique_ptr<GeometryCoder>& coder = helperCoders_[static_cast<size_t>(_j) - 1];
+    if (!coder) coder = std::make_unique<GeometryCoder>(settings_, context_);
     // The record's bytes up to the next record (or the end of the stream).
     const int64_t begin = index_.records[static_cast<size_t>(i)].bitOffset / 8;
     const int64_t end = static_cast<size_t>(i) + 1 < index_.records.size()
@@ -248,7 +250,7 @@ void StreamingDecoder::decodeBatchJob(int _j) {
                             : buffer_.size();
     ORV_CHECK(0<=begin && begin<=end && end<=buffer_.size(), "Decoder/StreamingDecoder");
     BitBuffer bytes(std::vector<uint8_t>(buffer_.data() + begin, buffer_.data() + end));
-    decodeRecord(i, bytes, *helperCoders_[static_cast<size_t>(_j) - 1], rfs_[static_cast<size_t>(_j) - 1],
+    decodeRecord(i, bytes, *coder, rfs_[static_cast<size_t>(_j) - 1],
                  8 * begin);
 }
 
