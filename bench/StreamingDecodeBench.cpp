@@ -6,6 +6,10 @@
 // shared data is present, else on a generated grid. Peak memory is measured
 // per process by tools/streamingSequence.
 //
+// BM_StreamingDecodeThreads reads every frame on 1 and 2 threads (wall
+// time), on the same sequence and on a generated grid of 100,000 vertices;
+// "batch" is the most records decoded at once.
+//
 //   cmake -S . -B build -G Ninja -DORV_BUILD_BENCH=ON && ninja -C build StreamingDecodeBench
 //   build/bench/StreamingDecodeBench --benchmark_counters_tabular=true
 #include <benchmark/benchmark.h>
@@ -33,38 +37,54 @@ struct Prepared {
     std::unique_ptr<LODConnectivity> layering;
 };
 
+// A W x H grid of F frames, waving.
+void makeGrid(int _W, int _H, int _F, FaceList& _faces, std::unique_ptr<GeometryT<double>>& _g) {
+    for (int j = 0; j + 1 < _H; ++j)
+        for (int i = 0; i + 1 < _W; ++i) {
+            const int a = j * _W + i;
+            _faces.push_back({a, a + 1, a + _W + 1});
+            _faces.push_back({a, a + _W + 1, a + _W});
+        }
+    _g = std::make_unique<GeometryT<double>>(_W * _H, _F);
+    for (int f = 0; f < _F; ++f)
+        for (int v = 0; v < _W * _H; ++v) {
+            const double x = 0.01 * (v % _W), y = 0.01 * (v / _W);
+            _g->setPosition(v, f, {x, y, 0.05 * std::sin(0.2 * f + 7 * x + 3 * y)});
+        }
+}
+
+Prepared prepare(const std::string& _name, const GeometryT<double>& _g, const FaceList& _faces) {
+    Prepared s;
+    s.name = _name;
+    const double steps[3] = {1e-3, 2e-3, 2e-3};
+    const EncodedSequence enc = encodeSequence(_g, _faces, Settings{}, steps);
+    s.bits.assign(enc.streamFile.begin() + 4, enc.streamFile.end());
+    s.V = _g.V;
+    s.F = _g.F;
+    s.layering = std::make_unique<LODConnectivity>(Settings{}.nSL, _faces, s.V);
+    return s;
+}
+
 Prepared& prepared() {
     static Prepared p = [] {
-        Prepared s;
         FaceList faces;
         std::unique_ptr<GeometryT<double>> g;
         const auto dir = orvtest::sequenceDir("pdance");
         if (!dir.empty()) g = orvtest::loadSequence(dir, 1000, faces);
-        if (g) {
-            s.name = "pdance";
-        } else {
-            s.name = "grid";
-            const int W = 100, H = 80, F = 161;
-            for (int j = 0; j + 1 < H; ++j)
-                for (int i = 0; i + 1 < W; ++i) {
-                    const int a = j * W + i;
-                    faces.push_back({a, a + 1, a + W + 1});
-                    faces.push_back({a, a + W + 1, a + W});
-                }
-            g = std::make_unique<GeometryT<double>>(W * H, F);
-            for (int f = 0; f < F; ++f)
-                for (int v = 0; v < W * H; ++v) {
-                    const double x = 0.01 * (v % W), y = 0.01 * (v / W);
-                    g->setPosition(v, f, {x, y, 0.05 * std::sin(0.2 * f + 7 * x + 3 * y)});
-                }
-        }
-        const double steps[3] = {1e-3, 2e-3, 2e-3};
-        const EncodedSequence enc = encodeSequence(*g, faces, Settings{}, steps);
-        s.bits.assign(enc.streamFile.begin() + 4, enc.streamFile.end());
-        s.V = g->V;
-        s.F = g->F;
-        s.layering = std::make_unique<LODConnectivity>(Settings{}.nSL, faces, s.V);
-        return s;
+        if (g) return prepare("pdance", *g, faces);
+        makeGrid(100, 80, 161, faces, g);
+        return prepare("grid", *g, faces);
+    }();
+    return p;
+}
+
+// 400 x 250 vertices, 65 frames.
+Prepared& large() {
+    static Prepared p = [] {
+        FaceList faces;
+        std::unique_ptr<GeometryT<double>> g;
+        makeGrid(400, 250, 65, faces, g);
+        return prepare("grid", *g, faces);
     }();
     return p;
 }
@@ -111,6 +131,28 @@ void BM_StreamingDecode(benchmark::State& _state) {
     rate(_state, p, p.F);
 }
 
+// Every frame on range(1) threads; range(0) 0: the sequence of the other
+// benchmarks, 1: the 100,000-vertex grid.
+void BM_StreamingDecodeThreads(benchmark::State& _state) {
+    const Prepared& p = _state.range(0) == 0 ? prepared() : large();
+    const int threads = static_cast<int>(_state.range(1));
+    std::vector<double> out(3 * static_cast<size_t>(p.V));
+    size_t batch = 0;
+    for (auto _ : _state) {
+        BitBuffer buffer(p.bits);
+        Settings settings;
+        StreamHeader header;
+        auto d = open(buffer, settings, header, p);
+        d->setThreads(threads);
+        int f;
+        while (d->next(f, out.data())) benchmark::DoNotOptimize(out.data());
+        batch = d->largestBatch();
+    }
+    rate(_state, p, p.F);
+    _state.counters["threads"] = threads;
+    _state.counters["batch"] = static_cast<double>(batch);
+}
+
 // Seeking to the last frame and decoding it; "records" is what it decoded.
 void BM_SeekToLastFrame(benchmark::State& _state) {
     const Prepared& p = prepared();
@@ -134,5 +176,11 @@ void BM_SeekToLastFrame(benchmark::State& _state) {
 BENCHMARK(BM_FullDecode)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_StreamingDecode)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_SeekToLastFrame)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_StreamingDecodeThreads)
+    ->ArgsProduct({{0, 1}, {1, 2}})
+    ->ArgNames({"large", "threads"})
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0)
+    ->UseRealTime();
 
 }  // namespace

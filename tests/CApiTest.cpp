@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <tuple>
 
 #include "Decoder/FrameRecordIndex.h"
 #include "Encoder/RedundancyMinCoder.h"
@@ -303,4 +304,86 @@ TEST(CApi, TheCExampleDecodesToTheSameFloats) {
     const auto bad = orvtest::run("decode_raw", {"faces.txt", "faces.txt"}, dir.path());
     EXPECT_EQ(bad.exitCode, 1);
     EXPECT_NE(bad.output.find("orv: "), std::string::npos);
+}
+
+namespace {
+
+// Every frame a decoder gives from where it stands to the end.
+std::vector<double> readRest(orv_decoder* _d) {
+    std::vector<double> all, p(3 * V);
+    int32_t frame;
+    int s;
+    while ((s = orv_decoder_read_frame(_d, &frame, p.data())) == 1) all.insert(all.end(), p.begin(), p.end());
+    EXPECT_EQ(s, 0) << orv_decoder_error(_d);
+    return all;
+}
+
+orv_decoder* openGrid(const std::vector<uint8_t>& _stream, int _nsl, int _ntl) {
+    const std::vector<int32_t> faces = gridFaces();
+    orv_decoder* d = nullptr;
+    char err[256];
+    EXPECT_EQ(orv_decoder_create(_stream.data(), _stream.size(), faces.data(), faces.size() / 3, _nsl, _ntl, &d, err,
+                                 sizeof err),
+              ORV_OK)
+        << err;
+    return d;
+}
+
+}  // namespace
+
+TEST(CApi, ThreadsGiveTheReconstructionBitForBitAndBadCountsAreRefused) {
+    std::vector<std::vector<double>> rec;
+    const std::vector<uint8_t> stream = encodeGrid(rec);
+    for (int n : {1, 2, 3, 8}) {
+        SCOPED_TRACE(n);
+        orv_decoder* d = openGrid(stream, 0, 0);
+        ASSERT_NE(d, nullptr);
+        ASSERT_EQ(orv_decoder_set_threads(d, n), ORV_OK);
+        for (int target : {0, 19, 3, 29, 12}) {
+            ASSERT_EQ(orv_decoder_seek(d, target), ORV_OK);
+            const std::vector<double> got = readRest(d);
+            ASSERT_EQ(got.size(), 3 * static_cast<size_t>(V) * (F - target));
+            for (int f = target; f < F; ++f)
+                ASSERT_EQ(std::memcmp(got.data() + 3 * V * (f - target), rec[f].data(), 3 * V * sizeof(double)), 0)
+                    << "from " << target << ", frame " << f;
+        }
+        // A bad count is refused and changes nothing.
+        EXPECT_EQ(orv_decoder_set_threads(d, 0), ORV_E_ARGUMENT);
+        EXPECT_NE(std::string(orv_decoder_error(d)).find("at least 1 thread"), std::string::npos);
+        EXPECT_EQ(orv_decoder_set_threads(d, -2), ORV_E_ARGUMENT);
+        ASSERT_EQ(orv_decoder_seek(d, 25), ORV_OK);
+        EXPECT_EQ(readRest(d).size(), 3 * static_cast<size_t>(V) * 5);
+        orv_decoder_destroy(d);
+    }
+    EXPECT_EQ(orv_decoder_set_threads(nullptr, 2), ORV_E_ARGUMENT);
+    orv::Decoder dec(stream, gridFaces());
+    try {
+        dec.setThreads(0);
+        ADD_FAILURE() << "0 threads accepted";
+    } catch (const orv::Exception& e) {
+        EXPECT_EQ(e.status(), ORV_E_ARGUMENT);
+    }
+    dec.setThreads(4);
+    std::vector<double> p;
+    int32_t frame;
+    while (dec.readFrame(frame, p)) ASSERT_EQ(p, rec[frame]);
+}
+
+TEST(CApi, InfoReportsTheLayersDecodedWhenMoreAreAskedFor) {
+    std::vector<std::vector<double>> rec;
+    const std::vector<uint8_t> stream = encodeGrid(rec);  // 3 spatial, 3 temporal layers
+    for (auto [nsl, ntl, wantSL, wantTL] : {std::tuple{9, 7, 3, 3}, {2, 4, 2, 3}, {5, 1, 3, 1}, {0, 0, 3, 3}}) {
+        SCOPED_TRACE(testing::Message() << "asked " << nsl << "/" << ntl);
+        orv_decoder* d = openGrid(stream, nsl, ntl);
+        ASSERT_NE(d, nullptr);
+        orv_stream_info info{};
+        ASSERT_EQ(orv_decoder_info(d, &info), ORV_OK);
+        EXPECT_EQ(info.decoded_spatial_layers, wantSL);
+        EXPECT_EQ(info.decoded_temporal_layers, wantTL);
+        // ... and decodes exactly what asking for those gives.
+        orv_decoder* exact = openGrid(stream, wantSL, wantTL);
+        EXPECT_EQ(readRest(d), readRest(exact));
+        orv_decoder_destroy(exact);
+        orv_decoder_destroy(d);
+    }
 }

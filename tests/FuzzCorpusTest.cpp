@@ -39,3 +39,4 @@ void runCorpus(const std::string& _target, void (*_one)(const uint8_t*, size_t))
 TEST(FuzzCorpus, ObjReader) { runCorpus("ObjReaderFuzz", orvfuzz::objReaderOne); }
 TEST(FuzzCorpus, EncoderFrontEnd) { runCorpus("EncoderFrontEndFuzz", orvfuzz::encoderFrontEndOne); }
 TEST(FuzzCorpus, Extraction) { runCorpus("ExtractionFuzz", orvfuzz::extractionOne); }
+TEST(FuzzCorpus, CApi) { runCorpus("CApiFuzz", orvfuzz::capiOne); }

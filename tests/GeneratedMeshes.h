@@ -10,6 +10,10 @@
 #include <vector>
 
 namespace orvtest {
+// LayeringMeshes.h has gridMesh and torusMesh of the same parameters but
+// another return type; a return type is not part of a function's linker
+// name, so in one program the two inline definitions would be taken for one.
+inline namespace generated {
 
 struct GeneratedMesh {
     int32_t vertexCount = 0;
@@ -67,4 +71,5 @@ inline GeneratedMesh shuffledFaces(GeneratedMesh _mesh, uint32_t _seed = 11) {
     return _mesh;
 }
 
+}  // namespace generated
 }  // namespace orvtest

@@ -2,12 +2,15 @@
 // positions bit for bit on generated streams of many coding switches, on the
 // shared vectors and on a real sequence, with reduced layer counts, in odd
 // record orders, and after seeks; the window stays bounded by the group
-// length; missing and duplicated records are refused.
+// length; missing and duplicated records are refused. On several threads the
+// frames stay the same and the window grows by the records in flight at most.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 
 #include "Common/Check.h"
@@ -72,14 +75,27 @@ struct Streaming {
 };
 
 std::unique_ptr<Streaming> openStreaming(const std::vector<uint8_t>& _bits, const FaceList& _faces, int _nsl,
-                                         int _ntl) {
+                                         int _ntl, int _threads = 1) {
     auto s = std::make_unique<Streaming>(Streaming{BitBuffer(_bits), {}, {}, nullptr});
     s->header = RedundancyMinCoder::readCheckedStreamHeader(s->buffer, s->settings);
     LODConnectivity lod(s->settings.nSL, _faces, static_cast<int>(s->header.V));
     s->decoder = std::make_unique<StreamingDecoder>(
         s->buffer, s->settings, s->header, lod.vertexOrder_, lod.vertexPredictor_, _nsl ? _nsl : s->settings.nSL,
         _ntl ? _ntl : s->settings.nTL, StreamingDecoder::Positions::Window);
+    s->decoder->setThreads(_threads);
     return s;
+}
+
+// Every frame from the decoder's current place to the end, one after another.
+std::vector<double> readToEnd(StreamingDecoder& _decoder) {
+    std::vector<double> all, p(3 * static_cast<size_t>(_decoder.vertexCount()));
+    int f;
+    while (_decoder.next(f, p.data())) all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+bool sameBits(const std::vector<double>& _a, const std::vector<double>& _b) {
+    return _a.size() == _b.size() && std::memcmp(_a.data(), _b.data(), _a.size() * sizeof(double)) == 0;
 }
 
 // Reads frames from the decoder's current place to the end and checks each
@@ -96,14 +112,18 @@ int expectSameFrames(StreamingDecoder& _decoder, const GeometryT<double>& _full,
     return count;
 }
 
+// _window: the most frames held on one thread; each further thread may add one.
 void expectStreamingEqualsFull(const std::vector<uint8_t>& _bits, const FaceList& _faces, int _nsl, int _ntl,
-                               size_t _window = 0) {
+                               size_t _window = 0, std::initializer_list<int> _threads = {1}) {
     const GeometryT<double> full = decodeFull(_bits, _faces, _nsl, _ntl);
-    auto s = openStreaming(_bits, _faces, _nsl, _ntl);
-    EXPECT_EQ(expectSameFrames(*s->decoder, full, 0), full.F);
-    if (_window) {
-        EXPECT_LE(s->decoder->context().peakDetailFrames(), _window);
-        EXPECT_LE(s->decoder->context().peakPositionFrames(), _window);
+    for (int n : _threads) {
+        SCOPED_TRACE(testing::Message() << n << " threads");
+        auto s = openStreaming(_bits, _faces, _nsl, _ntl, n);
+        EXPECT_EQ(expectSameFrames(*s->decoder, full, 0), full.F);
+        if (_window) {
+            EXPECT_LE(s->decoder->context().peakDetailFrames(), _window + static_cast<size_t>(n - 1));
+            EXPECT_LE(s->decoder->context().peakPositionFrames(), _window + static_cast<size_t>(n - 1));
+        }
     }
 }
 
@@ -197,8 +217,8 @@ TEST(StreamingDecoder, OddRecordOrdersDecodeAsTheFullDecoderReadsThem) {
             odd.insert(odd.end(), r.begin(), r.end());
         }
         SCOPED_TRACE(variant);
-        expectStreamingEqualsFull(odd, w.faces, 0, 0);
-        expectStreamingEqualsFull(odd, w.faces, 1, 2);
+        expectStreamingEqualsFull(odd, w.faces, 0, 0, 0, {1, 3});
+        expectStreamingEqualsFull(odd, w.faces, 1, 2, 0, {1, 3});
     }
 }
 
@@ -256,7 +276,7 @@ TEST(StreamingDecoder, VectorsAndARealSequenceDecodeAsTheFullDecoder) {
         ASSERT_GT(file.size(), 4u);
         SCOPED_TRACE(stream);
         for (auto [nsl, ntl] : {std::pair{0, 0}, {2, 2}, {1, 1}})
-            expectStreamingEqualsFull(bitStream(file), faces, nsl, ntl);
+            expectStreamingEqualsFull(bitStream(file), faces, nsl, ntl, 0, {1, 2});
         ++ran;
     }
     const fs::path pdance = orvtest::sequenceDir("pdance");
@@ -268,7 +288,16 @@ TEST(StreamingDecoder, VectorsAndARealSequenceDecodeAsTheFullDecoder) {
         settings.nTL = 4;
         const double steps[3] = {0.5, 1.0, 1.0};
         const auto bits = bitStream(encodeSequence(*positions, faces, settings, steps).streamFile);
-        for (auto [nsl, ntl] : {std::pair{0, 0}, {3, 2}, {1, 1}}) expectStreamingEqualsFull(bits, faces, nsl, ntl, 11);
+        for (auto [nsl, ntl] : {std::pair{0, 0}, {3, 2}, {1, 1}})
+            expectStreamingEqualsFull(bits, faces, nsl, ntl, 11, {1, 2, 3, 8});
+        // Seeks on two threads give what reading through on one gives.
+        auto one = openStreaming(bits, faces, 0, 0);
+        auto two = openStreaming(bits, faces, 0, 0, 2);
+        for (int target : {31, 5, 39, 16}) {
+            one->decoder->seek(target);
+            two->decoder->seek(target);
+            EXPECT_TRUE(sameBits(readToEnd(*one->decoder), readToEnd(*two->decoder))) << target;
+        }
         ++ran;
     }
     if (ran == 0) GTEST_SKIP() << "the vectors and the shared sequences are absent (../shared)";
@@ -318,6 +347,9 @@ TEST(StreamingDecoder, DamagedStreamsNeverDecodeDifferently) {
                               << fullError;
             ASSERT_EQ(std::memcmp(frames.data(), full->frame(0), frames.size() * sizeof(double)), 0) << trial;
             ASSERT_EQ(frames.size(), 3 * static_cast<size_t>(full->V) * full->F);
+            // Several threads read the damaged records as one does.
+            auto threaded = openStreaming(damaged, w.faces, 0, 0, 3);
+            ASSERT_TRUE(sameBits(readToEnd(*threaded->decoder), frames)) << trial;
             ++agreed;
         } catch (const Error& e) {
             if (full) {
@@ -331,4 +363,80 @@ TEST(StreamingDecoder, DamagedStreamsNeverDecodeDifferently) {
     }
     EXPECT_GT(agreed, 10);
     RecordProperty("refusedDuplicates", refusedDuplicates);
+}
+
+TEST(StreamingDecoder, ThreadsGiveTheSameFramesAfterAnySeekWithinTheRecordsInFlightMore) {
+    const int F = 45;
+    const Wave w = makeWave(F);
+    for (int nTL : {1, 3, 5})
+        for (int refFirst : {0, 1}) {
+            Settings settings;
+            settings.nSL = 3;
+            settings.nTL = nTL;
+            settings.refFirstFrame = refFirst;
+            const double steps[3] = {0.002, 0.004, 0.004};
+            const auto bits = bitStream(encodeSequence(w.positions, w.faces, settings, steps).streamFile);
+            for (auto [nsl, ntl] : {std::pair{0, 0}, {2, 2}}) {
+                SCOPED_TRACE(testing::Message() << "nTL " << nTL << " refFirst " << refFirst << " decoding " << nsl
+                                                << "/" << ntl);
+                auto one = openStreaming(bits, w.faces, nsl, ntl);
+                const std::vector<double> expected = readToEnd(*one->decoder);
+                const size_t details = one->decoder->context().peakDetailFrames();
+                const size_t positions = one->decoder->context().peakPositionFrames();
+                for (int n : {2, 3, 8}) {
+                    SCOPED_TRACE(testing::Message() << n << " threads");
+                    auto s = openStreaming(bits, w.faces, nsl, ntl, n);
+                    EXPECT_EQ(s->decoder->threads(), n);
+                    EXPECT_TRUE(sameBits(readToEnd(*s->decoder), expected));
+                    EXPECT_LE(s->decoder->context().peakDetailFrames(), details + static_cast<size_t>(n - 1));
+                    EXPECT_LE(s->decoder->context().peakPositionFrames(), positions + static_cast<size_t>(n - 1));
+                    // The groups' top layers run side by side.
+                    if (nTL == 5 && ntl == 0) {
+                        EXPECT_EQ(s->decoder->largestBatch(), static_cast<size_t>(n));
+                    }
+                    for (int target : {37, 3, 44, 0, 8, 8}) {
+                        one->decoder->seek(target);
+                        s->decoder->seek(target);
+                        EXPECT_TRUE(sameBits(readToEnd(*s->decoder), readToEnd(*one->decoder))) << target;
+                    }
+                    // Back to one thread in the middle of a pass.
+                    s->decoder->seek(10);
+                    one->decoder->seek(10);
+                    int f;
+                    std::vector<double> p(3 * static_cast<size_t>(w.positions.V));
+                    for (int i = 0; i < 7; ++i) ASSERT_TRUE(s->decoder->next(f, p.data()));
+                    for (int i = 0; i < 7; ++i) ASSERT_TRUE(one->decoder->next(f, p.data()));
+                    s->decoder->setThreads(1);
+                    EXPECT_EQ(s->decoder->threads(), 1);
+                    EXPECT_TRUE(sameBits(readToEnd(*s->decoder), readToEnd(*one->decoder)));
+                }
+            }
+        }
+}
+
+TEST(StreamingDecoder, ThreadsDecodeAllPositionsAsTheFullDecoderAndRefuseBadCounts) {
+    const Wave w = makeWave(33);
+    Settings settings;
+    settings.nSL = 4;
+    settings.nTL = 4;
+    const double steps[3] = {0.002, 0.004, 0.004};
+    const auto bits = bitStream(encodeSequence(w.positions, w.faces, settings, steps).streamFile);
+    const GeometryT<double> full = decodeFull(bits, w.faces, 0, 0);
+    BitBuffer buffer(bits);
+    Settings s;
+    const StreamHeader h = RedundancyMinCoder::readCheckedStreamHeader(buffer, s);
+    LODConnectivity lod(s.nSL, w.faces, static_cast<int>(h.V));
+    StreamingDecoder d(buffer, s, h, lod.vertexOrder_, lod.vertexPredictor_, s.nSL, s.nTL,
+                       StreamingDecoder::Positions::AllFrames);
+    EXPECT_THROW(d.setThreads(0), Error);
+    EXPECT_THROW(d.setThreads(-4), Error);
+    EXPECT_EQ(d.threads(), 1);
+    d.setThreads(1000);
+    EXPECT_EQ(d.threads(), StreamingDecoder::kMaxThreads);
+    d.setThreads(3);
+    d.decodeAll(false);
+    const GeometryT<double>& got = d.context().GDec;
+    ASSERT_EQ(got.F, full.F);
+    EXPECT_EQ(std::memcmp(got.frame(0), full.frame(0), 3 * sizeof(double) * static_cast<size_t>(full.V) * full.F), 0);
+    EXPECT_GT(d.largestBatch(), 1u);
 }

@@ -27,5 +27,11 @@ void encoderFrontEndOne(const uint8_t* _data, size_t _size);
 // extraction followed by a decode must equal decoding the original stream
 // with the same counts.
 void extractionOne(const uint8_t* _data, size_t _size);
+// Bytes as a session of the C API: encoding a small animation with fuzzed
+// options, decoding it (or a damaged copy, or raw bytes) with fuzzed layer
+// counts, seeks and reads. Statuses must be documented ones with a message,
+// one thread and several must answer alike, and an intact stream decodes to
+// the encoder's reconstruction.
+void capiOne(const uint8_t* _data, size_t _size);
 
 }  // namespace orvfuzz

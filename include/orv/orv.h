@@ -45,7 +45,7 @@ typedef struct orv_stream_info {
     int32_t frame_count;       /* F */
     int32_t spatial_layers;    /* nSL held by the stream */
     int32_t temporal_layers;   /* nTL held by the stream */
-    int32_t decoded_spatial_layers;   /* what this decoder decodes (the request, or all) */
+    int32_t decoded_spatial_layers;   /* what this decoder decodes: the request, at most all */
     int32_t decoded_temporal_layers;
     int32_t ref_first_frame;   /* 1: every group's key frame refers to frame 0 */
     int32_t base_layer_pred;   /* 0 global, 1 local */
@@ -75,8 +75,15 @@ int orv_decoder_read_frame(orv_decoder* d, int32_t* frame, double* positions);
  * the records it depends on. */
 int orv_decoder_seek(orv_decoder* d, int32_t frame);
 
-/* Decodes records of one temporal layer on up to nthreads threads (1, the
- * default, decodes on the caller's thread). The output does not change. */
+/* Decodes the records of one temporal layer (those whose references are
+ * decoded already) on up to nthreads threads, from the next read on; 1, the
+ * default, decodes on the caller's thread. The frames do not change, bit for
+ * bit. More threads than 64, or than the platform can start, count as fewer
+ * (a WebAssembly build without threads uses 1). Besides what later frames
+ * need, the decoder then holds up to nthreads - 1 frames decoded ahead and a
+ * working copy of the layering per thread. Returns 0, ORV_E_ARGUMENT for
+ * nthreads < 1, ORV_E_MEMORY when that memory is not there (the decoder
+ * keeps its count). */
 int orv_decoder_set_threads(orv_decoder* d, int nthreads);
 
 /* The last error's one-line message ("" when there was none). Valid until

@@ -1,6 +1,7 @@
 // orv for C++: RAII handles and exceptions over the C API (orv.h), nothing
 // more. Every failure of the C API becomes orv::Exception, carrying its status
 // and message; positions come as std::vector<double> (x, y, z per vertex).
+// Needs C++20 (std::span).
 #ifndef ORV_ORV_HPP
 #define ORV_ORV_HPP
 

@@ -69,8 +69,9 @@ std::unique_ptr<orv_decoder> open(const uint8_t* _stream, size_t _size, const in
     } catch (const std::exception& e) {
         throw Failure(ORV_E_FACES, std::string("the faces cannot be layered: ") + e.what());
     }
-    d->nSLdec = _nsl ? _nsl : d->settings.nSL;
-    d->nTLdec = _ntl ? _ntl : d->settings.nTL;
+    // Asking for more layers than the stream holds decodes all of them.
+    d->nSLdec = _nsl ? std::min(_nsl, d->settings.nSL) : d->settings.nSL;
+    d->nTLdec = _ntl ? std::min(_ntl, d->settings.nTL) : d->settings.nTL;
     d->decoder = std::make_unique<orv::StreamingDecoder>(d->buffer, d->settings, d->header, std::move(orders),
                                                          std::move(predictors), d->nSLdec, d->nTLdec,
                                                          orv::StreamingDecoder::Positions::Window);
@@ -110,8 +111,8 @@ extern "C" int orv_decoder_info(const orv_decoder* d, orv_stream_info* info) {
     info->frame_count = d->header.F;
     info->spatial_layers = d->settings.nSL;
     info->temporal_layers = d->settings.nTL;
-    info->decoded_spatial_layers = std::min(d->nSLdec, d->settings.nSL);
-    info->decoded_temporal_layers = std::min(d->nTLdec, d->settings.nTL);
+    info->decoded_spatial_layers = d->nSLdec;
+    info->decoded_temporal_layers = d->nTLdec;
     info->ref_first_frame = d->settings.refFirstFrame ? 1 : 0;
     info->base_layer_pred = d->settings.baseLayerPred;
     for (int i = 0; i < 3; ++i) info->step_sizes[i] = d->header.qStep[i];
@@ -146,11 +147,15 @@ extern "C" int orv_decoder_seek(orv_decoder* d, int32_t frame) {
 extern "C" int orv_decoder_set_threads(orv_decoder* d, int nthreads) {
     if (!d) return ORV_E_ARGUMENT;
     if (nthreads < 1) {
-        d->error = "orv_decoder_set_threads: at least 1 thread";
+        d->error = "orv_decoder_set_threads: at least 1 thread (" + std::to_string(nthreads) + " given)";
         return ORV_E_ARGUMENT;
     }
-    // Records are decoded on the caller's thread for now, whatever the count.
-    return ORV_OK;
+    if (d->failed) return d->failed;
+    // A count the memory cannot carry leaves the decoder as it was.
+    return orv::api::guarded(d->error, ORV_E_MEMORY, [&] {
+        d->decoder->setThreads(nthreads);
+        return ORV_OK;
+    });
 }
 
 extern "C" const char* orv_decoder_error(const orv_decoder* d) { return d ? d->error.c_str() : ""; }

@@ -49,11 +49,13 @@ DecoderContext withLayering(DecoderContext _c, std::vector<std::vector<int>> _or
 
 }  // namespace
 
-void StreamingDecoder::checkMemory(const StreamHeader& _header, size_t _detailFrames, size_t _positionFrames) {
+void StreamingDecoder::checkMemory(const StreamHeader& _header, size_t _detailFrames, size_t _positionFrames,
+                                   uint64_t _extraBytes) {
     // Slots of 3 doubles per vertex, and the coded frame's residuals and
     // local frames (3 ints and 9 doubles per vertex).
     const uint64_t V = _header.V;
-    const uint64_t needed = V * (24 * (static_cast<uint64_t>(_detailFrames) + _positionFrames) + 12 + 72);
+    const uint64_t needed =
+        V * (24 * (static_cast<uint64_t>(_detailFrames) + _positionFrames) + 12 + 72) + _extraBytes;
     const uint64_t available = physicalMemoryBytes();
     if (needed <= available) return;
     char text[300];
@@ -71,6 +73,7 @@ StreamingDecoder::StreamingDecoder(BitBuffer& _buffer, const Settings& _settings
                                    Positions _positions)
     : buffer_(_buffer),
       settings_(_settings),
+      header_(_header),
       nSLdec_(_nSLdec),
       nTLdec_(_nTLdec),
       allPositions_(_positions == Positions::AllFrames),
@@ -109,6 +112,38 @@ void StreamingDecoder::plannedWindow(const FrameRecordIndex& _index, bool _allPo
     if (_allPositions) _positions = 0;
 }
 
+void StreamingDecoder::setThreads(int _threads) {
+    if (_threads < 1)
+        throw Error("cannot decode on " + std::to_string(_threads) + " threads: at least 1 is needed");
+    const int n = std::min(_threads, kMaxThreads);
+    if (n == threads()) return;
+    if (n > 1) {
+        // Each record in flight may hold a detail and a position slot beyond
+        // the plan; each thread has a working frame and its copy of the
+        // layering's terms (ids, weights and their visiting-order copies).
+        size_t details = 0, positions = 0;
+        plannedWindow(index_, allPositions_, details, positions);
+        uint64_t terms = 0;
+        for (const auto& layer : context_.allLayerPredictors)
+            for (const Predictor& p : layer) terms += p.size();
+        const uint64_t V = header_.V;
+        const uint64_t perThread = V * (12 + 72 + 16) + terms * 24;
+        const size_t extra = static_cast<size_t>(n - 1);
+        checkMemory(header_, details + extra, (allPositions_ ? static_cast<size_t>(header_.F) : positions) + extra,
+                    perThread * extra);
+    }
+    workers_.reset();
+    helperCoders_.clear();
+    rfs_.clear();
+    if (n > 1) {
+        workers_ = std::make_unique<StreamingDecoderWorkers>(n);
+        if (workers_->threads() == 1) workers_.reset();
+    }
+    context_.setWorkingFrames(threads());
+    helperCoders_.resize(static_cast<size_t>(threads() - 1));
+    rfs_.resize(static_cast<size_t>(threads() - 1));
+}
+
 void StreamingDecoder::startPass(int _from) {
     const int F = frameCount();
     ORV_CHECK(0<=_from && _from<F, "Decoder/StreamingDecoder");
@@ -138,44 +173,116 @@ void StreamingDecoder::seek(int _frame) {
     startPass(_frame);
 }
 
-bool StreamingDecoder::decodeNextRecord(bool _showProgress) {
+void StreamingDecoder::nextBatch() {
     const int n = static_cast<int>(index_.records.size());
+    batch_.clear();
     while (cursor_ < n && !member_[static_cast<size_t>(cursor_)]) ++cursor_;
-    if (cursor_ >= n) return false;
-    const int i = cursor_++;
-    const FrameRecordInfo& r = index_.records[static_cast<size_t>(i)];
-    if (_showProgress && i > 0) {
-        std::printf("  Decoding frame %d\r", r.frame);
-        std::fflush(stdout);
+    if (cursor_ >= n) return;
+    batch_.push_back(cursor_++);
+    // Then the records whose dependencies are decoded already, in stream
+    // order: the first one that needs a record of the batch ends it.
+    while (static_cast<int>(batch_.size()) < threads() && cursor_ < n) {
+        if (!member_[static_cast<size_t>(cursor_)]) {
+            ++cursor_;
+            continue;
+        }
+        const FrameRecordInfo& r = index_.records[static_cast<size_t>(cursor_)];
+        bool ready = true;
+        for (int j = 0; j < r.depCount; ++j) ready = ready && decoded_[static_cast<size_t>(r.dep[j])];
+        if (!ready) break;
+        batch_.push_back(cursor_++);
     }
-    context_.takeFrame(r.frame);
-    decodeRecord(i);
-    decoded_[static_cast<size_t>(i)] = 1;
+}
+
+bool StreamingDecoder::decodeNextRecord(bool _showProgress) {
+    nextBatch();
+    if (batch_.empty()) return false;
+    largestBatch_ = std::max(largestBatch_, batch_.size());
+    for (size_t j = 0; j < batch_.size(); ++j) {
+        const int i = batch_[j];
+        const FrameRecordInfo& r = index_.records[static_cast<size_t>(i)];
+        if (_showProgress && i > 0) {
+            std::printf("  Decoding frame %d\r", r.frame);
+            std::fflush(stdout);
+        }
+        context_.takeFrame(r.frame);
+        context_.useWorkingFrame(r.frame, static_cast<int>(j));
+    }
+    if (batch_.size() == 1) {
+        decodeRecord(batch_[0], buffer_, coder_, rf_);
+    } else {
+        workers_->run(static_cast<int>(batch_.size()), [this](int _j) { decodeBatchJob(_j); }, errors_);
+        if (errors_[0]) std::rethrow_exception(errors_[0]);
+        // A record that fails after the first is reported only when it is
+        // needed, as on one thread: the batch keeps the records before it,
+        // and the pass resumes at it.
+        const size_t failed = static_cast<size_t>(
+            std::find_if(errors_.begin(), errors_.end(), [](const std::exception_ptr& _e) { return _e != nullptr; }) -
+            errors_.begin());
+        for (size_t j = failed; j < batch_.size(); ++j) {
+            const int frame = index_.records[static_cast<size_t>(batch_[j])].frame;
+            context_.releaseDetail(frame);
+            context_.releasePositions(frame);
+        }
+        if (failed < batch_.size()) {
+            cursor_ = batch_[failed];
+            batch_.resize(failed);
+        }
+    }
+    for (const int i : batch_) finishRecord(i);
+    return true;
+}
+
+void StreamingDecoder::decodeBatchJob(int _j) {
+    const int i = batch_[static_cast<size_t>(_j)];
+    if (_j == 0) {
+        decodeRecord(i, buffer_, coder_, rf_);
+        return;
+    }
+    // A helper builds its coder (its copy of the layering's terms) on its
+    // first record, on its own thread: the coder reads only the layering.
+    std::unique_ptr<GeometryCoder>& coder = helperCoders_[static_cast<size_t>(_j) - 1];
+    if (!coder) coder = std::make_unique<GeometryCoder>(settings_, context_);
+    // The record's bytes up to the next record (or the end of the stream).
+    const int64_t begin = index_.records[static_cast<size_t>(i)].bitOffset / 8;
+    const int64_t end = static_cast<size_t>(i) + 1 < index_.records.size()
+                            ? index_.records[static_cast<size_t>(i) + 1].bitOffset / 8
+                            : buffer_.size();
+    ORV_CHECK(0<=begin && begin<=end && end<=buffer_.size(), "Decoder/StreamingDecoder");
+    BitBuffer bytes(std::vector<uint8_t>(buffer_.data() + begin, buffer_.data() + end));
+    decodeRecord(i, bytes, *coder, rfs_[static_cast<size_t>(_j) - 1],
+                 8 * begin);
+}
+
+void StreamingDecoder::finishRecord(int _record) {
+    const FrameRecordInfo& r = index_.records[static_cast<size_t>(_record)];
+    decoded_[static_cast<size_t>(_record)] = 1;
     ++recordsDecoded_;
     for (int j = 0; j < r.depCount; ++j) {
         const int d = r.dep[j];
         if (--uses_[static_cast<size_t>(d)] == 0) context_.releaseDetail(index_.records[static_cast<size_t>(d)].frame);
     }
-    if (uses_[static_cast<size_t>(i)] == 0) context_.releaseDetail(r.frame);
+    if (uses_[static_cast<size_t>(_record)] == 0) context_.releaseDetail(r.frame);
     // Frames before the pass's first were decoded only for their details.
     if (r.frame < nextOut_) context_.releasePositions(r.frame);
-    return true;
 }
 
-// One record, as decodeAllFrames reads it.
-void StreamingDecoder::decodeRecord(int _record) {
+// One record, as decodeAllFrames reads it, from _buffer whose byte 0 is
+// byte _bufferStart / 8 of the stream.
+void StreamingDecoder::decodeRecord(int _record, BitBuffer& _buffer, GeometryCoder& _coder, std::vector<int>& _rf,
+                                    int64_t _bufferStart) {
     const FrameRecordInfo& r = index_.records[static_cast<size_t>(_record)];
     const int f = r.frame;
     const int nSL = settings_.nSL;
-    buffer_.setBitPosition(r.bitOffset);
-    RedundancyMinCoder residuals(buffer_, settings_, context_);
-    RedundancyMinCoder::readFrameHeader(buffer_, rf_);
+    _buffer.setBitPosition(r.bitOffset - _bufferStart);
+    RedundancyMinCoder residuals(_buffer, settings_, context_);
+    RedundancyMinCoder::readFrameHeader(_buffer, _rf);
     if (_record == 0) {
         for (int l = 0; l < nSL; ++l) residuals.decodeLayerResiduals(l, f);
-        coder_.decodeFirstFrame(f, context_.qStep[0]);
+        _coder.decodeFirstFrame(f, context_.qStep[0]);
         return;
     }
-    rf_.assign(r.ref, r.ref + r.refCount);
+    _rf.assign(r.ref, r.ref + r.refCount);
     auto& filters = context_.filterDec[static_cast<size_t>(f)];
     filters.assign(static_cast<size_t>(nSL), {});
     const int tl = r.temporalLayer;
@@ -185,23 +292,23 @@ void StreamingDecoder::decodeRecord(int _record) {
         const double step = decoded ? (l == 0 ? context_.qStep[1] : context_.qStep[2]) : -1.0;
         if (l == 0) {
             if (settings_.baseLayerPred == 0)
-                coder_.decodeBaseLayerGlobal(f, rf_, step);
+                _coder.decodeBaseLayerGlobal(f, _rf, step);
             else
-                coder_.decodeBaseLayerLocal(f, rf_, step);
+                _coder.decodeBaseLayerLocal(f, _rf, step);
             continue;
         }
-        if (!rf_.empty() && settings_.enhLayerPred == 0)
-            filters[static_cast<size_t>(l)].assign(rf_.size(), 1.0 / static_cast<double>(rf_.size()));
+        if (!_rf.empty() && settings_.enhLayerPred == 0)
+            filters[static_cast<size_t>(l)].assign(_rf.size(), 1.0 / static_cast<double>(_rf.size()));
         if (!context_.allLayerVertexOrders[static_cast<size_t>(l)].empty() &&
-            rf_.size() != filters[static_cast<size_t>(l)].size()) {
+            _rf.size() != filters[static_cast<size_t>(l)].size()) {
             char text[300];
             std::snprintf(text, sizeof text,
                           "cannot decode frame %d: layer %d has %zu reference frames but %zu temporal filter "
                           "weights (enhLayerPred %d; _rf.size() == context_.filterDec[_f][_l].size())",
-                          f, l, rf_.size(), filters[static_cast<size_t>(l)].size(), settings_.enhLayerPred);
+                          f, l, _rf.size(), filters[static_cast<size_t>(l)].size(), settings_.enhLayerPred);
             throw Error(text);
         }
-        coder_.decodeEnhancementLayerWithFrames(l, f, rf_, step);
+        _coder.decodeEnhancementLayerWithFrames(l, f, _rf, step);
     }
     std::vector<std::vector<double>>().swap(filters);
 }

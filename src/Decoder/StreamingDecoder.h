@@ -6,13 +6,22 @@
 // about one group of 2^(nTL-1) frames plus key frames, whatever F is; with
 // other record orders it is what the references need. The output is the full
 // decoder's (decodeAllFrames) bit for bit.
+//
+// With more than one thread, records whose references are already decoded
+// (the records of one temporal layer of a group, and key frames that follow
+// them) are decoded together, one per thread, each with its own geometry
+// coder and working frame; the bookkeeping stays on the caller's thread, in
+// stream order. A batch starts only when the next frame to hand out needs
+// its first record, so at most threads - 1 records are decoded ahead of need.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "Common/Types.h"
 #include "Decoder/FrameRecordIndex.h"
+#include "Decoder/StreamingDecoderWorkers.h"
 #include "Encoder/DecoderContext.h"
 #include "Encoder/GeometryCoder.h"
 #include "Encoder/RedundancyMinCoder.h"
@@ -53,26 +62,49 @@ public:
     // per record after the first when _showProgress is set.
     void decodeAll(bool _showProgress);
 
+    // Decodes with up to _threads threads from the next record on (1: on the
+    // caller's thread alone, the default); the frames do not change. More
+    // than kMaxThreads count as kMaxThreads, and the platform may start
+    // fewer. Refuses (orv::Error) fewer than 1, and a count whose extra
+    // frames and working memory would not fit in the machine's memory.
+    static constexpr int kMaxThreads = 64;
+    void setThreads(int _threads);
+    // The threads a batch may use.
+    int threads() const { return workers_ ? workers_->threads() : 1; }
+
     const DecoderContext& context() const { return context_; }
     // Records decoded since construction (a seek's cost).
     int64_t recordsDecoded() const { return recordsDecoded_; }
+    // The most records decoded at once so far.
+    size_t largestBatch() const { return largestBatch_; }
 
     // The largest number of frames whose details / positions a decode from
     // frame 0 to the end holds at once, from the scanned headers alone.
     // Refuses (orv::Error) a decode that needs more memory than the machine
     // has, holding this many frames' details and positions at once.
-    static void checkMemory(const StreamHeader& _header, size_t _detailFrames, size_t _positionFrames);
+    // _extraBytes: what comes on top of the frames and one coded frame.
+    static void checkMemory(const StreamHeader& _header, size_t _detailFrames, size_t _positionFrames,
+                            uint64_t _extraBytes = 0);
     static void plannedWindow(const FrameRecordIndex& _index, bool _allPositions, size_t& _details,
                               size_t& _positions);
 
 private:
     void startPass(int _from);
     // Decodes the next record of the pass; false when none is left.
+    // Decodes the next record of the pass, or the batch it starts with more
+    // than one thread; false when none is left.
     bool decodeNextRecord(bool _showProgress);
-    void decodeRecord(int _record);
+    // The member records from the cursor on that can be decoded together.
+    void nextBatch();
+    void decodeRecord(int _record, BitBuffer& _buffer, GeometryCoder& _coder, std::vector<int>& _rf,
+                      int64_t _bufferStart = 0);
+    // Job _j of the batch, on its own thread: a copy of its record's bytes.
+    void decodeBatchJob(int _j);
+    void finishRecord(int _record);
 
     BitBuffer& buffer_;
     Settings settings_;
+    StreamHeader header_;
     int nSLdec_, nTLdec_;
     bool allPositions_;
     FrameRecordIndex index_;
@@ -86,6 +118,14 @@ private:
     int cursor_ = 0, nextOut_ = 0;
     int64_t recordsDecoded_ = 0;
     std::vector<int> rf_;
+    // Threads: job j > 0 of a batch uses helperCoders_[j - 1], made when first
+    // needed, and rfs_[j - 1].
+    std::unique_ptr<StreamingDecoderWorkers> workers_;
+    std::vector<std::unique_ptr<GeometryCoder>> helperCoders_;
+    std::vector<std::vector<int>> rfs_;
+    std::vector<int> batch_;
+    size_t largestBatch_ = 0;
+    std::vector<std::exception_ptr> errors_;
 };
 
 }  // namespace orv

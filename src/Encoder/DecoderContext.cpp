@@ -47,10 +47,26 @@ void DecoderContext::releaseAll() {
     positionSlots_.releaseAll();
 }
 
+void DecoderContext::setWorkingFrames(int _n) {
+    ORV_CHECK(windowed_ && _n>=1, "Encoder/DecoderContext");
+    if (_n == GQuant.F) return;
+    GQuant = GeometryT<int>(V_, _n);
+    GFrames = GeometryT<double>(V_, 3 * _n);
+    if (_n == 1)
+        std::vector<int32_t>().swap(workingOf_);
+    else
+        workingOf_.assign(static_cast<size_t>(F_), 0);
+}
+
+void DecoderContext::useWorkingFrame(int _f, int _w) {
+    ORV_CHECK(0<=_f && _f<F_ && 0<=_w && _w<GQuant.F, "Encoder/DecoderContext");
+    if (!workingOf_.empty()) workingOf_[static_cast<size_t>(_f)] = _w;
+}
+
 int DecoderContext::slot(int _f) const {
     if (!codedFrameOnly_) return _f;
     ORV_CHECK(0<=_f && _f<F_, "Encoder/DecoderContext");
-    return 0;
+    return workingOf_.empty() ? 0 : workingOf_[static_cast<size_t>(_f)];
 }
 
 uint64_t DecoderContext::bytesNeeded(uint64_t V, uint64_t F) {

@@ -76,6 +76,14 @@ struct DecoderContext {
     size_t peakDetailFrames() const { return detailSlots_.peak(); }
     size_t peakPositionFrames() const { return allPositions_ ? static_cast<size_t>(F_) : positionSlots_.peak(); }
 
+    // Windowed contexts decoding several records at once: _n working frames
+    // of residuals and local frames (1, the default, is the one every frame
+    // maps to). useWorkingFrame points frame _f at working frame _w; frames
+    // decoded together must use different ones.
+    void setWorkingFrames(int _n);
+    void useWorkingFrame(int _f, int _w);
+    int workingFrames() const { return GQuant.F; }
+
     // GQuant at frame _f, and axis _axis (0: t1, 1: t2, 2: n) of GFrames at
     // frame _f, wherever the context keeps them.
     int* quantFrame(int _f) { return GQuant.frame(slot(_f)); }
@@ -91,6 +99,7 @@ private:
     bool windowed_ = false, allPositions_ = true;
     FrameSlots detailSlots_, positionSlots_;
     std::vector<double> zeroDetail_;
+    std::vector<int32_t> workingOf_;  // frame -> working frame; empty: all use 0
 };
 
 }  // namespace orv
