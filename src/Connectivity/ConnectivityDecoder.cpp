@@ -64,7 +64,7 @@ public:
         open_.add(_t[0], _t[1]);
         open_.add(_t[1], _t[2]);
         open_.add(_t[2], _t[0]);
-        for (int k = 0; k < 3; ++k) border_.set(_t[k], open_.intoCount(_t[k]) + open_.outCount(_t[k]) > 0);
+        for (int k = 0; k < 3; ++k) border_.set(_t[k], open_.any(_t[k]));
         adjacency_.link(_t[0], _t[1]);
         adjacency_.link(_t[1], _t[2]);
         adjacency_.link(_t[2], _t[0]);

@@ -258,36 +258,34 @@ private:
 // kept, on both sides alike). A face that shares no recent FIFO edge still
 // usually continues one of these, and the third vertex of a face often
 // closes one more; on a manifold mesh a vertex has only one or two.
-constexpr int kMaxOpenEdges = 4;
+constexpr int kMaxOpenEdges = 3;
 constexpr int kOpenEdgeBits = 2;
 
 class OpenEdges {
 public:
-    explicit OpenEdges(int32_t _V)
-        : inCount_(static_cast<size_t>(_V), 0), outCount_(static_cast<size_t>(_V), 0),
-          into_(new int32_t[static_cast<size_t>(_V) * kMaxOpenEdges]),
-          outOf_(new int32_t[static_cast<size_t>(_V) * kMaxOpenEdges]) {}
+    explicit OpenEdges(int32_t _V) : nodes_(new Node[static_cast<size_t>(_V)]) {}
 
     // A face uses the directed edge _u->_w: it closes the open edge _w->_u, or
     // opens _u->_w.
     void add(int32_t _u, int32_t _w) {
         if (_u == _w) return;
-        if (remove(into_, inCount_, _u, _w)) {
-            remove(outOf_, outCount_, _w, _u);
+        Node& u = node(_u);
+        Node& w = node(_w);
+        if (remove(u.into, u.nInto, _w)) {
+            remove(w.outOf, w.nOut, _u);
             return;
         }
-        uint8_t& ni = inCount_[static_cast<size_t>(_w)];
-        uint8_t& no = outCount_[static_cast<size_t>(_u)];
-        if (ni == kMaxOpenEdges || no == kMaxOpenEdges) return;
-        into_[slot(_w, ni++)] = _u;
-        outOf_[slot(_u, no++)] = _w;
+        if (w.nInto == kMaxOpenEdges || u.nOut == kMaxOpenEdges) return;
+        w.into[w.nInto++] = _u;
+        u.outOf[u.nOut++] = _w;
     }
-    int intoCount(int32_t _w) const { return inCount_[static_cast<size_t>(_w)]; }
-    int outCount(int32_t _u) const { return outCount_[static_cast<size_t>(_u)]; }
+    int intoCount(int32_t _w) const { return node(_w).nInto; }
+    int outCount(int32_t _u) const { return node(_u).nOut; }
+    bool any(int32_t _v) const { return node(_v).nInto + node(_v).nOut > 0; }
     // The start of the _i-th open edge into _w, newest first.
-    int32_t into(int32_t _w, int _i) const { return into_[slot(_w, intoCount(_w) - 1 - _i)]; }
+    int32_t into(int32_t _w, int _i) const { return node(_w).into[node(_w).nInto - 1 - _i]; }
     // The end of the _i-th open edge out of _u, newest first.
-    int32_t outOf(int32_t _u, int _i) const { return outOf_[slot(_u, outCount(_u) - 1 - _i)]; }
+    int32_t outOf(int32_t _u, int _i) const { return node(_u).outOf[node(_u).nOut - 1 - _i]; }
     // The newest-first place of the open edge _u->_w among those into _w, or -1.
     int placeInto(int32_t _w, int32_t _u) const {
         const int n = intoCount(_w);
@@ -297,22 +295,26 @@ public:
     }
 
 private:
-    static size_t slot(int32_t _v, int _i) { return static_cast<size_t>(_v) * kMaxOpenEdges + static_cast<size_t>(_i); }
-    // Removes _x from the list of _v; false when it is not there.
-    static bool remove(std::unique_ptr<int32_t[]>& _lists, std::vector<uint8_t>& _counts, int32_t _v, int32_t _x) {
-        uint8_t& n = _counts[static_cast<size_t>(_v)];
-        for (int k = 0; k < n; ++k)
-            if (_lists[slot(_v, k)] == _x) {
-                for (int j = k + 1; j < n; ++j) _lists[slot(_v, j - 1)] = _lists[slot(_v, j)];
-                --n;
+    // One vertex's lists in one cache line's half: a face touches three.
+    // The lists are left uninitialised (only their first entries are read).
+    struct alignas(32) Node {
+        uint8_t nInto = 0, nOut = 0;
+        int32_t into[kMaxOpenEdges];
+        int32_t outOf[kMaxOpenEdges];
+    };
+    Node& node(int32_t _v) { return nodes_[static_cast<size_t>(_v)]; }
+    const Node& node(int32_t _v) const { return nodes_[static_cast<size_t>(_v)]; }
+    // Removes _x from a list; false when it is not there.
+    static bool remove(int32_t* _list, uint8_t& _n, int32_t _x) {
+        for (int k = 0; k < _n; ++k)
+            if (_list[k] == _x) {
+                for (int j = k + 1; j < _n; ++j) _list[j - 1] = _list[j];
+                --_n;
                 return true;
             }
         return false;
     }
-    std::vector<uint8_t> inCount_, outCount_;
-    // Left uninitialised: only the first count entries of a list are read,
-    // and a large mesh should not pay for clearing what it never touches.
-    std::unique_ptr<int32_t[]> into_, outOf_;
+    std::unique_ptr<Node[]> nodes_;
 };
 
 // The candidates for a vertex that is not new, in the order they are
