@@ -23,7 +23,7 @@ constexpr uint64_t kMaxFacesPerByte = 128;
 class FaceDecoder {
 public:
     FaceDecoder(const uint8_t* _data, size_t _size, int32_t _V, bool _rankedNew)
-        : rc_(_data, _size), unseen_(_V), adjacency_(_V), V_(_V), rankedNew_(_rankedNew) {
+        : rc_(_data, _size), unseen_(_V), adjacency_(_V), open_(_V), border_(_V), V_(_V), rankedNew_(_rankedNew) {
         if (!rc_.validStart()) malformed("bad start of the coded faces");
     }
 
@@ -46,6 +46,9 @@ public:
             edges_.push(c, a);
             prevKind_ = kind;
             prevRotation_ = rotation;
+            prevShared_ = 0;
+        } else if (rc_.bit(p_.sharedHit[static_cast<size_t>(prevKind_)])) {
+            sharedFace(_t);
         } else {
             int kind = 0;
             _t[0] = vertex(0, -1, lastVertex_, kind);
@@ -56,7 +59,12 @@ public:
             edges_.push(_t[1], _t[2]);
             edges_.push(_t[2], _t[0]);
             prevKind_ = kNoEdge;
+            prevShared_ = 0;
         }
+        open_.add(_t[0], _t[1]);
+        open_.add(_t[1], _t[2]);
+        open_.add(_t[2], _t[0]);
+        for (int k = 0; k < 3; ++k) border_.set(_t[k], open_.any(_t[k]));
         adjacency_.link(_t[0], _t[1]);
         adjacency_.link(_t[1], _t[2]);
         adjacency_.link(_t[2], _t[0]);
@@ -65,8 +73,29 @@ public:
     const RangeDecoder& coder() const { return rc_; }
 
 private:
+    void sharedFace(int32_t* _t) {
+        int kind = 0;
+        const int32_t a = vertex(4, -1, lastVertex_, kind);
+        const int place = static_cast<int>(tree(p_.openIndex.data(), kOpenEdgeBits));
+        if (place >= open_.intoCount(a)) malformed("a face continues an open edge that does not exist");
+        const int32_t b = open_.into(a, place);
+        auto& rp = p_.sharedRotation[static_cast<size_t>(prevShared_)];
+        int rotation = 0;
+        if (rc_.bit(rp[0])) rotation = rc_.bit(rp[1]) ? 2 : 1;
+        const int32_t c = vertex(3, a, b, kind);
+        lastVertex_ = c;
+        _t[rotation] = a;
+        _t[(rotation + 1) % 3] = b;
+        _t[(rotation + 2) % 3] = c;
+        edges_.push(b, c);
+        edges_.push(c, a);
+        prevKind_ = kind;
+        prevRotation_ = rotation;
+        prevShared_ = 1;
+    }
+
     int32_t vertex(int _slot, int32_t _x, int32_t _y, int& _kind) {
-        if (rc_.bit(p_.isNew[static_cast<size_t>(isNewContext(_slot, prevKind_))])) {
+        if (_slot != 4 && rc_.bit(p_.isNew[static_cast<size_t>(isNewContext(_slot, prevKind_))])) {
             if (rankedNew_) {
                 const uint32_t rank = uintCode(p_.newRank[_slot == 3 ? 1 : 0]);
                 if (rank >= static_cast<uint32_t>(unseen_.remaining())) malformed("a new vertex beyond the vertex count");
@@ -88,12 +117,12 @@ private:
             _kind = kVertexNew;
             return v;
         }
-        const int candidates = adjacency_.candidateCount(_x, _y);
-        if (candidates > 0 && rc_.bit(p_.isNeighbour[static_cast<size_t>(_slot)])) {
+        const Candidates cand(open_, adjacency_, _x, _y, _slot == 3);
+        if (cand.count() > 0 && rc_.bit(p_.isNeighbour[static_cast<size_t>(_slot)])) {
             const int place = static_cast<int>(index(p_.neighbourIndex[static_cast<size_t>(_slot)], kNeighbourBits));
-            if (place >= candidates) malformed("a face refers to a neighbour that does not exist");
+            if (place >= cand.count()) malformed("a face refers to a neighbour that does not exist");
             _kind = kVertexNeighbour;
-            return adjacency_.candidateAt(_x, _y, place);
+            return cand.at(place);
         }
         if (rc_.bit(p_.isFifo[static_cast<size_t>(_slot)])) {
             const int fifo = static_cast<int>(index(p_.vertexFifo[static_cast<size_t>(_slot)], kVertexFifoBits));
@@ -101,9 +130,17 @@ private:
             _kind = kVertexInFifo;
             return vertices_.at(fifo);
         }
-        const uint32_t magnitude = uintCode(p_.oldDelta);
         int64_t v = lastOld_;
-        if (magnitude != 0) v += rc_.bit(p_.oldSign[_slot == 3 ? 1 : 0]) ? -static_cast<int64_t>(magnitude) : magnitude;
+        if (border_.size() > 0 && rc_.bit(p_.onBorder[static_cast<size_t>(_slot)])) {
+            const uint32_t magnitude = uintCode(p_.borderDelta);
+            int64_t rank = border_.rankBelow(lastOld_);
+            if (magnitude != 0) rank += rc_.bit(p_.borderSign[_slot == 3 ? 1 : 0]) ? -static_cast<int64_t>(magnitude) : magnitude;
+            if (rank < 0 || rank >= border_.size()) malformed("a face names a border vertex that does not exist");
+            v = border_.atRank(static_cast<int32_t>(rank));
+        } else {
+            const uint32_t magnitude = uintCode(p_.oldDelta);
+            if (magnitude != 0) v += rc_.bit(p_.oldSign[_slot == 3 ? 1 : 0]) ? -static_cast<int64_t>(magnitude) : magnitude;
+        }
         if (v < 0 || v >= V_ || !unseen_.seen(static_cast<int32_t>(v)))
             malformed("a face names vertex " + std::to_string(v) + ", which is out of range or not yet introduced");
         lastOld_ = static_cast<int32_t>(v);
@@ -145,7 +182,10 @@ private:
     VertexFifo vertices_;
     UnseenVertices unseen_;
     Adjacency adjacency_;
+    OpenEdges open_;
+    BorderVertices border_;
     int32_t V_;
+    int prevShared_ = 0;
     int32_t lastVertex_ = -1;
     int prevKind_ = kNoEdge;
     int prevRotation_ = 0;

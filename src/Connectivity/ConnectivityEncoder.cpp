@@ -15,7 +15,7 @@ namespace {
 class FaceEncoder {
 public:
     FaceEncoder(std::vector<uint8_t>& _out, int32_t _V, bool _rankedNew)
-        : rc_(_out), unseen_(_V), adjacency_(_V), rankedNew_(_rankedNew) {}
+        : rc_(_out), unseen_(_V), adjacency_(_V), open_(_V), border_(_V), rankedNew_(_rankedNew) {}
 
     void face(const int32_t* _t) {
         int hitIndex = -1;
@@ -29,6 +29,7 @@ public:
                     break;
                 }
         }
+
         if (hitIndex >= 0) {
             rc_.bit(p_.edgeHit[static_cast<size_t>(prevKind_)], 1);
             index(p_.edgeIndex[static_cast<size_t>(prevKind_)], kEdgeFifoBits, static_cast<uint32_t>(hitIndex));
@@ -42,8 +43,13 @@ public:
             edges_.push(c, a);
             prevKind_ = kind;
             prevRotation_ = rotation;
+            prevShared_ = 0;
         } else {
             rc_.bit(p_.edgeHit[static_cast<size_t>(prevKind_)], 0);
+            if (sharedFace(_t)) {
+                finishFace(_t);
+                return;
+            }
             vertex(_t[0], 0, -1, lastVertex_);
             vertex(_t[1], 1, -1, _t[0]);
             vertex(_t[2], 2, _t[0], _t[1]);
@@ -52,7 +58,16 @@ public:
             edges_.push(_t[1], _t[2]);
             edges_.push(_t[2], _t[0]);
             prevKind_ = kNoEdge;
+            prevShared_ = 0;
         }
+        finishFace(_t);
+    }
+
+    void finishFace(const int32_t* _t) {
+        open_.add(_t[0], _t[1]);
+        open_.add(_t[1], _t[2]);
+        open_.add(_t[2], _t[0]);
+        for (int k = 0; k < 3; ++k) border_.set(_t[k], open_.any(_t[k]));
         adjacency_.link(_t[0], _t[1]);
         adjacency_.link(_t[1], _t[2]);
         adjacency_.link(_t[2], _t[0]);
@@ -61,10 +76,53 @@ public:
     void finish() { rc_.finish(); }
 
 private:
+    // A face that continues an open edge of any earlier face: the edge's
+    // first vertex, the edge's place among that vertex's open edges, the
+    // face's rotation and its third vertex. Of several such edges the one
+    // whose first vertex is cheapest to name is taken. False (and the miss
+    // coded) when the face continues none.
+    bool sharedFace(const int32_t* _t) {
+        int best = -1, bestPlace = 0, bestCost = 0;
+        for (int r = 0; r < 3; ++r) {
+            const int32_t a = _t[r], b = _t[(r + 1) % 3];
+            if (a == b || open_.intoCount(a) == 0) continue;
+            const int place = open_.placeInto(a, b);
+            if (place < 0) continue;
+            int cost = adjacency_.find(-1, lastVertex_, a);
+            if (cost < 0) {
+                const int fifo = vertices_.find(a);
+                cost = fifo >= 0 ? kMaxCandidates + fifo : 4 * kMaxCandidates;
+            }
+            cost = cost * kMaxOpenEdges + place;
+            if (best < 0 || cost < bestCost) {
+                best = r;
+                bestPlace = place;
+                bestCost = cost;
+            }
+        }
+        rc_.bit(p_.sharedHit[static_cast<size_t>(prevKind_)], best >= 0);
+        if (best < 0) return false;
+        const int32_t a = _t[best], b = _t[(best + 1) % 3], c = _t[(best + 2) % 3];
+        vertex(a, 4, -1, lastVertex_);
+        tree(p_.openIndex.data(), kOpenEdgeBits, static_cast<uint32_t>(bestPlace));
+        auto& rp = p_.sharedRotation[static_cast<size_t>(prevShared_)];
+        rc_.bit(rp[0], best != 0);
+        if (best != 0) rc_.bit(rp[1], best == 2);
+        const int kind = vertex(c, 3, a, b);
+        lastVertex_ = c;
+        edges_.push(b, c);
+        edges_.push(c, a);
+        prevKind_ = kind;
+        prevRotation_ = best;
+        prevShared_ = 1;
+        return true;
+    }
+
     // _x, _y: vertices of the face whose neighbours are the candidates.
     int vertex(int32_t _v, int _slot, int32_t _x, int32_t _y) {
         const bool isNew = !unseen_.seen(_v);
-        rc_.bit(p_.isNew[static_cast<size_t>(isNewContext(_slot, prevKind_))], isNew);
+        // The first vertex of an open edge (slot 4) is never new.
+        if (_slot != 4) rc_.bit(p_.isNew[static_cast<size_t>(isNewContext(_slot, prevKind_))], isNew);
         if (isNew) {
             if (rankedNew_) {
                 uintCode(p_.newRank[_slot == 3 ? 1 : 0], unseen_.rankOf(_v));
@@ -81,8 +139,10 @@ private:
             vertices_.push(_v);
             return kVertexNew;
         }
-        if (adjacency_.candidateCount(_x, _y) > 0) {
-            const int place = adjacency_.find(_x, _y, _v);
+
+        const Candidates cand(open_, adjacency_, _x, _y, _slot == 3);
+        if (cand.count() > 0) {
+            const int place = cand.find(_v);
             rc_.bit(p_.isNeighbour[static_cast<size_t>(_slot)], place >= 0);
             if (place >= 0) {
                 index(p_.neighbourIndex[static_cast<size_t>(_slot)], kNeighbourBits, static_cast<uint32_t>(place));
@@ -95,10 +155,19 @@ private:
             index(p_.vertexFifo[static_cast<size_t>(_slot)], kVertexFifoBits, static_cast<uint32_t>(fifo));
             return kVertexInFifo;
         }
-        const int64_t delta = static_cast<int64_t>(_v) - lastOld_;
-        const uint32_t magnitude = static_cast<uint32_t>(delta < 0 ? -delta : delta);
-        uintCode(p_.oldDelta, magnitude);
-        if (magnitude != 0) rc_.bit(p_.oldSign[_slot == 3 ? 1 : 0], delta < 0);
+        const bool onBorder = border_.has(_v);
+        if (border_.size() > 0) rc_.bit(p_.onBorder[static_cast<size_t>(_slot)], onBorder);
+        if (onBorder) {
+            const int64_t delta = static_cast<int64_t>(border_.rankBelow(_v)) - border_.rankBelow(lastOld_);
+            const uint32_t magnitude = static_cast<uint32_t>(delta < 0 ? -delta : delta);
+            uintCode(p_.borderDelta, magnitude);
+            if (magnitude != 0) rc_.bit(p_.borderSign[_slot == 3 ? 1 : 0], delta < 0);
+        } else {
+            const int64_t delta = static_cast<int64_t>(_v) - lastOld_;
+            const uint32_t magnitude = static_cast<uint32_t>(delta < 0 ? -delta : delta);
+            uintCode(p_.oldDelta, magnitude);
+            if (magnitude != 0) rc_.bit(p_.oldSign[_slot == 3 ? 1 : 0], delta < 0);
+        }
         lastOld_ = _v;
         vertices_.push(_v);
         return kVertexOld;
@@ -147,7 +216,10 @@ private:
     VertexFifo vertices_;
     UnseenVertices unseen_;
     Adjacency adjacency_;
+    OpenEdges open_;
+    BorderVertices border_;
     int32_t lastVertex_ = -1;
+    int prevShared_ = 0;
     int prevKind_ = kNoEdge;
     int prevRotation_ = 0;
     int32_t lastOld_ = 0;

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "Connectivity/RangeCoder.h"
@@ -50,21 +51,32 @@ struct ConnectivityProbs {
     std::array<IndexProbs, 5> edgeIndex;
     std::array<std::array<BitProb, 2>, 12> rotation;
     std::array<BitProb, 8> isNew;
-    std::array<BitProb, 4> isNeighbour;
-    std::array<IndexProbs, 4> neighbourIndex;
-    std::array<BitProb, 4> isFifo;
-    std::array<IndexProbs, 4> vertexFifo;
+    std::array<BitProb, 5> sharedHit;        // [previous face's kind]: an open edge of any earlier face
+    std::array<BitProb, 4> openIndex;        // the edge's place among its first vertex's open edges, a 2-bit tree
+    std::array<std::array<BitProb, 2>, 2> sharedRotation;  // [was the previous face such a face]
+    std::array<BitProb, 5> isNeighbour;      // [slot], slot 4: the first vertex of a shared open edge
+    std::array<IndexProbs, 5> neighbourIndex;
+    std::array<BitProb, 5> isFifo;
+    std::array<IndexProbs, 5> vertexFifo;
     std::array<UIntProbs, 2> newRank;  // [third vertex of an edge face?]
     UIntProbs oldDelta;
     std::array<BitProb, 2> oldSign;
+    std::array<BitProb, 5> onBorder;  // [slot]: an old vertex named explicitly has an open edge
+    UIntProbs borderDelta;
+    std::array<BitProb, 2> borderSign;
     std::array<BitProb, 2> newSign;
     ConnectivityProbs() {
         edgeHit.fill(kProbHalf);
+        sharedHit.fill(kProbHalf);
+        openIndex.fill(kProbHalf);
+        for (auto& a : sharedRotation) a.fill(kProbHalf);
         for (auto& a : rotation) a.fill(kProbHalf);
         isNew.fill(kProbHalf);
         isNeighbour.fill(kProbHalf);
         isFifo.fill(kProbHalf);
         oldSign.fill(kProbHalf);
+        onBorder.fill(kProbHalf);
+        borderSign.fill(kProbHalf);
         newSign.fill(kProbHalf);
     }
 };
@@ -237,6 +249,172 @@ private:
         if (l.n < kMaxNeighbours) l.v[static_cast<size_t>(l.n++)] = _b;
     }
     std::vector<List> lists_;
+};
+
+// The open half-edges of the faces coded so far: the directed edges u->w
+// whose reverse w->u no face has used yet, listed both under w (their start
+// vertices, "into") and under u (their end vertices, "out of"), oldest first,
+// at most kMaxOpenEdges per list (an edge that finds either list full is not
+// kept, on both sides alike). A face that shares no recent FIFO edge still
+// usually continues one of these, and the third vertex of a face often
+// closes one more; on a manifold mesh a vertex has only one or two.
+constexpr int kMaxOpenEdges = 3;
+constexpr int kOpenEdgeBits = 2;
+
+class OpenEdges {
+public:
+    explicit OpenEdges(int32_t _V) : nodes_(new Node[static_cast<size_t>(_V)]) {}
+
+    // A face uses the directed edge _u->_w: it closes the open edge _w->_u, or
+    // opens _u->_w.
+    void add(int32_t _u, int32_t _w) {
+        if (_u == _w) return;
+        Node& u = node(_u);
+        Node& w = node(_w);
+        if (remove(u.into, u.nInto, _w)) {
+            remove(w.outOf, w.nOut, _u);
+            return;
+        }
+        if (w.nInto == kMaxOpenEdges || u.nOut == kMaxOpenEdges) return;
+        w.into[w.nInto++] = _u;
+        u.outOf[u.nOut++] = _w;
+    }
+    int intoCount(int32_t _w) const { return node(_w).nInto; }
+    int outCount(int32_t _u) const { return node(_u).nOut; }
+    bool any(int32_t _v) const { return node(_v).nInto + node(_v).nOut > 0; }
+    // The start of the _i-th open edge into _w, newest first.
+    int32_t into(int32_t _w, int _i) const { return node(_w).into[node(_w).nInto - 1 - _i]; }
+    // The end of the _i-th open edge out of _u, newest first.
+    int32_t outOf(int32_t _u, int _i) const { return node(_u).outOf[node(_u).nOut - 1 - _i]; }
+    // The newest-first place of the open edge _u->_w among those into _w, or -1.
+    int placeInto(int32_t _w, int32_t _u) const {
+        const int n = intoCount(_w);
+        for (int i = 0; i < n; ++i)
+            if (into(_w, i) == _u) return i;
+        return -1;
+    }
+
+private:
+    // One vertex's lists in one cache line's half: a face touches three.
+    // The lists are left uninitialised (only their first entries are read).
+    struct alignas(32) Node {
+        uint8_t nInto = 0, nOut = 0;
+        int32_t into[kMaxOpenEdges];
+        int32_t outOf[kMaxOpenEdges];
+    };
+    Node& node(int32_t _v) { return nodes_[static_cast<size_t>(_v)]; }
+    const Node& node(int32_t _v) const { return nodes_[static_cast<size_t>(_v)]; }
+    // Removes _x from a list; false when it is not there.
+    static bool remove(int32_t* _list, uint8_t& _n, int32_t _x) {
+        for (int k = 0; k < _n; ++k)
+            if (_list[k] == _x) {
+                for (int j = k + 1; j < _n; ++j) _list[j - 1] = _list[j];
+                --_n;
+                return true;
+            }
+        return false;
+    }
+    std::unique_ptr<Node[]> nodes_;
+};
+
+// The candidates for a vertex that is not new, in the order they are
+// numbered: for the third vertex of a face on the edge _x->_y, first the
+// vertices whose open edge that face's edges would close (into _y, then out
+// of _x), then the neighbours of _y, newest first, then those of _x. A
+// vertex may appear twice; only its first place is ever coded.
+class Candidates {
+public:
+    Candidates(const OpenEdges& _open, const Adjacency& _adjacency, int32_t _x, int32_t _y, bool _closing)
+        : open_(_open), adjacency_(_adjacency), x_(_x), y_(_y) {
+        nInto_ = _closing ? _open.intoCount(_y) : 0;
+        nOut_ = _closing ? _open.outCount(_x) : 0;
+        const int n = nInto_ + nOut_ + _adjacency.candidateCount(_x, _y);
+        n_ = n < kMaxCandidates ? n : kMaxCandidates;
+    }
+    int count() const { return n_; }
+    int32_t at(int _i) const {
+        if (_i < nInto_) return open_.into(y_, _i);
+        if (_i < nInto_ + nOut_) return open_.outOf(x_, _i - nInto_);
+        return adjacency_.candidateAt(x_, y_, _i - nInto_ - nOut_);
+    }
+    int find(int32_t _v) const {
+        for (int i = 0; i < n_; ++i)
+            if (at(i) == _v) return i;
+        return -1;
+    }
+
+private:
+    const OpenEdges& open_;
+    const Adjacency& adjacency_;
+    int32_t x_, y_;
+    int nInto_, nOut_, n_;
+};
+
+// The vertices that have an open edge (the border of what has been coded),
+// ranked by number. An old vertex far from the face is almost always one of
+// them, so it is named by its rank among them, a step from the rank of the
+// last vertex named that way, instead of by its number. The rank tree (a
+// Fenwick tree over the counts of 64-vertex blocks) is built only when first
+// needed, so that meshes that never name a vertex explicitly never pay for it.
+class BorderVertices {
+public:
+    explicit BorderVertices(int32_t _V) : bits_(static_cast<size_t>(_V) / 64 + 1, 0), blocks_(static_cast<int32_t>(bits_.size())) {}
+
+    bool has(int32_t _v) const { return (bits_[static_cast<size_t>(_v) >> 6] >> (_v & 63)) & 1u; }
+    int32_t size() const { return size_; }
+
+    void set(int32_t _v, bool _on) {
+        if (has(_v) == _on) return;
+        bits_[static_cast<size_t>(_v) >> 6] ^= 1ull << (_v & 63);
+        const int32_t d = _on ? 1 : -1;
+        size_ += d;
+        if (!tree_.empty())
+            for (int32_t i = (_v >> 6) + 1; i <= blocks_; i += i & -i) tree_[static_cast<size_t>(i)] += d;
+    }
+
+    // The number of border vertices below _v (0 <= _v < V).
+    int32_t rankBelow(int32_t _v) {
+        buildTree();
+        int32_t sum = 0;
+        for (int32_t i = _v >> 6; i > 0; i -= i & -i) sum += tree_[static_cast<size_t>(i)];
+        const uint64_t below = bits_[static_cast<size_t>(_v) >> 6] & ((1ull << (_v & 63)) - 1);
+        return sum + __builtin_popcountll(below);
+    }
+
+    // The border vertex of rank _r (< size()).
+    int32_t atRank(int32_t _r) {
+        buildTree();
+        int32_t block = 0;
+        for (int32_t step = topBit_; step > 0; step >>= 1) {
+            const int32_t next = block + step;
+            if (next <= blocks_ && tree_[static_cast<size_t>(next)] <= _r) {
+                block = next;
+                _r -= tree_[static_cast<size_t>(next)];
+            }
+        }
+        uint64_t word = bits_[static_cast<size_t>(block)];
+        for (; _r > 0; --_r) word &= word - 1;
+        return block * 64 + __builtin_ctzll(word);
+    }
+
+private:
+    void buildTree() {
+        if (!tree_.empty()) return;
+        tree_.assign(static_cast<size_t>(blocks_) + 1, 0);
+        for (int32_t i = 1; i <= blocks_; ++i) {
+            tree_[static_cast<size_t>(i)] += __builtin_popcountll(bits_[static_cast<size_t>(i - 1)]);
+            const int32_t parent = i + (i & -i);
+            if (parent <= blocks_) tree_[static_cast<size_t>(parent)] += tree_[static_cast<size_t>(i)];
+        }
+        topBit_ = 1;
+        while (topBit_ * 2 <= blocks_) topBit_ *= 2;
+    }
+
+    std::vector<uint64_t> bits_;
+    std::vector<int32_t> tree_;
+    int32_t blocks_;
+    int32_t size_ = 0;
+    int32_t topBit_ = 0;
 };
 
 // One checksum over the decoded list, so that corruption the model cannot
