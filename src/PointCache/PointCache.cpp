@@ -125,9 +125,7 @@ PointCache readMdd(const std::string& _path) {
 }
 
 PointCacheWriter::PointCacheWriter(Kind _kind, const std::string& _path, const PointCacheHeader& _header)
-    : kind_(_kind), path_(_path), tempPath_(_path + ".part"), header_(_header) {
-    file_ = std::fopen(tempPath_.c_str(), "wb");
-    if (!file_) throw Error("Creating file " + _path + " failed!");
+    : kind_(_kind), header_(_header), file_(_path) {
     std::vector<uint8_t> head;
     if (kind_ == Kind::Pc2) {
         head.resize(32);
@@ -145,15 +143,8 @@ PointCacheWriter::PointCacheWriter(Kind _kind, const std::string& _path, const P
             storeF32(&head[8 + 4 * static_cast<size_t>(i)], static_cast<float>(header_.startTime + i / header_.frameRate),
                      true);
     }
-    if (std::fwrite(head.data(), 1, head.size(), file_) != head.size()) throw Error("Writing file " + _path + " failed!");
+    file_.write(head.data(), head.size());
     buffer_.resize(12 * static_cast<size_t>(header_.pointCount));
-}
-
-PointCacheWriter::~PointCacheWriter() {
-    if (file_) {
-        std::fclose(file_);
-        std::remove(tempPath_.c_str());
-    }
 }
 
 void PointCacheWriter::frame(const double* _positions) {
@@ -161,21 +152,13 @@ void PointCacheWriter::frame(const double* _positions) {
     const bool be = kind_ == Kind::Mdd;
     const size_t n = 3 * static_cast<size_t>(header_.pointCount);
     for (size_t i = 0; i < n; ++i) storeF32(&buffer_[4 * i], static_cast<float>(_positions[i]), be);
-    if (std::fwrite(buffer_.data(), 1, buffer_.size(), file_) != buffer_.size())
-        throw Error("Writing file " + path_ + " failed!");
+    file_.write(buffer_.data(), buffer_.size());
     ++written_;
 }
 
 void PointCacheWriter::finish() {
     ORV_CHECK(written_ == header_.frameCount, "PointCache");
-    const bool ok = std::fclose(file_) == 0;
-    file_ = nullptr;
-    std::error_code ec;
-    if (ok) std::filesystem::rename(tempPath_, path_, ec);
-    if (!ok || ec) {
-        std::remove(tempPath_.c_str());
-        throw Error("Writing file " + path_ + " failed!");
-    }
+    file_.commit();
 }
 
 }  // namespace orv

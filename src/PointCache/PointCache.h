@@ -7,9 +7,10 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
+
+#include "Common/AtomicFile.h"
 
 namespace orv {
 
@@ -38,7 +39,6 @@ class PointCacheWriter {
 public:
     enum class Kind { Pc2, Mdd };
     PointCacheWriter(Kind _kind, const std::string& _path, const PointCacheHeader& _header);
-    ~PointCacheWriter();
     PointCacheWriter(const PointCacheWriter&) = delete;
     PointCacheWriter& operator=(const PointCacheWriter&) = delete;
     void frame(const double* _positions);
@@ -47,9 +47,8 @@ public:
 
 private:
     Kind kind_;
-    std::string path_, tempPath_;
     PointCacheHeader header_;
-    std::FILE* file_ = nullptr;
+    AtomicFile file_;  // nothing appears under the final name before finish()
     int32_t written_ = 0;
     std::vector<uint8_t> buffer_;
 };
