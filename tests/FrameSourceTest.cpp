@@ -2,6 +2,7 @@
 // refusal of frames that do not fit together, each error naming the file.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -116,6 +117,45 @@ TEST(FrameSource, FramesThatDoNotFitTogetherAreNamed) {
     expectError(load, {"1.obj"});
     std::filesystem::remove(second);
     expectError(load, {"cannot read", "1.obj"});
+}
+
+// Later frames are read by several threads: the animation, and the error of
+// the first bad frame in frame order, are the same for any thread count.
+TEST(FrameSource, ThreadCountChangesNeitherTheAnimationNorTheError) {
+    ScratchDir dir;
+    std::vector<std::string> paths;
+    for (int f = 0; f < 23; ++f) {
+        std::string text;
+        for (int v = 0; v < 5; ++v)
+            text += "v " + std::to_string(v * 0.37 + f * 1e-3) + " " + std::to_string(f) + "e-7 ." + std::to_string(v) + "\n";
+        text += "f 1 2 3 4\nf -3 -2 -1\n";  // a quad split into two triangles, relative ids
+        paths.push_back((dir / (std::to_string(f) + ".obj")).string());
+        writeFile(paths.back(), text);
+    }
+    const orv::LoadedAnimation one = orv::loadAnimation(paths, {}, 1);
+    EXPECT_EQ(one.polygonsSplit, 1);
+    EXPECT_EQ(one.faces, (orv::FaceList{{0, 1, 2}, {0, 2, 3}, {2, 3, 4}}));
+    for (int threads : {2, 5, 64}) {
+        int calls = 0, last = 0;
+        const orv::LoadedAnimation many = orv::loadAnimation(paths, [&](int done, int) {
+            ++calls;
+            EXPECT_GT(done, last);  // reported from one thread, never backwards
+            last = done;
+        }, threads);
+        EXPECT_EQ(last, 23);
+        EXPECT_LE(calls, 23);
+        EXPECT_EQ(many.faces, one.faces);
+        EXPECT_EQ(many.polygonsSplit, one.polygonsSplit);
+        ASSERT_EQ(many.positions.F, 23);
+        EXPECT_EQ(std::memcmp(many.positions.frame(0), one.positions.frame(0), sizeof(double) * 3 * 5 * 23), 0);
+    }
+    // Frames 7 (a face differs) and 15 (unreadable text) are bad; 7 is named.
+    writeFile(paths[15], "v 0 0 x\n");
+    writeFile(paths[7], "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 1 1 0\nv 2 2 2\nf 1 2 3 4\nf 1 2 5\n");
+    for (int threads : {1, 2, 5})
+        expectError([&] { orv::loadAnimation(paths, {}, threads); }, {"7.obj", "face 3 is 1 2 5", "3 4 5"});
+    writeFile(paths[7], "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 1 1 0\nv 2 2 2\nf 1 2 3 4\nf -3 -2 -1\n");
+    for (int threads : {1, 3}) expectError([&] { orv::loadAnimation(paths, {}, threads); }, {"15.obj", "line 1", "\"x\""});
 }
 
 TEST(FrameSource, FirstFrameMustCarryUsableConnectivity) {

@@ -193,3 +193,43 @@ TEST(OBJText, FileLayoutAndFrameNames) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), (dir / "missing" / "x00.obj\r").string() + "Error: Creating file " +
                                                           (dir / "missing" / "x00.obj").string() + " (frame 0) failed!\n");
 }
+
+// The reader of later frames keeps flat, reused buffers; it must read every
+// number to the same bits and refuse every line with the same words.
+TEST(ReadOBJ, FrameBuffersReadWhatTheReaderReads) {
+    const std::vector<std::string> texts = {
+        "v 1e-320 4.9e-324 2.2250738585072011e-308\nv +1.5 .5 5.\nv -0 1E+3 -7e-2\n"
+        "v 0.12345678901234567890123456789 123456789012345678901234567890 1e-400\n"
+        "f 1 2 3 4\nf -4/1 -3//2 -2/3/4\n# comment\nvn 0 0 1\n",
+        "\xEF\xBB\xBFv 3 2 1\nv 0 0 0\nv 1 1 1\nf 1 2 3\n",
+        "v 1 2\n", "v 1 2 3\nf 1 2 0\n", "v 1 2 1e999\n", "v 1 2 3\nf 1 2 -5\n", "v 1 2 3 \nf 1 x 2\n",
+        "v 1 2 3\nf 1 2\n", "v 1..2 2 3\n", "# nothing\n",
+    };
+    const orv::ObjFaceOptions options{.triangulate = true, .relativeIndices = true};
+    orv::ObjFrameBuffers buffers;  // reused, as the loader does
+    for (const std::string& text : texts) {
+        std::string expected, got;
+        FaceList faces;
+        std::unique_ptr<orv::GeometryT<double>> g;
+        try {
+            g = orv::parseOBJ("m.obj", text, faces, options);
+        } catch (const orv::Error& e) {
+            expected = e.what();
+        }
+        buffers.text = text;
+        try {
+            orv::parseOBJFrame("m.obj", options, buffers);
+        } catch (const orv::Error& e) {
+            got = e.what();
+        }
+        EXPECT_EQ(got, expected) << text;
+        if (!expected.empty()) continue;
+        ASSERT_EQ(buffers.xyz.size(), g ? 3 * static_cast<size_t>(g->V) : 0) << text;
+        if (g) {
+            EXPECT_EQ(std::memcmp(buffers.xyz.data(), g->frame(0), buffers.xyz.size() * sizeof(double)), 0) << text;
+        }
+        std::vector<int> flat;
+        for (const auto& face : faces) flat.insert(flat.end(), face.begin(), face.end());
+        EXPECT_EQ(buffers.triangles, flat) << text;
+    }
+}

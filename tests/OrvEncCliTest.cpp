@@ -117,6 +117,8 @@ TEST(OrvEncCli, BadArgumentsGiveOneLineAndStatus255) {
         {{"--target-kg", "1", "--target-max-error", "0.01", "-o", out, in}, "only one of"},
         {{"--target-kg", "1", "-p", "10", "-o", out, in}, "leave out --precision and --steps"},
         {{"--base-layer-pred=x", "-o", out, in}, "'global' or 'local'"},
+        {{"--threads", "0", "-o", out, in}, "--threads must be a whole number from 1 to 256"},
+        {{"-j", "x", "-o", out, in}, "--threads"},
         {{"-o", out, (dir / "nothere").string()}, "does not exist"},
         {{"-o", out, (dir / "none%03d.obj").string()}, "no frame matches"},
     };
@@ -439,4 +441,30 @@ TEST(OrvEncCliInputs, OutputsNamingAnInputAreRefused) {
     }
     EXPECT_EQ(readFile(dir / "frames" / "1.obj"), before);
     EXPECT_FALSE(fs::exists(dir / "x.orv"));
+}
+
+// The thread count is a matter of speed only: every effort and a searched
+// target give the same bytes for 1, 2 and 5 threads.
+TEST(OrvEncCli, StreamsAreTheSameForAnyThreadCount) {
+    ScratchDir dir;
+    writeGridFrames(dir / "in", 9, 7, 13);
+    const std::string in = (dir / "in").string();
+    const std::vector<std::vector<std::string>> settings = {
+        {"-e", "0"}, {"-e", "1"}, {"-e", "2"}, {"--target-kg", "0.3"}, {"--target-bpvf", "6", "-e", "2"}};
+    for (size_t k = 0; k < settings.size(); ++k) {
+        std::string first;
+        for (const char* threads : {"1", "2", "5"}) {
+            const std::string out = (dir / ("s" + std::to_string(k) + "_" + threads + ".orv")).string();
+            std::vector<std::string> args = settings[k];
+            for (const std::string& a : {std::string("-q"), std::string("--threads"), std::string(threads),
+                                         std::string("-o"), out, in})
+                args.push_back(a);
+            const auto r = run("OrvEnc", args);
+            ASSERT_EQ(r.exitCode, 0) << r.output;
+            const std::string bytes = readFile(out);
+            ASSERT_FALSE(bytes.empty());
+            if (first.empty()) first = bytes;
+            EXPECT_EQ(bytes, first) << settings[k][0] << " " << settings[k][1] << " with " << threads << " threads";
+        }
+    }
 }

@@ -35,6 +35,15 @@ namespace {
 bool isWhite(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
+// The faces go either into a FaceList or, for frames whose faces are only
+// compared, into a flat list of triangles that allocates nothing per face.
+template <class Emit>
+void forEachTriangle(const Face& _polygon, Emit&& _emit) {
+    const size_t n = _polygon.size();
+    const size_t start = triangulationStart(_polygon);
+    for (size_t k = 1; k + 1 < n; ++k) _emit(_polygon[start], _polygon[(start + k) % n], _polygon[(start + k + 1) % n]);
+}
+
 bool readWholeFile(const std::string& _path, std::string& _text) {
     InputFile file;
     if (!file.open(_path)) return false;
@@ -66,15 +75,16 @@ const char* decimalNumberEnd(const char* s, const char* e) {
 
 class ObjParser {
 public:
-    ObjParser(const std::string& _path, const std::string& _text, FaceList& _faces, const ObjFaceOptions& _options)
+    ObjParser(const std::string& _path, const std::string& _text, FaceList* _faces, std::vector<int>* _triangles,
+              std::vector<double>& _xyz, const ObjFaceOptions& _options)
         : path_(_path), begin_(_text.data()), p_(_text.data()), end_(_text.data() + _text.size()), faces_(_faces),
-          options_(_options) {
+          triangles_(_triangles), options_(_options), xyz_(_xyz) {
         if (_options.texture) texture_.emplace(*_options.texture);
     }
 
     int polygonsSplit() const { return polygonsSplit_; }
 
-    std::vector<double> parse() {
+    void parse() {
         // A UTF-8 byte-order mark (some editors write one) is not part of the first line.
         if (end_ - p_ >= 3 && std::memcmp(p_, "\xEF\xBB\xBF", 3) == 0) p_ += 3;
         for (;;) {
@@ -95,7 +105,6 @@ public:
             skipRestOfLine();
         }
         if (texture_) textureCheck(texture_->finish(line_));
-        return std::move(xyz_);
     }
 
 private:
@@ -146,7 +155,8 @@ private:
     }
 
     void parseFace() {
-        Face face;
+        Face& face = face_;
+        face.clear();
         for (;;) {
             skipInLineBlanks();
             if (p_ == end_ || *p_ == '\n') break;
@@ -175,13 +185,20 @@ private:
         if (face.size() > 3 && options_.triangulate) {
             ++polygonsSplit_;
             if (texture_) textureCheck(texture_->endFace(face));
-            appendTriangulated(face, faces_);
+            forEachTriangle(face, [&](int a, int b, int c) { emit(a, b, c); });
             return;
         }
         if (face.size() != 3)
             fail("a face line has " + std::to_string(face.size()) + " indices; faces must be triangles");
         if (texture_) textureCheck(texture_->endFace(face));
-        faces_.push_back(std::move(face));
+        emit(face[0], face[1], face[2]);
+    }
+
+    void emit(int a, int b, int c) {
+        if (faces_)
+            faces_->push_back({a, b, c});
+        else
+            triangles_->insert(triangles_->end(), {a, b, c});
     }
 
     void parseTextureVertex() {
@@ -213,10 +230,12 @@ private:
     const char* p_;
     const char* end_;
     const char* line_ = nullptr;
-    FaceList& faces_;
+    FaceList* faces_;
+    std::vector<int>* triangles_;
     const ObjFaceOptions& options_;
+    std::vector<double>& xyz_;
+    Face face_;
     int polygonsSplit_ = 0;
-    std::vector<double> xyz_;
     std::optional<ObjTextureReader> texture_;
 };
 
@@ -258,10 +277,7 @@ size_t triangulationStart(const Face& _polygon) {
 }
 
 void appendTriangulated(const Face& _polygon, FaceList& _out) {
-    const size_t n = _polygon.size();
-    const size_t start = triangulationStart(_polygon);
-    for (size_t k = 1; k + 1 < n; ++k)
-        _out.push_back({_polygon[start], _polygon[(start + k) % n], _polygon[(start + k + 1) % n]});
+    forEachTriangle(_polygon, [&](int a, int b, int c) { _out.push_back({a, b, c}); });
 }
 
 std::unique_ptr<GeometryT<double>> readOBJ(const std::string& _path, FaceList& _faces, const ObjFaceOptions& _options,
@@ -276,8 +292,9 @@ std::unique_ptr<GeometryT<double>> readOBJ(const std::string& _path, FaceList& _
 
 std::unique_ptr<GeometryT<double>> parseOBJ(const std::string& _path, const std::string& _text, FaceList& _faces,
                                             const ObjFaceOptions& _options, ObjReadReport* _report) {
-    ObjParser parser(_path, _text, _faces, _options);
-    const std::vector<double> xyz = parser.parse();
+    std::vector<double> xyz;
+    ObjParser parser(_path, _text, &_faces, nullptr, xyz, _options);
+    parser.parse();
     if (_report) _report->polygonsSplit = parser.polygonsSplit();
     if (xyz.empty()) return nullptr;
     const size_t V = xyz.size() / 3;
@@ -286,6 +303,20 @@ std::unique_ptr<GeometryT<double>> parseOBJ(const std::string& _path, const std:
     for (size_t v = 0; v < V; ++v)
         geometry->setPosition(static_cast<int>(v), 0, {xyz[3 * v], xyz[3 * v + 1], xyz[3 * v + 2]});
     return geometry;
+}
+
+bool readOBJFrame(const std::string& _path, const ObjFaceOptions& _options, ObjFrameBuffers& _buffers) {
+    if (!readWholeFile(_path, _buffers.text)) return false;
+    parseOBJFrame(_path, _options, _buffers);
+    return true;
+}
+
+void parseOBJFrame(const std::string& _path, const ObjFaceOptions& _options, ObjFrameBuffers& _buffers) {
+    _buffers.xyz.clear();
+    _buffers.triangles.clear();
+    ObjParser parser(_path, _buffers.text, nullptr, &_buffers.triangles, _buffers.xyz, _options);
+    parser.parse();
+    _buffers.polygonsSplit = parser.polygonsSplit();
 }
 
 void checkFaceIndices(const FaceList& _faces, int _V, const std::string& _path) {

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Common/Types.h"
 #include "Mesh/GeometryT.h"
@@ -42,6 +43,22 @@ std::unique_ptr<GeometryT<double>> readOBJ(const std::string& _path, FaceList& _
 // readOBJ on text already in memory; _path only names it in errors.
 std::unique_ptr<GeometryT<double>> parseOBJ(const std::string& _path, const std::string& _text, FaceList& _faces,
                                             const ObjFaceOptions& _options = {}, ObjReadReport* _report = nullptr);
+
+// One frame's text parsed into buffers the caller reuses from frame to frame,
+// so that reading a long sequence allocates nothing per frame or per face:
+// xyz holds three coordinates per vertex (empty: no vertex line), triangles
+// three 0-based ids per triangle, polygons already split. The values and the
+// errors are exactly parseOBJ's.
+struct ObjFrameBuffers {
+    std::string text;
+    std::vector<double> xyz;
+    std::vector<int> triangles;
+    int polygonsSplit = 0;
+};
+// Reads _path into _buffers.text and parses it; false when it cannot be opened.
+bool readOBJFrame(const std::string& _path, const ObjFaceOptions& _options, ObjFrameBuffers& _buffers);
+// Parses _buffers.text; _path only names it in errors.
+void parseOBJFrame(const std::string& _path, const ObjFaceOptions& _options, ObjFrameBuffers& _buffers);
 
 // The triangles of one polygon as ObjFaceOptions::triangulate describes:
 // (s, s+k, s+k+1) for k = 1..n-2, indices mod n, s = triangulationStart.

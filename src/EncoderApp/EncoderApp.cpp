@@ -166,7 +166,8 @@ int encode(const EncoderOptions& _o) {
 
     ProgressMeter loadMeter(stdout, style, "Loading", F);
     LoadedAnimation anim =
-        cacheInput ? std::move(cacheAnim) : loadAnimation(paths, [&](int done, int) { loadMeter.update(done); });
+        cacheInput ? std::move(cacheAnim) : loadAnimation(
+                          paths, [&](int done, int) { loadMeter.update(done); }, threadCount(_o));
     loadMeter.finish();
     const double loadSeconds = loadMeter.elapsedSeconds();
     const double frameRate = _o.fps > 0 ? _o.fps : anim.frameRate > 0 ? anim.frameRate : 25.0;

@@ -1,10 +1,12 @@
 // OrvEnc's option table and its GNU-style parser (see EncoderOptions.h).
 #include "EncoderApp/EncoderOptions.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
+#include <thread>
 
 #include "Common/StreamRules.h"
 
@@ -152,6 +154,8 @@ const std::vector<OptionSpec>& optionTable() {
                  throw UsageError("--fps needs a positive frame rate (got " + quoted(v) + ")");
              o.fps = r;
          }},
+        {"threads", 'j', "N",
+         [](EncoderOptions& o, const std::string& v) { o.threads = parseInt("--threads", v, 1, kMaxThreads); }},
         {"quiet", 'q', nullptr, [](EncoderOptions& o, const std::string&) { o.quiet = true; }},
         {"help", 'h', nullptr, [](EncoderOptions& o, const std::string&) { o.help = true; }},
         {"version", 'V', nullptr, [](EncoderOptions& o, const std::string&) { o.version = true; }},
@@ -306,6 +310,12 @@ EncoderOptions parseEncoderOptions(int argc, const char* const* argv) {
     return o;
 }
 
+int threadCount(const EncoderOptions& _o) {
+    if (_o.threads > 0) return _o.threads;
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores == 0 ? 1 : static_cast<int>(std::min<unsigned>(cores, kMaxThreads));
+}
+
 std::string encoderUsage() {
     std::string text =
         "Usage: OrvEnc [options] -o OUT.orv FRAME...\n"
@@ -372,6 +382,8 @@ std::string encoderUsage() {
         "                              \".orv\" plus \"_con.obj\")\n"
         "      --write-reconstruction DIR\n"
         "                              also write the decoded frames as DIR/<frame>.obj\n"
+        "  -j, --threads N             threads for loading frames (default: this\n"
+        "                              machine's cores); the stream is the same for any N\n"
         "  -q, --quiet                 print nothing but errors\n"
         "  -h, --help                  show this text\n"
         "  -V, --version               show the version\n"

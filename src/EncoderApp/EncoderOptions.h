@@ -27,6 +27,8 @@ constexpr int kMaxPrecisionBits = 24;
 // (docs/encoder-efficiency.md).
 constexpr int kDefaultEffort = 1;
 
+constexpr int kMaxThreads = 256;
+
 struct EncoderOptions {
     int nSL = 8;
     int nTL = 4;
@@ -49,6 +51,7 @@ struct EncoderOptions {
     std::string package;            // empty: no package written
     std::string mesh;               // the faces of point-cache frames (OBJ or package)
     double fps = 0;                 // 0: the input's rate, else 25
+    int threads = 0;                // 0: one per core of this machine
     bool quiet = false;
     bool help = false;
     bool version = false;
@@ -86,6 +89,9 @@ std::string defaultConnectivityPath(const std::string& _output);
 // frame header reference the coding order of _F frames (offsets below 127,
 // frame 0 always reachable); at most 31.
 int maxTemporalLayers(int _F, bool _refFirstFrame);
+
+// --threads, or the machine's core count when it was not given.
+int threadCount(const EncoderOptions& _o);
 
 // The --help text.
 std::string encoderUsage();

@@ -4,6 +4,7 @@
 #include "EncoderApp/FrameSource.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -12,6 +13,8 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "Common/Check.h"
 #include "Common/InputFile.h"
@@ -242,7 +245,36 @@ void checkSameFaces(const FaceList& _faces, const FaceList& _firstFaces, const s
 
 }  // namespace
 
-LoadedAnimation loadAnimation(const std::vector<std::string>& _paths, const LoadProgress& _progress) {
+namespace {
+
+// The checks of one later frame in the words of a one-by-one load: throws what
+// loading the frames in order would throw at _f.
+void checkFrameAsInOrder(const std::vector<std::string>& _paths, int _f, const LoadedAnimation& _anim) {
+    const std::string& path = _paths[static_cast<size_t>(_f)];
+    FaceList faces;
+    const std::unique_ptr<GeometryT<double>> frame = readFrame(path, faces);
+    if (frame->V != _anim.positions.V)
+        throw Error("frame file " + quoted(path) + " has " + std::to_string(frame->V) + " vertices, the first frame " +
+                    quoted(_paths[0]) + " has " + std::to_string(_anim.positions.V));
+    checkSameFaces(faces, _anim.faces, path, _paths[0]);
+}
+
+// Loads one later frame straight into its place when it matches the first
+// frame in every way; false when it does not (or cannot be read), leaving the
+// exact message to checkFrameAsInOrder.
+bool loadMatchingFrame(const std::string& _path, const std::vector<int>& _firstTriangles, double* _out, size_t _n,
+                       ObjFrameBuffers& _buffers) {
+    if (!readOBJFrame(_path, ObjFaceOptions{.triangulate = true, .relativeIndices = true}, _buffers)) return false;
+    if (_buffers.xyz.size() != _n || _buffers.triangles != _firstTriangles) return false;
+    for (double x : _buffers.xyz)
+        if (!std::isfinite(x)) return false;
+    std::copy(_buffers.xyz.begin(), _buffers.xyz.end(), _out);
+    return true;
+}
+
+}  // namespace
+
+LoadedAnimation loadAnimation(const std::vector<std::string>& _paths, const LoadProgress& _progress, int _threads) {
     if (_paths.empty()) throw Error("no frames given");
     if (_paths.size() > static_cast<size_t>(kMaxFrames))
         throw Error("too many frames (" + std::to_string(_paths.size()) + "): a stream holds at most " +
@@ -269,17 +301,58 @@ LoadedAnimation loadAnimation(const std::vector<std::string>& _paths, const Load
     std::copy(frame->frame(0), frame->frame(0) + n, anim.positions.frame(0));
     if (_progress) _progress(1, F);
 
-    FaceList faces;
-    for (int f = 1; f < F; ++f) {
-        const std::string& path = _paths[static_cast<size_t>(f)];
-        frame = readFrame(path, faces);
-        if (frame->V != anim.positions.V)
-            throw Error("frame file " + quoted(path) + " has " + std::to_string(frame->V) + " vertices, the first frame " +
-                        quoted(first) + " has " + std::to_string(anim.positions.V));
-        checkSameFaces(faces, anim.faces, path, first);
-        std::copy(frame->frame(0), frame->frame(0) + n, anim.positions.frame(f));
-        if (_progress) _progress(f + 1, F);
+    frame.reset();
+
+    // Later frames are taken by the threads in turn, each parsed in its
+    // thread's own buffers and copied to its place, so at most one frame's
+    // text per thread is held. The first frame that fails, in frame order,
+    // is checked again alone, so the error is the one an in-order load gives
+    // whatever the thread count. Only this thread reports progress.
+    std::vector<int> firstTriangles;
+    firstTriangles.reserve(3 * anim.faces.size());
+    for (const Face& face : anim.faces) firstTriangles.insert(firstTriangles.end(), face.begin(), face.end());
+    std::atomic<int> next{1}, loaded{1}, firstFailed{F};
+    std::mutex failureMutex;
+    std::exception_ptr failure;  // what the thread failing at firstFailed threw, if it threw
+    int reported = 1;
+    auto work = [&](bool _reports) {
+        ObjFrameBuffers buffers;
+        for (;;) {
+            const int f = next.fetch_add(1);
+            if (f >= F || f > firstFailed.load()) return;
+            bool ok = false;
+            std::exception_ptr thrown;
+            try {
+                ok = loadMatchingFrame(_paths[static_cast<size_t>(f)], firstTriangles, anim.positions.frame(f), n,
+                                       buffers);
+            } catch (...) {
+                thrown = std::current_exception();
+            }
+            if (!ok) {
+                const std::lock_guard<std::mutex> lock(failureMutex);
+                if (f < firstFailed.load()) {
+                    firstFailed = f;
+                    failure = thrown;
+                }
+                return;
+            }
+            const int done = loaded.fetch_add(1) + 1;
+            if (_reports && _progress) _progress(reported = done, F);
+        }
+    };
+    const int helpers = std::clamp(_threads, 1, F) - 1;
+    std::vector<std::thread> threads;
+    threads.reserve(static_cast<size_t>(helpers));
+    for (int t = 0; t < helpers; ++t) threads.emplace_back(work, false);
+    work(true);
+    for (std::thread& t : threads) t.join();
+    if (firstFailed < F) {
+        checkFrameAsInOrder(_paths, firstFailed, anim);
+        if (failure) std::rethrow_exception(failure);
+        throw Error("frame file " + quoted(_paths[static_cast<size_t>(firstFailed.load())]) +
+                    " changed while it was read");
     }
+    if (_progress && reported < F) _progress(F, F);
     return anim;
 }
 

@@ -53,7 +53,10 @@ using LoadProgress = std::function<void(int, int)>;
 // first frame without faces, face ids out of range and non-finite coordinates.
 // The first frame's texture coordinates are kept (malformed ones throw); the
 // other frames' are not read.
-LoadedAnimation loadAnimation(const std::vector<std::string>& _paths, const LoadProgress& _progress = {});
+// Frames after the first are read by _threads threads; the result, and the
+// error for a bad frame, are the same for every count.
+LoadedAnimation loadAnimation(const std::vector<std::string>& _paths, const LoadProgress& _progress = {},
+                              int _threads = 1);
 
 // True when the frame arguments are one PC2 or MDD file.
 bool isPointCacheInput(const std::vector<std::string>& _args);
