@@ -40,3 +40,4 @@ TEST(FuzzCorpus, ObjReader) { runCorpus("ObjReaderFuzz", orvfuzz::objReaderOne);
 TEST(FuzzCorpus, EncoderFrontEnd) { runCorpus("EncoderFrontEndFuzz", orvfuzz::encoderFrontEndOne); }
 TEST(FuzzCorpus, Extraction) { runCorpus("ExtractionFuzz", orvfuzz::extractionOne); }
 TEST(FuzzCorpus, CApi) { runCorpus("CApiFuzz", orvfuzz::capiOne); }
+TEST(FuzzCorpus, Package) { runCorpus("PackageFuzz", orvfuzz::packageOne); }

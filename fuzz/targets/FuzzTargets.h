@@ -33,5 +33,8 @@ void extractionOne(const uint8_t* _data, size_t _size);
 // one thread and several must answer alike, and an intact stream decodes to
 // the encoder's reconstruction.
 void capiOne(const uint8_t* _data, size_t _size);
+// Bytes as a package file and as a coded triangle list: only orv::Error may
+// end them, and a decoded list re-encodes to itself.
+void packageOne(const uint8_t* _data, size_t _size);
 
 }  // namespace orvfuzz
