@@ -32,21 +32,9 @@ public:
             const int hitIndex = static_cast<int>(index(p_.edgeIndex[static_cast<size_t>(prevKind_)], kEdgeFifoBits));
             if (hitIndex >= edges_.count()) malformed("a face refers to an edge that was never coded");
             auto& rp = p_.rotation[static_cast<size_t>((hitIndex < 3 ? hitIndex : 3) * 3 + prevRotation_)];
-            int rotation = 0;
-            if (rc_.bit(rp[0])) rotation = rc_.bit(rp[1]) ? 2 : 1;
             const DirectedEdge e = edges_.at(hitIndex);
             int kind = 0;
-            const int32_t a = e.to, b = e.from;
-            const int32_t c = vertex(3, a, b, kind);
-            lastVertex_ = c;
-            _t[rotation] = a;
-            _t[(rotation + 1) % 3] = b;
-            _t[(rotation + 2) % 3] = c;
-            edges_.push(b, c);
-            edges_.push(c, a);
-            prevKind_ = kind;
-            prevRotation_ = rotation;
-            prevShared_ = 0;
+            faceOnEdge(_t, e.to, e.from, rp, kind, 0);
         } else if (rc_.bit(p_.sharedHit[static_cast<size_t>(prevKind_)])) {
             sharedFace(_t);
         } else {
@@ -79,19 +67,25 @@ private:
         const int place = static_cast<int>(tree(p_.openIndex.data(), kOpenEdgeBits));
         if (place >= open_.intoCount(a)) malformed("a face continues an open edge that does not exist");
         const int32_t b = open_.into(a, place);
-        auto& rp = p_.sharedRotation[static_cast<size_t>(prevShared_)];
+        faceOnEdge(_t, a, b, p_.sharedRotation[static_cast<size_t>(prevShared_)], kind, 1);
+    }
+
+    // A face on the edge a -> b (reversed from an earlier face): its rotation,
+    // then its third vertex, in the encoder's order.
+    template <class RotationModels>
+    void faceOnEdge(int32_t* _t, int32_t _a, int32_t _b, RotationModels& _rp, int& _kind, int _shared) {
         int rotation = 0;
-        if (rc_.bit(rp[0])) rotation = rc_.bit(rp[1]) ? 2 : 1;
-        const int32_t c = vertex(3, a, b, kind);
+        if (rc_.bit(_rp[0])) rotation = rc_.bit(_rp[1]) ? 2 : 1;
+        const int32_t c = vertex(3, _a, _b, _kind);
         lastVertex_ = c;
-        _t[rotation] = a;
-        _t[(rotation + 1) % 3] = b;
+        _t[rotation] = _a;
+        _t[(rotation + 1) % 3] = _b;
         _t[(rotation + 2) % 3] = c;
-        edges_.push(b, c);
-        edges_.push(c, a);
-        prevKind_ = kind;
+        edges_.push(_b, c);
+        edges_.push(c, _a);
+        prevKind_ = _kind;
         prevRotation_ = rotation;
-        prevShared_ = 1;
+        prevShared_ = _shared;
     }
 
     int32_t vertex(int _slot, int32_t _x, int32_t _y, int& _kind) {

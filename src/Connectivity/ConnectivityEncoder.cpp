@@ -34,16 +34,7 @@ public:
             rc_.bit(p_.edgeHit[static_cast<size_t>(prevKind_)], 1);
             index(p_.edgeIndex[static_cast<size_t>(prevKind_)], kEdgeFifoBits, static_cast<uint32_t>(hitIndex));
             auto& rp = p_.rotation[static_cast<size_t>((hitIndex < 3 ? hitIndex : 3) * 3 + prevRotation_)];
-            rc_.bit(rp[0], rotation != 0);
-            if (rotation != 0) rc_.bit(rp[1], rotation == 2);
-            const int32_t a = _t[rotation], b = _t[(rotation + 1) % 3], c = _t[(rotation + 2) % 3];
-            const int kind = vertex(c, 3, a, b);
-            lastVertex_ = c;
-            edges_.push(b, c);
-            edges_.push(c, a);
-            prevKind_ = kind;
-            prevRotation_ = rotation;
-            prevShared_ = 0;
+            faceOnEdge(_t, rotation, rp, 0);
         } else {
             rc_.bit(p_.edgeHit[static_cast<size_t>(prevKind_)], 0);
             if (sharedFace(_t)) {
@@ -102,20 +93,26 @@ private:
         }
         rc_.bit(p_.sharedHit[static_cast<size_t>(prevKind_)], best >= 0);
         if (best < 0) return false;
-        const int32_t a = _t[best], b = _t[(best + 1) % 3], c = _t[(best + 2) % 3];
-        vertex(a, 4, -1, lastVertex_);
+        vertex(_t[best], 4, -1, lastVertex_);
         tree(p_.openIndex.data(), kOpenEdgeBits, static_cast<uint32_t>(bestPlace));
-        auto& rp = p_.sharedRotation[static_cast<size_t>(prevShared_)];
-        rc_.bit(rp[0], best != 0);
-        if (best != 0) rc_.bit(rp[1], best == 2);
+        faceOnEdge(_t, best, p_.sharedRotation[static_cast<size_t>(prevShared_)], 1);
+        return true;
+    }
+
+    // The face _t on the edge a -> b (reversed from an earlier face), a at
+    // _rotation: the rotation, then the third vertex.
+    template <class RotationModels>
+    void faceOnEdge(const int32_t* _t, int _rotation, RotationModels& _rp, int _shared) {
+        rc_.bit(_rp[0], _rotation != 0);
+        if (_rotation != 0) rc_.bit(_rp[1], _rotation == 2);
+        const int32_t a = _t[_rotation], b = _t[(_rotation + 1) % 3], c = _t[(_rotation + 2) % 3];
         const int kind = vertex(c, 3, a, b);
         lastVertex_ = c;
         edges_.push(b, c);
         edges_.push(c, a);
         prevKind_ = kind;
-        prevRotation_ = best;
-        prevShared_ = 1;
-        return true;
+        prevRotation_ = _rotation;
+        prevShared_ = _shared;
     }
 
     // _x, _y: vertices of the face whose neighbours are the candidates.
