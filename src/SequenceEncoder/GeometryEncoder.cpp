@@ -124,7 +124,7 @@ void GeometryEncoder::chooseDeadZone(const double _err[3], double _q, int _f, in
 }
 
 bool GeometryEncoder::predictsFromBelow(int _l) const {
-    checkLayer(_l);
+    ORV_CHECK(0<=_l && static_cast<size_t>(_l)<flat_.size(), kModule);
     return flat_[static_cast<size_t>(_l)].fromBelow;
 }
 
