@@ -31,6 +31,9 @@ namespace orv {
 
 namespace {
 
+// More threads than this count as this many.
+constexpr int kMaxThreads = 256;
+
 struct CodingOrder {
     std::vector<int> frames;
     std::vector<std::vector<int>> refs;
@@ -265,7 +268,7 @@ EncodedSequence encodeWith(const GeometryT<double>& _positions, const FaceList& 
     // Each thread codes its frames with its own coders, residuals and local
     // frames (a working frame of the context); positions and details are
     // per frame anyway.
-    const int threads = std::max(1, std::min(_threads, F));
+    const int threads = std::clamp(_threads, 1, std::min(F, kMaxThreads));
     context.setWorkingFrames(threads);
     std::vector<std::unique_ptr<FrameCoder>> coders(static_cast<size_t>(threads));
     std::vector<std::vector<uint8_t>> records(static_cast<size_t>(F));

@@ -28,7 +28,7 @@ using EncodeProgress = std::function<void(int, int)>;
 // cannot hold, F >= 65536, face ids out of range) throws orv::Error before
 // anything is written. Frames whose references are coded already are coded
 // at the same time on up to _threads threads; the stream and reconstruction
-// are the same for every count, and _progress is called on the calling
+// are the same for every count (more than 256 count as 256), and _progress is called on the calling
 // thread, in coding order.
 EncodedSequence encodeSequence(const GeometryT<double>& _positions, const FaceList& _faces, const Settings& _settings,
                                const double _qStep[3], const EncodeProgress& _progress = {}, int _threads = 1);
