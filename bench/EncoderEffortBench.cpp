@@ -1,8 +1,9 @@
-// Encoding speed of each effort level in million vertex-frames per second:
-// encodeSequence with RdOptions::forEffort(e) (layering included) on the
-// sequences unpacked under ORV_DATA (default /tmp/orvdata: one folder of OBJ
-// frames per sequence), at 11 bits of precision (step = diagonal / 2048).
-// ORV_BENCH_FRAMES limits every sequence to its first N frames.
+// Encoding speed of each effort level in million vertex-frames per second,
+// on 1 and 2 threads (wall time): encodeSequence with RdOptions::forEffort(e)
+// (layering included) on the sequences unpacked under ORV_DATA (default
+// /tmp/orvdata: one folder of OBJ frames per sequence), at 11 bits of
+// precision (step = diagonal / 2048). ORV_BENCH_FRAMES limits every sequence
+// to its first N frames; the streams are the same on any thread count.
 //
 //   cmake -S . -B build-bench -G Ninja -DORV_BUILD_BENCH=ON && ninja -C build-bench EncoderEffortBench
 //   build-bench/bench/EncoderEffortBench --benchmark_counters_tabular=true
@@ -53,10 +54,11 @@ void encodeEffort(benchmark::State& _state, const std::string& _name) {
         return;
     }
     const int effort = static_cast<int>(_state.range(0));
+    const int threads = static_cast<int>(_state.range(1));
     const RdOptions options = RdOptions::forEffort(effort);
     const double q = sequenceBoundingBox(anim->positions).diagonal() / 2048.0;
     for (auto _ : _state) {
-        EncodedSequence enc = encodeSequence(anim->positions, anim->faces, Settings{}, q, options);
+        EncodedSequence enc = encodeSequence(anim->positions, anim->faces, Settings{}, q, options, {}, threads);
         benchmark::DoNotOptimize(enc.streamFile.data());
     }
     const double vf = static_cast<double>(anim->positions.V) * anim->positions.F;
@@ -64,12 +66,17 @@ void encodeEffort(benchmark::State& _state, const std::string& _name) {
         benchmark::Counter(vf / 1e6, benchmark::Counter::kIsIterationInvariantRate);
     _state.counters["V"] = anim->positions.V;
     _state.counters["F"] = anim->positions.F;
+    _state.counters["threads"] = threads;
 }
 
 }  // namespace
 
 #define ORV_EFFORT_BENCH(label, name)                                                              \
-    BENCHMARK_CAPTURE(encodeEffort, label, std::string(name))->DenseRange(0, kMaxEffort)->Unit(benchmark::kMillisecond) \
+    BENCHMARK_CAPTURE(encodeEffort, label, std::string(name))                                     \
+        ->ArgsProduct({benchmark::CreateDenseRange(0, kMaxEffort, 1), {1, 2}})                      \
+        ->ArgNames({"effort", "threads"})                                                           \
+        ->UseRealTime()                                                                             \
+        ->Unit(benchmark::kMillisecond)                                                             \
         ->MinTime(2.0)
 
 ORV_EFFORT_BENCH(horse, "horse-gallop");

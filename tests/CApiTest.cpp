@@ -331,6 +331,37 @@ orv_decoder* openGrid(const std::vector<uint8_t>& _stream, int _nsl, int _ntl) {
 
 }  // namespace
 
+TEST(CApi, EncoderThreadsGiveTheSameStreamAndBadCountsAreRefused) {
+    const std::vector<int32_t> faces = gridFaces();
+    std::vector<std::vector<double>> rec;
+    const std::vector<uint8_t> one = encodeGrid(rec);
+    for (int n : {2, 5, 1000}) {
+        SCOPED_TRACE(n);
+        orv::Encoder enc(V, faces);
+        enc.setThreads(n);
+        for (int f = 0; f < F; ++f) enc.addFrame(gridFrame(f));
+        orv_encoder_options o;
+        orv_encoder_options_default(&o);
+        o.spatial_layers = 3;
+        o.temporal_layers = 3;
+        orv_encoder* e = nullptr;
+        char err[256];
+        ASSERT_EQ(orv_encoder_create(V, faces.data(), faces.size() / 3, &o, &e, err, sizeof err), ORV_OK) << err;
+        EXPECT_EQ(orv_encoder_set_threads(e, 0), ORV_E_ARGUMENT);
+        EXPECT_NE(std::string(orv_encoder_error(e)).find("at least 1 thread"), std::string::npos);
+        ASSERT_EQ(orv_encoder_set_threads(e, n), ORV_OK);
+        for (int f = 0; f < F; ++f) ASSERT_EQ(orv_encoder_add_frame(e, gridFrame(f).data()), ORV_OK);
+        uint8_t* bytes = nullptr;
+        size_t size = 0;
+        ASSERT_EQ(orv_encoder_finish(e, &bytes, &size), ORV_OK) << orv_encoder_error(e);
+        EXPECT_TRUE(std::vector<uint8_t>(bytes, bytes + size) == one);
+        orv_free(bytes);
+        orv_encoder_destroy(e);
+        EXPECT_FALSE(enc.finish().empty());
+    }
+    EXPECT_EQ(orv_encoder_set_threads(nullptr, 2), ORV_E_ARGUMENT);
+}
+
 TEST(CApi, ThreadsGiveTheReconstructionBitForBitAndBadCountsAreRefused) {
     std::vector<std::vector<double>> rec;
     const std::vector<uint8_t> stream = encodeGrid(rec);

@@ -11,6 +11,7 @@
 #include "Common/Check.h"
 #include "Encoder/GeometryCoder.h"
 #include "SequenceEncoder/GeometryEncoder.h"
+#include "SequenceEncoder/RateDistortion.h"
 
 using namespace orv;
 
@@ -355,4 +356,79 @@ TEST(GeometryCoder, EncoderInvertsFramesThatAreNotOrthonormal) {
     ASSERT_TRUE(fr.ok);
     const Vector3d p = c.GDec.position(2, 0), x = original.position(2, 0);
     EXPECT_LE(std::fabs(p.x - x.x) + std::fabs(p.y - x.y) + std::fabs(p.z - x.z), 3 * 0.0015);
+}
+
+// The in-pass dead zone against what it stands for: a per-residual
+// quantizer in the base layer, and recording the enhancement layer with
+// plain rounding, deciding every vertex from the recorded errors and coding
+// the decisions. Large steps make both guards fire.
+TEST(GeometryCoder, InPassDeadZoneDecidesAsQuantizersAndTwoPassesDo) {
+    for (int baseLayerPred = 0; baseLayerPred < 2; ++baseLayerPred)
+        for (double scale : {1.0, 6.0}) {
+            SCOPED_TRACE("baseLayerPred " + std::to_string(baseLayerPred) + " scale " + std::to_string(scale));
+            Settings s;
+            s.nSL = 2;
+            s.baseLayerPred = baseLayerPred;
+            const RandomScene scene(21u + baseLayerPred);
+            DecoderContext a = scene.context(), b = scene.context();
+            for (DecoderContext* c : {&a, &b})
+                for (double& q : c->qStep) q *= scale;
+            GeometryEncoder inPass(s, a), reference(s, b);
+            EXPECT_FALSE(inPass.predictsFromBelow(0));
+            EXPECT_TRUE(inPass.predictsFromBelow(1));
+            RdOptions o;
+            o.deadZone = true;
+            o.deadZoneTheta = 0.25;
+            const double q1 = a.qStep[1], q2 = a.qStep[2];
+            const double componentLimit = 0.3 * q1;
+            inPass.encodeFirstFrame(0, a.qStep[0], scene.original);
+            reference.encodeFirstFrame(0, b.qStep[0], scene.original);
+            int guarded = 0;
+            for (int f = 1; f < RandomScene::F; ++f) {
+                std::vector<int> rf = {f - 1};
+                inPass.setDeadZone(GeometryEncoder::DeadZone{o.deadZoneTheta, componentLimit, INFINITY});
+                reference.setQuantizer([&](double _e, double _step, const ResidualSite&) {
+                    const double r = deadZoneRound(_e, _step, o.deadZoneTheta);
+                    if (std::fabs(_e - _step * r) <= componentLimit) return r;
+                    ++guarded;
+                    return roundToNearest(_e, _step);
+                });
+                for (GeometryEncoder* e : {&inPass, &reference}) {
+                    if (baseLayerPred)
+                        e->encodeBaseLayerLocal(f, rf, q1, scene.original);
+                    else
+                        e->encodeBaseLayerGlobal(f, rf, q1, scene.original);
+                    e->computeLayerFrames(1, f);
+                }
+                a.filterDec[f][1].assign(1, 1.0);
+                b.filterDec[f][1].assign(1, 1.0);
+
+                inPass.setDeadZone(GeometryEncoder::DeadZone{o.deadZoneTheta, INFINITY, o.maxVertexError * q2});
+                inPass.encodeEnhancementLayer(1, f, rf, q2, scene.original);
+                std::vector<double> errors;
+                reference.setQuantizer([&](double _e, double _step, const ResidualSite&) {
+                    errors.push_back(_e);
+                    return roundToNearest(_e, _step);
+                });
+                reference.encodeEnhancementLayer(1, f, rf, q2, scene.original);
+                const LayerDecision d = decideLayer(errors, q2, o, false);
+                for (size_t i = 0; i < d.residuals.size(); ++i)
+                    guarded += d.residuals[i] != static_cast<int>(roundToNearest(errors[i], q2)) &&
+                                d.residuals[i] != static_cast<int>(deadZoneRound(errors[i], q2, o.deadZoneTheta));
+                size_t next = 0;
+                reference.setQuantizer([&](double, double, const ResidualSite&) {
+                    return static_cast<double>(d.residuals[next++]);
+                });
+                reference.encodeEnhancementLayer(1, f, rf, q2, scene.original);
+                reference.setQuantizer({});
+            }
+            if (scale > 1) {
+                EXPECT_GT(guarded, 0);
+            }
+            ASSERT_EQ(std::memcmp(a.GQuant.frame(0), b.GQuant.frame(0), sizeof(int) * 3 * RandomScene::V * RandomScene::F),
+                      0);
+            for (int f = 0; f < RandomScene::F; ++f)
+                for (int i = 0; i < 3 * RandomScene::V; ++i)
+                    ASSERT_TRUE(sameBits(a.GDec.frame(f)[i], b.GDec.frame(f)[i])) << "frame " << f << " value " << i;
+        }
 }

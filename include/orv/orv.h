@@ -142,6 +142,13 @@ int orv_encoder_add_frame(orv_encoder* e, const double* positions);
  * with orv_free. */
 int orv_encoder_finish(orv_encoder* e, uint8_t** stream, size_t* size);
 
+/* Codes the frames whose references are coded already on up to nthreads
+ * threads in orv_encoder_finish (1, the default, codes on the caller's
+ * thread). The stream does not change, by a single bit, with the count; more
+ * than 256, or than the platform can start, count as fewer. Returns 0, or
+ * ORV_E_ARGUMENT for nthreads < 1. */
+int orv_encoder_set_threads(orv_encoder* e, int nthreads);
+
 int orv_encoder_quality_get(const orv_encoder* e, orv_encoder_quality* quality);
 
 /* The encoder's own reconstruction of frame f (3*V doubles), after finish:

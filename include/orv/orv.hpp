@@ -89,6 +89,9 @@ public:
         check(orv_encoder_add_frame(e_.get(), _positions.data()));
     }
 
+    // Threads finish() codes frames on; the stream is the same for any count.
+    void setThreads(int _n) { check(orv_encoder_set_threads(e_.get(), _n)); }
+
     // The stream file (4-byte length, then the bit stream).
     std::vector<uint8_t> finish() {
         uint8_t* bytes = nullptr;

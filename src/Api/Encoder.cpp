@@ -24,6 +24,7 @@ struct orv_encoder {
     int V = 0;
     orv::FaceList faces;
     orv_encoder_options options{};
+    int threads = 1;
     std::vector<double> frames;  // 3V per frame, in order
     int F = 0;
     bool finished = false;
@@ -103,7 +104,7 @@ int finish(orv_encoder& _e, uint8_t** _stream, size_t* _size) {
         // The search counts the bit stream; the caller's size is the file's.
         if (target.kind == orv::TargetKind::BitsPerVertexFrame)
             target.value = std::fmax(target.value - 32.0 / (static_cast<double>(_e.V) * _e.F), 1e-3 * target.value);
-        orv::TargetedEncoding found = orv::encodeToTarget(positions, _e.faces, settings, rd, target);
+        orv::TargetedEncoding found = orv::encodeToTarget(positions, _e.faces, settings, rd, target, {}, _e.threads);
         orv::stepsForOptions(found.q, rd, q);
         encoded = std::move(found.encoded);
         quality = found.quality;
@@ -111,12 +112,12 @@ int finish(orv_encoder& _e, uint8_t** _stream, size_t* _size) {
         met = found.met ? 1 : 0;
     } else if (choices.explicitSteps) {
         for (int i = 0; i < 3; ++i) q[i] = o.steps[i];
-        encoded = orv::encodeSequence(positions, _e.faces, settings, q);
+        encoded = orv::encodeSequence(positions, _e.faces, settings, q, {}, _e.threads);
         quality = orv::measureQuality(positions, encoded.reconstruction);
     } else {
         const double qEnh = diagonal / std::ldexp(1.0, o.precision_bits);
         orv::stepsForOptions(qEnh, rd, q);
-        encoded = orv::encodeSequence(positions, _e.faces, settings, qEnh, rd);
+        encoded = orv::encodeSequence(positions, _e.faces, settings, qEnh, rd, {}, _e.threads);
         quality = orv::measureQuality(positions, encoded.reconstruction);
     }
 
@@ -207,6 +208,16 @@ extern "C" int orv_encoder_finish(orv_encoder* e, uint8_t** stream, size_t* size
         *size = 0;
         return finish(*e, stream, size);
     });
+}
+
+extern "C" int orv_encoder_set_threads(orv_encoder* e, int nthreads) {
+    if (!e) return ORV_E_ARGUMENT;
+    if (nthreads < 1) {
+        e->error = "orv_encoder_set_threads: at least 1 thread (" + std::to_string(nthreads) + " given)";
+        return ORV_E_ARGUMENT;
+    }
+    e->threads = nthreads;
+    return ORV_OK;
 }
 
 extern "C" int orv_encoder_quality_get(const orv_encoder* e, orv_encoder_quality* quality) {

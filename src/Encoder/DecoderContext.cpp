@@ -48,7 +48,7 @@ void DecoderContext::releaseAll() {
 }
 
 void DecoderContext::setWorkingFrames(int _n) {
-    ORV_CHECK(windowed_ && _n>=1, "Encoder/DecoderContext");
+    ORV_CHECK(codedFrameOnly_ && _n>=1, "Encoder/DecoderContext");
     if (_n == GQuant.F) return;
     GQuant = GeometryT<int>(V_, _n);
     GFrames = GeometryT<double>(V_, 3 * _n);

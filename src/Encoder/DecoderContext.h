@@ -76,10 +76,11 @@ struct DecoderContext {
     size_t peakDetailFrames() const { return detailSlots_.peak(); }
     size_t peakPositionFrames() const { return allPositions_ ? static_cast<size_t>(F_) : positionSlots_.peak(); }
 
-    // Windowed contexts decoding several records at once: _n working frames
-    // of residuals and local frames (1, the default, is the one every frame
-    // maps to). useWorkingFrame points frame _f at working frame _w; frames
-    // decoded together must use different ones.
+    // Contexts that keep the coded frame only (windowed ones too) coding or
+    // decoding several records at once: _n working frames of residuals and
+    // local frames (1, the default, is the one every frame maps to).
+    // useWorkingFrame points frame _f at working frame _w; frames coded
+    // together must use different ones.
     void setWorkingFrames(int _n);
     void useWorkingFrame(int _f, int _w);
     int workingFrames() const { return GQuant.F; }

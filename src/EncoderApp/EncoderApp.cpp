@@ -212,7 +212,7 @@ int encode(const EncoderOptions& _o) {
                 }
                 lastDone = done;
                 meter->update(done);
-            });
+            }, threadCount(_o));
         meter->finish();
         encodeSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         stepsForOptions(found.q, rd, q);
@@ -224,11 +224,11 @@ int encode(const EncoderOptions& _o) {
         const EncodeProgress progress = [&](int done, int) { encodeMeter.update(done); };
         if (_o.steps) {
             for (int i = 0; i < 3; ++i) q[i] = (*_o.steps)[static_cast<size_t>(i)];
-            encoded = encodeSequence(anim.positions, anim.faces, settings, q, progress);
+            encoded = encodeSequence(anim.positions, anim.faces, settings, q, progress, threadCount(_o));
         } else {
             const double qEnh = diagonal / std::ldexp(1.0, _o.precisionBits[2]);
             stepsForOptions(qEnh, rd, q);
-            encoded = encodeSequence(anim.positions, anim.faces, settings, qEnh, rd, progress);
+            encoded = encodeSequence(anim.positions, anim.faces, settings, qEnh, rd, progress, threadCount(_o));
         }
         encodeMeter.finish();
         encodeSeconds = encodeMeter.elapsedSeconds();

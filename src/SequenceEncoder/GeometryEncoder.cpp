@@ -72,6 +72,7 @@ struct GeometryEncoder::ChosenResiduals {
     const GeometryEncoder& coder;
     const double* original;
     bool custom;
+    bool deadZone;  // and not custom
 
     [[gnu::always_inline]] void choose(int _f, int _l, int _v, const Vector3d& _S, bool _local,
                                        const LocalFrame& _axes, const Vector3d& _tp, double _q, int* _R) const {
@@ -79,6 +80,7 @@ struct GeometryEncoder::ChosenResiduals {
         const Vector3d e{x.x - _S.x, x.y - _S.y, x.z - _S.z};
         const Vector3d actual = _local ? toLocal(e, _axes) : e;
         const double err[3] = {actual.x - _tp.x, actual.y - _tp.y, actual.z - _tp.z};
+        if (deadZone) return coder.chooseDeadZone(err, _q, _f, _l, _v, _R);
         for (int c = 0; c < 3; ++c) {
             if (custom || !nearestInRange(err[c], _q, _R[c]))
                 _R[c] = coder.quantize(err[c], _q, ResidualSite{_f, _l, _v, c});
@@ -87,7 +89,47 @@ struct GeometryEncoder::ChosenResiduals {
 };
 
 int32_t GeometryEncoder::quantize(double _error, double _q, const ResidualSite& _site) const {
-    const double r = quantizer_ ? quantizer_(_error, _q, _site) : roundToNearest(_error, _q);
+    return accept(quantizer_ ? quantizer_(_error, _q, _site) : roundToNearest(_error, _q), _site);
+}
+
+// The same decisions as a dead-zone Quantizer with a per-component guard,
+// and, for the vertex guard, as recording the layer's errors with plain
+// rounding, deciding each vertex from them and coding the decisions (which
+// is what an encoder without this mode has to do in two passes).
+void GeometryEncoder::chooseDeadZone(const double _err[3], double _q, int _f, int _l, int _v, int* _R) const {
+    const DeadZone& dz = *deadZone_;
+    if (!(dz.vertexLimit < INFINITY)) {
+        const bool guard = dz.componentLimit < INFINITY;
+        for (int c = 0; c < 3; ++c) {
+            double r = deadZoneRound(_err[c], _q, dz.theta);
+            if (guard && !(std::fabs(_err[c] - _q * r) <= dz.componentLimit)) r = roundToNearest(_err[c], _q);
+            _R[c] = accept(r, ResidualSite{_f, _l, _v, c});
+        }
+        return;
+    }
+    int32_t plain[3];
+    for (int c = 0; c < 3; ++c) plain[c] = accept(roundToNearest(_err[c], _q), ResidualSite{_f, _l, _v, c});
+    int32_t zoned[3];
+    double squared = 0;
+    for (int c = 0; c < 3; ++c) {
+        double r = deadZoneRound(_err[c], _q, dz.theta);
+        if (dz.componentLimit < INFINITY && !(std::fabs(_err[c] - _q * r) <= dz.componentLimit))
+            r = roundToNearest(_err[c], _q);
+        zoned[c] = static_cast<int32_t>(r);  // |r| <= |plain|, which fits
+        const double e = _err[c] - _q * zoned[c];
+        squared += e * e;
+    }
+    const bool keep = squared <= dz.vertexLimit * dz.vertexLimit;
+    for (int c = 0; c < 3; ++c) _R[c] = keep ? zoned[c] : plain[c];
+}
+
+bool GeometryEncoder::predictsFromBelow(int _l) const {
+    ORV_CHECK(0<=_l && static_cast<size_t>(_l)<flat_.size(), kModule);
+    return flat_[static_cast<size_t>(_l)].fromBelow;
+}
+
+int32_t GeometryEncoder::accept(double _r, const ResidualSite& _site) const {
+    const double r = _r;
     if (!std::isfinite(r) || std::fabs(r) > 2147483647.0 || r != std::trunc(r)) {
         char text[256];
         std::snprintf(text, sizeof text,
@@ -101,11 +143,12 @@ int32_t GeometryEncoder::quantize(double _error, double _q, const ResidualSite& 
 
 void GeometryEncoder::encodeLayer(Pass _pass, int _l, int _f, const std::vector<int>* _rf, double _q,
                                   const GeometryT<double>& _original) {
-    ChosenResiduals chosen{*this, _original.frame(_f), static_cast<bool>(quantizer_)};
+    const bool custom = static_cast<bool>(quantizer_);
+    ChosenResiduals chosen{*this, _original.frame(_f), custom, !custom && deadZone_.has_value()};
     // Predictions parked by computeLayerFrames hold while only the layer
     // itself is coded (its terms are lower-layer vertices).
     if (takeParked(_pass, _l, _f)) {
-        if (!quantizer_ && parkedByVisit_) return encodeEnhancementWithAvx2(_l, _f, *_rf, _q, _original);
+        if (!custom && !deadZone_ && parkedByVisit_) return encodeEnhancementWithAvx2(_l, _f, *_rf, _q, _original);
         return codeLayerT<Pass::Enhancement, true>(chosen, _l, _f, _rf, _q);
     }
     switch (_pass) {
@@ -145,7 +188,7 @@ void GeometryEncoder::encodeEnhancementWithAvx2(int _l, int _f, const std::vecto
     job.t1 = context_.axisFrame(_f, 0);
     job.t2 = context_.axisFrame(_f, 1);
     job.n = context_.axisFrame(_f, 2);
-    ChosenResiduals chosen{*this, _original.frame(_f), false};
+    ChosenResiduals chosen{*this, _original.frame(_f), false, false};
     size_t j = 0;
     while (j < count) {
         j = geometry_kernels::encodeEnhancementAvx2(ft.sortedOrder.data(), count, j, job);

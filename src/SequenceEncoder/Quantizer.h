@@ -36,4 +36,12 @@ inline double roundToNearest(double _error, double _q) {
     return t;
 }
 
+// sign(a) * floor(|a/q| + theta) as an integer-valued double (a dead zone).
+inline double deadZoneRound(double _error, double _q, double _theta) {
+    const double x = _error / _q;
+    if (!(std::fabs(x) < 4.0e18)) return x;  // refused by the coder like any residual beyond 32 bits
+    const double r = std::floor(std::fabs(x) + _theta);
+    return x < 0 ? -r : r;
+}
+
 }  // namespace orv

@@ -40,7 +40,7 @@ double onScale(double _value, TargetKind _kind) {
 
 TargetedEncoding encodeToTarget(const GeometryT<double>& _positions, const FaceList& _faces, const Settings& _settings,
                                 const RdOptions& _options, const EncodingTarget& _target,
-                                const EncodeProgress& _progress) {
+                                const EncodeProgress& _progress, int _threads) {
     if (!(_target.value > 0) || !std::isfinite(_target.value))
         throw Error("the target must be a positive number, got " + std::to_string(_target.value));
     const TargetKind kind = _target.kind;
@@ -67,7 +67,7 @@ TargetedEncoding encodeToTarget(const GeometryT<double>& _positions, const FaceL
     while (encodes < maxEncodes) {
         TargetedEncoding r;
         r.q = std::exp(x);
-        r.encoded = encodeSequence(_positions, _faces, _settings, r.q, _options, _progress);
+        r.encoded = encodeSequence(_positions, _faces, _settings, r.q, _options, _progress, _threads);
         ++encodes;
         r.quality = measureQuality(_positions, r.encoded.reconstruction);
         r.bitsPerVertexFrame = vertexFrames > 0 ? 8.0 * static_cast<double>(r.encoded.streamFile.size() - 4) / vertexFrames : 0;

@@ -40,9 +40,10 @@ struct TargetedEncoding {
 };
 
 // Throws orv::Error for a target value that is not positive and finite, or
-// when the sequence cannot be encoded at all (see encodeSequence).
+// when the sequence cannot be encoded at all (see encodeSequence). Each
+// encode runs on up to _threads threads, with the same result for every count.
 TargetedEncoding encodeToTarget(const GeometryT<double>& _positions, const FaceList& _faces, const Settings& _settings,
                                 const RdOptions& _options, const EncodingTarget& _target,
-                                const EncodeProgress& _progress = {});
+                                const EncodeProgress& _progress = {}, int _threads = 1);
 
 }  // namespace orv

@@ -79,13 +79,6 @@ double ResidualCostModel::totalBits(const std::vector<int>& _values) const {
     return sum;
 }
 
-double deadZoneRound(double _error, double _q, double _theta) {
-    const double x = _error / _q;
-    if (!(std::fabs(x) < 4.0e18)) return x;  // refused by the coder like any residual beyond 32 bits
-    const double r = std::floor(std::fabs(x) + _theta);
-    return x < 0 ? -r : r;
-}
-
 int rdChoose(double _error, double _q, double _lambda, const ResidualCostModel& _model) {
     const double plain = roundToNearest(_error, _q);
     if (plain == 0.0) return 0;
@@ -186,15 +179,9 @@ void RdLayerEncoder::encodeBaseLayer(int _f, const std::vector<int>& _rf, double
     // within limit / sqrt(3) each, the vertex stays within the limit.
     const double limit = componentLimit_;
     if (!options_.rdoq) {
-        if (options_.deadZone) {
-            const double theta = options_.deadZoneTheta;
-            coder_.setQuantizer([theta, limit](double _e, double _step, const ResidualSite&) {
-                const double r = deadZoneRound(_e, _step, theta);
-                return std::fabs(_e - _step * r) <= limit ? r : roundToNearest(_e, _step);
-            });
-        }
+        if (options_.deadZone) coder_.setDeadZone(GeometryEncoder::DeadZone{options_.deadZoneTheta, limit, INFINITY});
         runBase(_f, _rf, _q, _original);
-        coder_.setQuantizer({});
+        coder_.setDeadZone({});
         return;
     }
     // The recording run: plain rounding, errors kept for the model.
@@ -218,17 +205,20 @@ void RdLayerEncoder::encodeBaseLayer(int _f, const std::vector<int>& _rf, double
 
 void RdLayerEncoder::encodeEnhancementLayer(int _l, int _f, const std::vector<int>& _rf, double _q,
                                             const GeometryT<double>& _original) {
-    // Without a vertex guard the dead zone needs no look at the whole vertex.
-    if (!options_.rdoq && !options_.emptyChunks && !(options_.deadZone && options_.maxVertexError > 0)) {
-        if (options_.deadZone) {
-            const double theta = options_.deadZoneTheta;
-            coder_.setQuantizer([theta](double _e, double _step, const ResidualSite&) {
-                return deadZoneRound(_e, _step, theta);
-            });
+    // Without a vertex guard the dead zone needs no look at the whole
+    // vertex; with one, the pass decides each vertex from its own errors
+    // when they cannot change with the layer's residuals (no term in the
+    // layer itself), as recording and replaying the layer would.
+    if (!options_.rdoq && !options_.emptyChunks) {
+        const bool guard = options_.deadZone && options_.maxVertexError > 0;
+        if (!guard || coder_.predictsFromBelow(_l)) {
+            if (options_.deadZone)
+                coder_.setDeadZone(GeometryEncoder::DeadZone{options_.deadZoneTheta, INFINITY,
+                                                             guard ? options_.maxVertexError * _q : INFINITY});
+            coder_.encodeEnhancementLayer(_l, _f, _rf, _q, _original);
+            coder_.setDeadZone({});
+            return;
         }
-        coder_.encodeEnhancementLayer(_l, _f, _rf, _q, _original);
-        coder_.setQuantizer({});
-        return;
     }
     errors_.clear();
     coder_.setQuantizer(recordingQuantizer());

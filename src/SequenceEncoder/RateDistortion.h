@@ -35,9 +35,6 @@ private:
     int B_ = 0;
 };
 
-// sign(a) * floor(|a/q| + theta) as an integer-valued double.
-double deadZoneRound(double _error, double _q, double _theta);
-
 // The cheapest of {R, R - sign(R), 0} for error _error, R the nearest integer
 // to _error / _q. Ties keep the larger magnitude.
 int rdChoose(double _error, double _q, double _lambda, const ResidualCostModel& _model);

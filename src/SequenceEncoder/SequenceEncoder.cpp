@@ -1,15 +1,18 @@
 // The library encoder: validates the input completely, then writes the stream
-// header and the frame records in coding order. Each layer is quantised and
+// header and the frame records in coding order (coding frames whose references
+// are done on several threads, FrameScheduler). Each layer is quantised and
 // reconstructed in closed loop by GeometryEncoder (so later vertices and frames
 // predict from what the decoder will see), and its residuals are entropy coded
 // into the layer chunk.
 #include "SequenceEncoder/SequenceEncoder.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -18,6 +21,7 @@
 #include "Decoder/LODConnectivity.h"
 #include "Encoder/DecoderContext.h"
 #include "Encoder/FrameCodingOrderGen.h"
+#include "SequenceEncoder/FrameScheduler.h"
 #include "SequenceEncoder/GeometryEncoder.h"
 #include "SequenceEncoder/RateDistortion.h"
 #include "Encoder/RedundancyMinCoder.h"
@@ -26,6 +30,9 @@
 namespace orv {
 
 namespace {
+
+// More threads than this count as this many.
+constexpr int kMaxThreads = 256;
 
 struct CodingOrder {
     std::vector<int> frames;
@@ -151,8 +158,86 @@ void append(std::vector<uint8_t>& _out, BitBuffer& _buf) {
     _out.insert(_out.end(), _buf.data(), _buf.data() + n);
 }
 
+// One thread's coders: nothing in them outlives a frame's
+// coding but tables built from the layering, so which thread codes a frame
+// does not change a bit of it.
+struct FrameCoder {
+    GeometryEncoder coder;
+    std::optional<RdLayerEncoder> rd;
+
+    FrameCoder(const Settings& _settings, DecoderContext& _context, const RdOptions* _options, double _q)
+        : coder(_settings, _context) {
+        if (_options) rd.emplace(_settings, coder, *_options, _q);
+    }
+};
+
+// Quantises, reconstructs and writes frame record _p of the coding order
+// into _record.
+void codeRecord(int _p, FrameCoder& _fc, DecoderContext& _context, const Settings& _settings,
+                const GeometryT<double>& _positions, std::vector<uint8_t>& _record) {
+    const int nSL = _settings.nSL;
+    const int f = _context.codingOrder[static_cast<size_t>(_p)];
+    const std::vector<int>& rf = _context.codingRefs[static_cast<size_t>(_p)];
+    GeometryEncoder& coder = _fc.coder;
+    std::optional<RdLayerEncoder>& rd = _fc.rd;
+    // The same layer-by-layer sequence the decoding loop runs.
+    if (_p == 0) {
+        coder.encodeFirstFrame(f, _context.qStep[0], _positions);
+    } else {
+        for (int l = 0; l < nSL; ++l) {
+            if (l == 0 && rd) {
+                rd->encodeBaseLayer(f, rf, _context.qStep[1], _positions);
+                continue;
+            }
+            if (l == 0) {
+                if (_settings.baseLayerPred == 0)
+                    coder.encodeBaseLayerGlobal(f, rf, _context.qStep[1], _positions);
+                else
+                    coder.encodeBaseLayerLocal(f, rf, _context.qStep[1], _positions);
+                continue;
+            }
+            coder.computeLayerFrames(l, f);
+            if (!rf.empty()) _context.filterDec[f][l].assign(rf.size(), 1.0 / static_cast<double>(rf.size()));
+            if (rd)
+                rd->encodeEnhancementLayer(l, f, rf, _context.qStep[2], _positions);
+            else
+                coder.encodeEnhancementLayer(l, f, rf, _context.qStep[2], _positions);
+        }
+    }
+
+    // Layers own disjoint vertices, so every chunk of the record can be
+    // written once all its layers are quantised.
+    const uint64_t bound = recordBound(_context, f);
+    if (bound > (uint64_t{1} << 40)) throw Error("frame record too large to encode");
+    BitBuffer record(static_cast<int64_t>(bound));
+    RedundancyMinCoder::writeFrameHeader(record, _p == 0 ? 0 : _context.codingLayers[static_cast<size_t>(_p)], f,
+                                         _p == 0 ? std::vector<int>{} : rf);
+    RedundancyMinCoder chunks(record, _settings, _context);
+    for (int l = 0; l < nSL; ++l) chunks.encodeLayerResiduals(l, f);
+    _record.clear();
+    append(_record, record);
+}
+
+// The coding positions each record waits for: those of its references.
+std::vector<std::vector<int>> referencePositions(const DecoderContext& _context) {
+    const size_t n = _context.codingOrder.size();
+    std::vector<int> position(n, -1);
+    for (size_t p = 0; p < n; ++p) position[static_cast<size_t>(_context.codingOrder[p])] = static_cast<int>(p);
+    std::vector<std::vector<int>> deps(n);
+    for (size_t p = 1; p < n; ++p)
+        for (int r : _context.codingRefs[p]) {
+            const int at = 0 <= r && static_cast<size_t>(r) < n ? position[static_cast<size_t>(r)] : -1;
+            if (at < 0 || static_cast<size_t>(at) >= p)
+                throw Error("frame " + std::to_string(_context.codingOrder[p]) + " references frame " +
+                            std::to_string(r) + ", which is not coded before it");
+            deps[p].push_back(at);
+        }
+    return deps;
+}
+
 EncodedSequence encodeWith(const GeometryT<double>& _positions, const FaceList& _faces, const Settings& _settings,
-                           const double _qStep[3], const RdOptions* _options, const EncodeProgress& _progress) {
+                           const double _qStep[3], const RdOptions* _options, const EncodeProgress& _progress,
+                           int _threads) {
     validate(_positions, _faces, _settings, _qStep);
     const int V = _positions.V, F = _positions.F, nSL = _settings.nSL;
 
@@ -171,6 +256,7 @@ EncodedSequence encodeWith(const GeometryT<double>& _positions, const FaceList& 
     context.codingOrder = std::move(order.frames);
     context.codingRefs = std::move(order.refs);
     context.codingLayers = std::move(order.layers);
+    const std::vector<std::vector<int>> deps = referencePositions(context);
 
     std::vector<uint8_t> stream(4, 0);  // the length field, filled at the end
     {
@@ -179,49 +265,27 @@ EncodedSequence encodeWith(const GeometryT<double>& _positions, const FaceList& 
         append(stream, header);
     }
 
-    GeometryEncoder coder(settings, context);
-    std::optional<RdLayerEncoder> rd;
-    if (_options) rd.emplace(settings, coder, *_options, _qStep[2]);
-    for (int p = 0; p < F; ++p) {
-        const int f = context.codingOrder[p];
-        const std::vector<int>& rf = context.codingRefs[p];
-        // The same layer-by-layer sequence the decoding loop runs.
-        if (p == 0) {
-            coder.encodeFirstFrame(f, context.qStep[0], _positions);
-        } else {
-            for (int l = 0; l < nSL; ++l) {
-                if (l == 0 && rd) {
-                    rd->encodeBaseLayer(f, rf, context.qStep[1], _positions);
-                    continue;
-                }
-                if (l == 0) {
-                    if (settings.baseLayerPred == 0)
-                        coder.encodeBaseLayerGlobal(f, rf, context.qStep[1], _positions);
-                    else
-                        coder.encodeBaseLayerLocal(f, rf, context.qStep[1], _positions);
-                    continue;
-                }
-                coder.computeLayerFrames(l, f);
-                if (!rf.empty()) context.filterDec[f][l].assign(rf.size(), 1.0 / static_cast<double>(rf.size()));
-                if (rd)
-                    rd->encodeEnhancementLayer(l, f, rf, context.qStep[2], _positions);
-                else
-                    coder.encodeEnhancementLayer(l, f, rf, context.qStep[2], _positions);
-            }
-        }
-
-        // Layers own disjoint vertices, so every chunk of the record can be
-        // written once all its layers are quantised.
-        const uint64_t bound = recordBound(context, f);
-        if (bound > (uint64_t{1} << 40)) throw Error("frame record too large to encode");
-        BitBuffer record(static_cast<int64_t>(bound));
-        RedundancyMinCoder::writeFrameHeader(record, p == 0 ? 0 : context.codingLayers[p], f, p == 0 ? std::vector<int>{} : rf);
-        RedundancyMinCoder chunks(record, settings, context);
-        for (int l = 0; l < nSL; ++l) chunks.encodeLayerResiduals(l, f);
-        append(stream, record);
+    // Each thread codes its frames with its own coders, residuals and local
+    // frames (a working frame of the context); positions and details are
+    // per frame anyway.
+    const int threads = std::clamp(_threads, 1, std::min(F, kMaxThreads));
+    context.setWorkingFrames(threads);
+    std::vector<std::unique_ptr<FrameCoder>> coders(static_cast<size_t>(threads));
+    std::vector<std::vector<uint8_t>> records(static_cast<size_t>(F));
+    const auto code = [&](int _p, int _w) {
+        std::unique_ptr<FrameCoder>& fc = coders[static_cast<size_t>(_w)];
+        if (!fc) fc = std::make_unique<FrameCoder>(settings, context, _options, _qStep[2]);
+        context.useWorkingFrame(context.codingOrder[static_cast<size_t>(_p)], _w);
+        codeRecord(_p, *fc, context, settings, _positions, records[static_cast<size_t>(_p)]);
+    };
+    const auto deliver = [&](int _p) {
+        std::vector<uint8_t>& record = records[static_cast<size_t>(_p)];
+        stream.insert(stream.end(), record.begin(), record.end());
+        std::vector<uint8_t>().swap(record);
         if (stream.size() - 4 > 0xffffffffull) throw Error("the stream exceeds the 4 GiB its length field can hold");
-        if (_progress) _progress(p + 1, F);
-    }
+        if (_progress) _progress(_p + 1, F);
+    };
+    runFramesInOrder(deps, threads, code, deliver);
 
     const uint64_t N = stream.size() - 4;
     for (int i = 0; i < 4; ++i) stream[i] = static_cast<uint8_t>(N >> (8 * i));
@@ -231,8 +295,8 @@ EncodedSequence encodeWith(const GeometryT<double>& _positions, const FaceList& 
 }  // namespace
 
 EncodedSequence encodeSequence(const GeometryT<double>& _positions, const FaceList& _faces, const Settings& _settings,
-                               const double _qStep[3], const EncodeProgress& _progress) {
-    return encodeWith(_positions, _faces, _settings, _qStep, nullptr, _progress);
+                               const double _qStep[3], const EncodeProgress& _progress, int _threads) {
+    return encodeWith(_positions, _faces, _settings, _qStep, nullptr, _progress, _threads);
 }
 
 void stepsForOptions(double _q, const RdOptions& _options, double _qStep[3]) {
@@ -242,13 +306,14 @@ void stepsForOptions(double _q, const RdOptions& _options, double _qStep[3]) {
 }
 
 EncodedSequence encodeSequence(const GeometryT<double>& _positions, const FaceList& _faces, const Settings& _settings,
-                               double _q, const RdOptions& _options, const EncodeProgress& _progress) {
+                               double _q, const RdOptions& _options, const EncodeProgress& _progress,
+                               int _threads) {
     double steps[3];
     stepsForOptions(_q, _options, steps);
     Settings settings = _settings;
     if (_options.spatialLayers != 0) settings.nSL = _options.spatialLayers;
     const bool plain = !_options.deadZone && !_options.rdoq && !_options.emptyChunks;
-    return encodeWith(_positions, _faces, settings, steps, plain ? nullptr : &_options, _progress);
+    return encodeWith(_positions, _faces, settings, steps, plain ? nullptr : &_options, _progress, _threads);
 }
 
 }  // namespace orv

@@ -26,9 +26,12 @@ using EncodeProgress = std::function<void(int, int)>;
 // stream is written with enhLayerPred 0 and entrType CABAC. Invalid input
 // (non-positive steps, residuals that do not fit, references the frame header
 // cannot hold, F >= 65536, face ids out of range) throws orv::Error before
-// anything is written.
+// anything is written. Frames whose references are coded already are coded
+// at the same time on up to _threads threads; the stream and reconstruction
+// are the same for every count (more than 256 count as 256), and _progress is called on the calling
+// thread, in coding order.
 EncodedSequence encodeSequence(const GeometryT<double>& _positions, const FaceList& _faces, const Settings& _settings,
-                               const double _qStep[3], const EncodeProgress& _progress = {});
+                               const double _qStep[3], const EncodeProgress& _progress = {}, int _threads = 1);
 
 // The same with the encoder's rate-distortion freedoms: _q is the step of the
 // enhancement layers (what a precision sets); the first-frame and base-layer
@@ -36,7 +39,8 @@ EncodedSequence encodeSequence(const GeometryT<double>& _positions, const FaceLi
 // 0) replaces _settings.nSL. RdOptions{} gives exactly the stream of the
 // function above with all three steps _q.
 EncodedSequence encodeSequence(const GeometryT<double>& _positions, const FaceList& _faces, const Settings& _settings,
-                               double _q, const RdOptions& _options, const EncodeProgress& _progress = {});
+                               double _q, const RdOptions& _options, const EncodeProgress& _progress = {},
+                               int _threads = 1);
 
 // The three step sizes encodeSequence uses for enhancement step _q.
 void stepsForOptions(double _q, const RdOptions& _options, double _qStep[3]);
