@@ -93,6 +93,8 @@ CycleEstimate findCycle(const FrameSignatures& _s, double _q) {
     const int F = _s.frames;
     if (F < 4 || _s.samples == 0) return best;
     const int maxPeriod = std::min(stream_rules::kNoReference - 1, F / 2);
+    std::vector<CycleEstimate> all;
+    double least = 0.0;
     for (int P = 2; P <= maxPeriod; ++P) {
         double repeat = 0.0, neighbour = 0.0;
         for (int k = P; k < F; ++k) {
@@ -100,12 +102,13 @@ CycleEstimate findCycle(const FrameSignatures& _s, double _q) {
             neighbour += predictionCost(_s, k, {k - 1}, _q);
         }
         const double frames = static_cast<double>(F - P);
-        if (best.period == 0 || repeat / frames < best.repeatCost) {
-            best.period = P;
-            best.repeatCost = repeat / frames;
-            best.neighbourCost = neighbour / frames;
-        }
+        all.push_back({P, repeat / frames, neighbour / frames});
+        least = all.size() == 1 ? all.back().repeatCost : std::min(least, all.back().repeatCost);
     }
+    // Every multiple of a period repeats as well as the period itself: the
+    // shortest that comes within 5 % of the best is the cycle.
+    for (const CycleEstimate& c : all)
+        if (c.repeatCost <= 1.05 * least) return c;
     return best;
 }
 
@@ -115,6 +118,28 @@ struct Candidate {
     double cost;
     int frame;
 };
+
+// Squared distance of two signatures: ranks the single candidates before
+// the rate proxy (with its logarithm per sample) is spent on the best.
+double distance(const FrameSignatures& _s, int _a, int _b) {
+    const double* x = _s.frame(_a);
+    const double* y = _s.frame(_b);
+    double sum = 0.0;
+    for (size_t i = 0, n = 3 * static_cast<size_t>(_s.samples); i < n; ++i) {
+        const double e = x[i] - y[i];
+        sum += e * e;
+    }
+    return sum;
+}
+
+// Ties go to the nearer frame, then the earlier one: a fixed order.
+void sortCandidates(std::vector<Candidate>& _c, int _k) {
+    std::sort(_c.begin(), _c.end(), [_k](const Candidate& a, const Candidate& b) {
+        if (a.cost != b.cost) return a.cost < b.cost;
+        const int da = std::abs(a.frame - _k), db = std::abs(b.frame - _k);
+        return da != db ? da < db : a.frame < b.frame;
+    });
+}
 
 }  // namespace
 
@@ -135,7 +160,18 @@ ReferenceChoiceStats chooseReferences(const FrameSignatures& _s, const std::vect
         if (p > 0 && _layers[static_cast<size_t>(p)] == 0) ++g;
         group[static_cast<size_t>(f)] = g;
     }
-    constexpr size_t kKept = 4;  // best single references also tried in pairs
+    // What a group already reads from outside itself besides frame 0 (the
+    // previous key frame, which the bisection starts from): closed groups may
+    // reference it too, since decoding the group needs it anyway.
+    std::vector<int> anchor(static_cast<size_t>(g) + 1, -1);
+    for (int p = 1; p < F; ++p) {
+        const int k = _frames[static_cast<size_t>(p)];
+        for (int r : _refs[static_cast<size_t>(p)])
+            if (r != 0 && group[static_cast<size_t>(r)] != group[static_cast<size_t>(k)])
+                anchor[static_cast<size_t>(group[static_cast<size_t>(k)])] = r;
+    }
+    constexpr size_t kRanked = 8;  // nearest signatures, ranked again by the rate proxy
+    constexpr size_t kKept = 4;    // best single references also tried in pairs
     std::vector<Candidate> singles;
     for (int p = 1; p < F; ++p) {
         const int k = _frames[static_cast<size_t>(p)];
@@ -149,17 +185,17 @@ ReferenceChoiceStats chooseReferences(const FrameSignatures& _s, const std::vect
             if (j == k || record[static_cast<size_t>(j)] >= p) return false;
             if (layer[static_cast<size_t>(j)] > layer[static_cast<size_t>(k)]) return false;
             if (!stream_rules::referenceWritable(j, k)) return false;
-            return !_closedGroups || j == 0 || group[static_cast<size_t>(j)] == group[static_cast<size_t>(k)];
+            const int own = group[static_cast<size_t>(k)];
+            return !_closedGroups || j == 0 || group[static_cast<size_t>(j)] == own ||
+                   j == anchor[static_cast<size_t>(own)];
         };
         for (int j = lo; j <= hi; ++j)
-            if (eligible(j)) singles.push_back({predictionCost(_s, k, {j}, _q), j});
-        if (lo > 0 && eligible(0)) singles.push_back({predictionCost(_s, k, {0}, _q), 0});
-        // Ties go to the nearer frame, then the earlier one: a fixed order.
-        std::sort(singles.begin(), singles.end(), [k](const Candidate& a, const Candidate& b) {
-            if (a.cost != b.cost) return a.cost < b.cost;
-            const int da = std::abs(a.frame - k), db = std::abs(b.frame - k);
-            return da != db ? da < db : a.frame < b.frame;
-        });
+            if (eligible(j)) singles.push_back({distance(_s, k, j), j});
+        if (lo > 0 && eligible(0)) singles.push_back({distance(_s, k, 0), 0});
+        sortCandidates(singles, k);
+        if (singles.size() > kRanked) singles.resize(kRanked);
+        for (Candidate& c : singles) c.cost = predictionCost(_s, k, {c.frame}, _q);
+        sortCandidates(singles, k);
         if (singles.size() > kKept) singles.resize(kKept);
 
         std::vector<int> best = refs;

@@ -58,8 +58,9 @@ struct ReferenceChoiceStats {
 // hierarchy's by predictionCost. A candidate lies in the same or a lower
 // temporal layer, is an earlier record and is writable in the frame header.
 // With _closedGroups (key frames reference frame 0) a record may reference
-// only frame 0 and records of its own group, so a group still decodes from
-// frame 0 and itself.
+// only frame 0, records of its own group and what the group's records
+// already reference outside it (the previous key frame), so a group still
+// decodes from the same few records.
 ReferenceChoiceStats chooseReferences(const FrameSignatures& _s, const std::vector<int>& _frames,
                                       const std::vector<int>& _layers, std::vector<std::vector<int>>& _refs,
                                       double _q, bool _closedGroups, double _margin = 0.15);
