@@ -63,6 +63,6 @@ struct ReferenceChoiceStats {
 // decodes from the same few records.
 ReferenceChoiceStats chooseReferences(const FrameSignatures& _s, const std::vector<int>& _frames,
                                       const std::vector<int>& _layers, std::vector<std::vector<int>>& _refs,
-                                      double _q, bool _closedGroups, double _margin = 0.15);
+                                      double _q, bool _closedGroups, double _margin = 0.05);
 
 }  // namespace orv
