@@ -29,7 +29,7 @@ struct FrameSignatures {
 
 // Up to _samples vertices spread evenly through the vertex ids. A vertex of
 // no face has no neighbours; its centred position stands in.
-FrameSignatures frameSignatures(const GeometryT<double>& _positions, const FaceList& _faces, int _samples = 512);
+FrameSignatures frameSignatures(const GeometryT<double>& _positions, const FaceList& _faces, int _samples = 256);
 
 // Rate proxy of predicting frame _f by the mean of the signatures of _refs:
 // sum over the samples of log2(1 + e^2 / q^2), e^2 the squared prediction
