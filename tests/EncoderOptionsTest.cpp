@@ -148,3 +148,11 @@ TEST(EncoderOptions, TemporalLayersTheFrameHeaderCanReference) {
 }
 
 }  // namespace
+
+TEST(EncoderOptions, ReferenceChoiceOnAtEffortOneAndTwoUnlessFixed) {
+    EXPECT_TRUE(orv::rdOptionsFor(parse({"-o", "x.orv", "f"})).chooseReferences);
+    EXPECT_TRUE(orv::rdOptionsFor(parse({"-e", "2", "-o", "x.orv", "f"})).chooseReferences);
+    EXPECT_FALSE(orv::rdOptionsFor(parse({"-e", "0", "-o", "x.orv", "f"})).chooseReferences);
+    EXPECT_FALSE(orv::rdOptionsFor(parse({"--fixed-references", "-o", "x.orv", "f"})).chooseReferences);
+    EXPECT_FALSE(orv::rdOptionsFor(parse({"-e", "2", "--fixed-references", "-o", "x.orv", "f"})).chooseReferences);
+}

@@ -291,6 +291,9 @@ int encode(const EncoderOptions& _o) {
             std::printf("  step sizes        : %s (q2 = diagonal %.6g / 2^%d)\n", stepDescription(q).c_str(), diagonal,
                         _o.precisionBits[2]);
         std::printf("  effort            : %d (%s)\n", effort, effortDescription(effort));
+        if (rd.chooseReferences)
+            std::printf("  references        : %d of %d frames take chosen references\n",
+                        encoded.chosenReferenceRecords, F);
         if (search)
             std::printf("  target            : %s <= %.6g%s %s after %d encodes\n", targetName(_o.target->kind),
                         _o.target->value, _o.target->kind == TargetKind::KgError ? " %" : "",

@@ -117,6 +117,7 @@ const std::vector<OptionSpec>& optionTable() {
         {"target-bpvf", 0, "BITS",
          [](EncoderOptions& o, const std::string& v) { setTarget(o, TargetKind::BitsPerVertexFrame, v); }},
         {"ref-first-frame", 0, nullptr, [](EncoderOptions& o, const std::string&) { o.refFirstFrame = true; }},
+        {"fixed-references", 0, nullptr, [](EncoderOptions& o, const std::string&) { o.fixedReferences = true; }},
         {"base-layer-pred", 0, "global|local",
          [](EncoderOptions& o, const std::string& v) {
              if (v == "global")
@@ -210,6 +211,7 @@ EncoderChoices choicesOf(const EncoderOptions& _o) {
     c.explicitSteps = _o.steps.has_value();
     c.spatialLayersGiven = _o.spatialLayersGiven;
     c.precisionApart = _o.precisionApart;
+    c.chooseReferences = !_o.fixedReferences;
     for (int i = 0; i < 3; ++i) c.precisionBits[i] = _o.precisionBits[i];
     return c;
 }
@@ -376,6 +378,9 @@ std::string encoderUsage() {
         "                              standard error and the closest stream is written)\n"
         "      --ref-first-frame       key frames reference frame 0 instead of the\n"
         "                              previous group's key frame\n"
+        "      --fixed-references      only the hierarchy's references (by default\n"
+        "                              effort 1 and 2 let a frame reference the same\n"
+        "                              phase of an earlier cycle where that pays)\n"
         "      --base-layer-pred global|local\n"
         "                              predictor of spatial layer 0 (default local)\n"
         "  -c, --connectivity FILE     connectivity file to write (default OUT without\n"

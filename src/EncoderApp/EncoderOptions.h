@@ -33,6 +33,7 @@ struct EncoderOptions {
     int nSL = 8;
     int nTL = 4;
     bool refFirstFrame = false;
+    bool fixedReferences = false;  // the hierarchy's references only, no long-term ones
     int baseLayerPred = 1;  // 0 global, 1 local
     // Step sizes in bits of the sequence's bounding-box diagonal, one per role
     // (first frame, base layer of later frames, enhancement layers) ...

@@ -11,6 +11,7 @@ struct EncoderChoices {
     int effort = 1;
     bool explicitSteps = false;       // steps given outright: plain rounding
     bool spatialLayersGiven = false;  // the caller's nSL replaces the effort's
+    bool chooseReferences = true;     // off: the hierarchy's references only
     // A precision per role (first frame, base layer, enhancement layers) in
     // bits of the bounding-box diagonal; apart when they may differ.
     bool precisionApart = false;

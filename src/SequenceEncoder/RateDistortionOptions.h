@@ -38,6 +38,11 @@ struct RdOptions {
     // encoder at the same q. 0 turns the guard off.
     double maxVertexError = 0.8660254037844386;
 
+    // Per frame, references among the frames already coded (the same phase of
+    // an earlier cycle, say) in place of the hierarchy's where a rate proxy
+    // says they predict clearly better; layers and record order stay.
+    bool chooseReferences = false;
+
     // Spatial layers to use instead of the Settings' nSL; 0 keeps nSL.
     int spatialLayers = 0;
 
@@ -56,6 +61,7 @@ inline RdOptions RdOptions::forEffort(int _effort) {
     RdOptions o;
     if (_effort <= 0) return o;
     o.deadZone = true;
+    o.chooseReferences = true;
     if (_effort == 1) {
         o.firstFrameRatio = 0.6;
         o.deadZoneTheta = 0.25;

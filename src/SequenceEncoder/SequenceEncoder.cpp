@@ -24,6 +24,7 @@
 #include "SequenceEncoder/FrameScheduler.h"
 #include "SequenceEncoder/GeometryEncoder.h"
 #include "SequenceEncoder/RateDistortion.h"
+#include "SequenceEncoder/ReferenceChoice.h"
 #include "Encoder/RedundancyMinCoder.h"
 #include "Entropy/BitBuffer.h"
 
@@ -237,7 +238,7 @@ std::vector<std::vector<int>> referencePositions(const DecoderContext& _context)
 
 EncodedSequence encodeWith(const GeometryT<double>& _positions, const FaceList& _faces, const Settings& _settings,
                            const double _qStep[3], const RdOptions* _options, const EncodeProgress& _progress,
-                           int _threads) {
+                           int _threads, bool _chooseReferences = false) {
     validate(_positions, _faces, _settings, _qStep);
     const int V = _positions.V, F = _positions.F, nSL = _settings.nSL;
 
@@ -253,6 +254,10 @@ EncodedSequence encodeWith(const GeometryT<double>& _positions, const FaceList& 
         context.allLayerPredictors = std::move(lod.vertexPredictor_);
     }
     CodingOrder order = makeCodingOrder(F, settings.nTL, settings.refFirstFrame);
+    ReferenceChoiceStats choice;
+    if (_chooseReferences)
+        choice = chooseReferences(frameSignatures(_positions, _faces), order.frames, order.layers, order.refs, _qStep[2],
+                                  settings.refFirstFrame);
     context.codingOrder = std::move(order.frames);
     context.codingRefs = std::move(order.refs);
     context.codingLayers = std::move(order.layers);
@@ -289,7 +294,7 @@ EncodedSequence encodeWith(const GeometryT<double>& _positions, const FaceList& 
 
     const uint64_t N = stream.size() - 4;
     for (int i = 0; i < 4; ++i) stream[i] = static_cast<uint8_t>(N >> (8 * i));
-    return EncodedSequence{std::move(stream), std::move(context.GDec)};
+    return EncodedSequence{std::move(stream), std::move(context.GDec), choice.framesChanged};
 }
 
 }  // namespace
@@ -313,7 +318,8 @@ EncodedSequence encodeSequence(const GeometryT<double>& _positions, const FaceLi
     Settings settings = _settings;
     if (_options.spatialLayers != 0) settings.nSL = _options.spatialLayers;
     const bool plain = !_options.deadZone && !_options.rdoq && !_options.emptyChunks;
-    return encodeWith(_positions, _faces, settings, steps, plain ? nullptr : &_options, _progress, _threads);
+    return encodeWith(_positions, _faces, settings, steps, plain ? nullptr : &_options, _progress, _threads,
+                      _options.chooseReferences);
 }
 
 }  // namespace orv

@@ -16,6 +16,7 @@ namespace orv {
 struct EncodedSequence {
     std::vector<uint8_t> streamFile;  // 4-byte little-endian length N, then N bytes of bit stream
     GeometryT<double> reconstruction{0, 0};
+    int chosenReferenceRecords = 0;  // records whose references replace the hierarchy's
 };
 
 // Called after each frame record: (records done, F).

@@ -1,0 +1,227 @@
+// Signatures, the rate proxy, the cycle finder and the per-record choice of
+// references. Everything here reads the original positions only and runs in
+// a fixed order, so the choice (and with it the stream) is the same on every
+// run and every thread count.
+#include "SequenceEncoder/ReferenceChoice.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "Common/StreamRules.h"
+
+namespace orv {
+
+FrameSignatures frameSignatures(const GeometryT<double>& _positions, const FaceList& _faces, int _samples) {
+    FrameSignatures s;
+    const int V = _positions.V, F = _positions.F;
+    s.frames = F;
+    s.samples = std::max(0, std::min(V, _samples));
+    if (s.samples == 0 || F == 0) return s;
+    // Sample i is vertex i*V/S: evenly spread, and every vertex when V <= S.
+    std::vector<int> slot(static_cast<size_t>(V), -1);
+    std::vector<int> vertex(static_cast<size_t>(s.samples));
+    for (int i = 0; i < s.samples; ++i) {
+        const int v = static_cast<int>(static_cast<int64_t>(i) * V / s.samples);
+        vertex[static_cast<size_t>(i)] = v;
+        slot[static_cast<size_t>(v)] = i;
+    }
+    // Neighbours through the faces; an edge shared by two faces counts twice,
+    // which only weights the mean.
+    std::vector<std::vector<int>> neighbours(static_cast<size_t>(s.samples));
+    for (const Face& face : _faces) {
+        if (face.size() != 3) continue;
+        for (int c = 0; c < 3; ++c) {
+            const int v = face[static_cast<size_t>(c)];
+            if (v < 0 || v >= V || slot[static_cast<size_t>(v)] < 0) continue;
+            for (int o = 1; o < 3; ++o) {
+                const int w = face[static_cast<size_t>((c + o) % 3)];
+                if (w >= 0 && w < V) neighbours[static_cast<size_t>(slot[static_cast<size_t>(v)])].push_back(w);
+            }
+        }
+    }
+    s.values.assign(3 * static_cast<size_t>(s.samples) * F, 0.0);
+    for (int f = 0; f < F; ++f) {
+        const double* p = _positions.frame(f);
+        double centre[3] = {0.0, 0.0, 0.0};
+        for (int v : vertex)
+            for (int c = 0; c < 3; ++c) centre[c] += p[3 * static_cast<size_t>(v) + c];
+        for (double& c : centre) c /= s.samples;
+        double* out = s.values.data() + 3 * static_cast<size_t>(s.samples) * f;
+        for (int i = 0; i < s.samples; ++i) {
+            const std::vector<int>& n = neighbours[static_cast<size_t>(i)];
+            const double* x = p + 3 * static_cast<size_t>(vertex[static_cast<size_t>(i)]);
+            for (int c = 0; c < 3; ++c) {
+                double mean = centre[c];
+                if (!n.empty()) {
+                    mean = 0.0;
+                    for (int w : n) mean += p[3 * static_cast<size_t>(w) + c];
+                    mean /= static_cast<double>(n.size());
+                }
+                out[3 * i + c] = x[c] - mean;
+            }
+        }
+    }
+    return s;
+}
+
+double predictionCost(const FrameSignatures& _s, int _f, const std::vector<int>& _refs, double _q) {
+    const double q2 = _q * _q;
+    const size_t n = _refs.size();
+    // A reference's reconstruction is off by about q^2/4 per vertex (three
+    // components of uniform rounding noise); two averaged halve it.
+    const double noise = n == 0 ? 0.0 : 0.25 * q2 / static_cast<double>(n);
+    const double* x = _s.frame(_f);
+    const double* a = n > 0 ? _s.frame(_refs[0]) : nullptr;
+    const double* b = n > 1 ? _s.frame(_refs[1]) : nullptr;
+    double cost = 0.0;
+    for (int i = 0; i < _s.samples; ++i) {
+        double e2 = 0.0;
+        for (int c = 0; c < 3; ++c) {
+            const size_t k = 3 * static_cast<size_t>(i) + c;
+            const double prediction = n == 0 ? 0.0 : n == 1 ? a[k] : 0.5 * (a[k] + b[k]);
+            const double e = x[k] - prediction;
+            e2 += e * e;
+        }
+        cost += std::log2(1.0 + (e2 + noise) / q2);
+    }
+    return cost;
+}
+
+CycleEstimate findCycle(const FrameSignatures& _s, double _q) {
+    CycleEstimate best;
+    const int F = _s.frames;
+    if (F < 4 || _s.samples == 0) return best;
+    const int maxPeriod = std::min(stream_rules::kNoReference - 1, F / 2);
+    std::vector<CycleEstimate> all;
+    double least = 0.0;
+    for (int P = 2; P <= maxPeriod; ++P) {
+        double repeat = 0.0, neighbour = 0.0;
+        for (int k = P; k < F; ++k) {
+            repeat += predictionCost(_s, k, {k - P}, _q);
+            neighbour += predictionCost(_s, k, {k - 1}, _q);
+        }
+        const double frames = static_cast<double>(F - P);
+        all.push_back({P, repeat / frames, neighbour / frames});
+        least = all.size() == 1 ? all.back().repeatCost : std::min(least, all.back().repeatCost);
+    }
+    // Every multiple of a period repeats as well as the period itself: the
+    // shortest that comes within 5 % of the best is the cycle.
+    for (const CycleEstimate& c : all)
+        if (c.repeatCost <= 1.05 * least) return c;
+    return best;
+}
+
+namespace {
+
+struct Candidate {
+    double cost;
+    int frame;
+};
+
+// Squared distance of two signatures: ranks the single candidates before
+// the rate proxy (with its logarithm per sample) is spent on the best.
+double distance(const FrameSignatures& _s, int _a, int _b) {
+    const double* x = _s.frame(_a);
+    const double* y = _s.frame(_b);
+    double sum = 0.0;
+    for (size_t i = 0, n = 3 * static_cast<size_t>(_s.samples); i < n; ++i) {
+        const double e = x[i] - y[i];
+        sum += e * e;
+    }
+    return sum;
+}
+
+// Ties go to the nearer frame, then the earlier one: a fixed order.
+void sortCandidates(std::vector<Candidate>& _c, int _k) {
+    std::sort(_c.begin(), _c.end(), [_k](const Candidate& a, const Candidate& b) {
+        if (a.cost != b.cost) return a.cost < b.cost;
+        const int da = std::abs(a.frame - _k), db = std::abs(b.frame - _k);
+        return da != db ? da < db : a.frame < b.frame;
+    });
+}
+
+}  // namespace
+
+ReferenceChoiceStats chooseReferences(const FrameSignatures& _s, const std::vector<int>& _frames,
+                                      const std::vector<int>& _layers, std::vector<std::vector<int>>& _refs,
+                                      double _q, bool _closedGroups, double _margin) {
+    ReferenceChoiceStats stats;
+    const int F = static_cast<int>(_frames.size());
+    if (F == 0 || _s.frames != F || _s.samples == 0) return stats;
+    // Record position, temporal layer (frame 0's record counts as below every
+    // layer) and group (a group starts at each later layer-0 record) per frame.
+    std::vector<int> record(static_cast<size_t>(F)), layer(static_cast<size_t>(F)), group(static_cast<size_t>(F));
+    int g = 0;
+    for (int p = 0; p < F; ++p) {
+        const int f = _frames[static_cast<size_t>(p)];
+        record[static_cast<size_t>(f)] = p;
+        layer[static_cast<size_t>(f)] = p == 0 ? -1 : _layers[static_cast<size_t>(p)];
+        if (p > 0 && _layers[static_cast<size_t>(p)] == 0) ++g;
+        group[static_cast<size_t>(f)] = g;
+    }
+    // What a group already reads from outside itself besides frame 0 (the
+    // previous key frame, which the bisection starts from): closed groups may
+    // reference it too, since decoding the group needs it anyway.
+    std::vector<int> anchor(static_cast<size_t>(g) + 1, -1);
+    for (int p = 1; p < F; ++p) {
+        const int k = _frames[static_cast<size_t>(p)];
+        for (int r : _refs[static_cast<size_t>(p)])
+            if (r != 0 && group[static_cast<size_t>(r)] != group[static_cast<size_t>(k)])
+                anchor[static_cast<size_t>(group[static_cast<size_t>(k)])] = r;
+    }
+    constexpr size_t kRanked = 8;  // nearest signatures, ranked again by the rate proxy
+    constexpr size_t kKept = 4;    // best single references also tried in pairs
+    std::vector<Candidate> singles;
+    for (int p = 1; p < F; ++p) {
+        const int k = _frames[static_cast<size_t>(p)];
+        std::vector<int>& refs = _refs[static_cast<size_t>(p)];
+        const double defaultCost = predictionCost(_s, k, refs, _q);
+        stats.defaultCost += defaultCost;
+        singles.clear();
+        const int lo = std::max(0, k - (stream_rules::kNoReference - 1));
+        const int hi = std::min(F - 1, k + (stream_rules::kNoReference - 1));
+        auto eligible = [&](int j) {
+            if (j == k || record[static_cast<size_t>(j)] >= p) return false;
+            if (layer[static_cast<size_t>(j)] > layer[static_cast<size_t>(k)]) return false;
+            if (!stream_rules::referenceWritable(j, k)) return false;
+            const int own = group[static_cast<size_t>(k)];
+            return !_closedGroups || j == 0 || group[static_cast<size_t>(j)] == own ||
+                   j == anchor[static_cast<size_t>(own)];
+        };
+        for (int j = lo; j <= hi; ++j)
+            if (eligible(j)) singles.push_back({distance(_s, k, j), j});
+        if (lo > 0 && eligible(0)) singles.push_back({distance(_s, k, 0), 0});
+        sortCandidates(singles, k);
+        if (singles.size() > kRanked) singles.resize(kRanked);
+        for (Candidate& c : singles) c.cost = predictionCost(_s, k, {c.frame}, _q);
+        sortCandidates(singles, k);
+        if (singles.size() > kKept) singles.resize(kKept);
+
+        std::vector<int> best = refs;
+        double bestCost = defaultCost;
+        auto consider = [&](std::vector<int> set) {
+            if (set.size() == 2 && set[0] == set[1]) return;
+            const double c = predictionCost(_s, k, set, _q);
+            if (c < bestCost) {
+                bestCost = c;
+                best = std::move(set);
+            }
+        };
+        for (size_t a = 0; a < singles.size(); ++a) {
+            consider({singles[a].frame});
+            for (int d : refs) consider({singles[a].frame, d});
+            for (size_t b = a + 1; b < singles.size(); ++b) consider({singles[a].frame, singles[b].frame});
+        }
+        if (best != refs && bestCost < (1.0 - _margin) * defaultCost) {
+            refs = best;
+            ++stats.framesChanged;
+            stats.chosenCost += bestCost;
+        } else {
+            stats.chosenCost += defaultCost;
+        }
+    }
+    return stats;
+}
+
+}  // namespace orv
