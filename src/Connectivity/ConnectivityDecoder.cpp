@@ -28,24 +28,28 @@ public:
     }
 
     void face(int32_t* _t) {
-        if (rc_.bit(p_.edgeHit[static_cast<size_t>(prevKind_)])) {
-            const int hitIndex = static_cast<int>(index(p_.edgeIndex[static_cast<size_t>(prevKind_)], kEdgeFifoBits));
+        if (rc_.bit(p_.edgeHit[static_cast<size_t>(edgeContext(prevKind_, pairOpen_))])) {
+            const int hitIndex = static_cast<int>(index(p_.edgeIndex[static_cast<size_t>(edgeContext(prevKind_, pairOpen_))], kEdgeFifoBits));
             if (hitIndex >= edges_.count()) malformed("a face refers to an edge that was never coded");
             auto& rp = p_.rotation[static_cast<size_t>((hitIndex < 3 ? hitIndex : 3) * 3 + prevRotation_)];
             const DirectedEdge e = edges_.at(hitIndex);
             int kind = 0;
+            opposite_ = e.opposite;
             faceOnEdge(_t, e.to, e.from, rp, kind, 0);
+            pairOpen_ = !(pairOpen_ && hitIndex == 0);
         } else if (rc_.bit(p_.sharedHit[static_cast<size_t>(prevKind_)])) {
+            pairOpen_ = 1;
             sharedFace(_t);
         } else {
+            pairOpen_ = 1;
             int kind = 0;
             _t[0] = vertex(0, -1, lastVertex_, kind);
             _t[1] = vertex(1, -1, _t[0], kind);
             _t[2] = vertex(2, _t[0], _t[1], kind);
             lastVertex_ = _t[2];
-            edges_.push(_t[0], _t[1]);
-            edges_.push(_t[1], _t[2]);
-            edges_.push(_t[2], _t[0]);
+            edges_.push(_t[0], _t[1], _t[2]);
+            edges_.push(_t[1], _t[2], _t[0]);
+            edges_.push(_t[2], _t[0], _t[1]);
             prevKind_ = kNoEdge;
             prevShared_ = 0;
         }
@@ -67,6 +71,7 @@ private:
         const int place = static_cast<int>(tree(p_.openIndex.data(), kOpenEdgeBits));
         if (place >= open_.intoCount(a)) malformed("a face continues an open edge that does not exist");
         const int32_t b = open_.into(a, place);
+        opposite_ = -1;
         faceOnEdge(_t, a, b, p_.sharedRotation[static_cast<size_t>(prevShared_)], kind, 1);
     }
 
@@ -81,8 +86,8 @@ private:
         _t[rotation] = _a;
         _t[(rotation + 1) % 3] = _b;
         _t[(rotation + 2) % 3] = c;
-        edges_.push(_b, c);
-        edges_.push(c, _a);
+        edges_.push(_b, c, _a);
+        edges_.push(c, _a, _b);
         prevKind_ = _kind;
         prevRotation_ = rotation;
         prevShared_ = _shared;
@@ -99,12 +104,15 @@ private:
                 _kind = kVertexNew;
                 return v;
             }
-            const uint32_t magnitude = uintCode(p_.newRank[_slot == 3 ? 1 : 0]);
-            int64_t next = static_cast<int64_t>(lastNew_) + 1;
-            if (magnitude != 0) next += rc_.bit(p_.newSign[_slot == 3 ? 1 : 0]) ? -static_cast<int64_t>(magnitude) : magnitude;
+            const int32_t across = _slot == 3 ? opposite_ : -1;
+            const NewVertexPrediction::Choice c = newPrediction_.choose(_slot, lastNew_, _x, _y, across);
+            const uint32_t magnitude = uintCode(p_.newRank[c.model]);
+            int64_t next = c.predicted;
+            if (magnitude != 0) next += rc_.bit(p_.newSign[c.model]) ? -static_cast<int64_t>(magnitude) : magnitude;
             if (next < 0 || next >= V_ || unseen_.seen(static_cast<int32_t>(next)))
                 malformed("a new vertex " + std::to_string(next) + " out of range or seen before");
             const int32_t v = static_cast<int32_t>(next);
+            newPrediction_.update(_slot, v, lastNew_, _x, _y, across);
             lastNew_ = v;
             unseen_.markSeen(v);
             vertices_.push(v);
@@ -183,6 +191,9 @@ private:
     int32_t lastVertex_ = -1;
     int prevKind_ = kNoEdge;
     int prevRotation_ = 0;
+    int pairOpen_ = 0;
+    int32_t opposite_ = -1;  // across the edge of the face being coded, -1 if unknown
+    NewVertexPrediction newPrediction_;
     int32_t lastOld_ = 0;
     int32_t lastNew_ = -1;
     bool rankedNew_;

@@ -31,12 +31,15 @@ public:
         }
 
         if (hitIndex >= 0) {
-            rc_.bit(p_.edgeHit[static_cast<size_t>(prevKind_)], 1);
-            index(p_.edgeIndex[static_cast<size_t>(prevKind_)], kEdgeFifoBits, static_cast<uint32_t>(hitIndex));
+            rc_.bit(p_.edgeHit[static_cast<size_t>(edgeContext(prevKind_, pairOpen_))], 1); 
+            index(p_.edgeIndex[static_cast<size_t>(edgeContext(prevKind_, pairOpen_))], kEdgeFifoBits, static_cast<uint32_t>(hitIndex));
             auto& rp = p_.rotation[static_cast<size_t>((hitIndex < 3 ? hitIndex : 3) * 3 + prevRotation_)];
+            opposite_ = edges_.at(hitIndex).opposite;
             faceOnEdge(_t, rotation, rp, 0);
+            pairOpen_ = !(pairOpen_ && hitIndex == 0);
         } else {
-            rc_.bit(p_.edgeHit[static_cast<size_t>(prevKind_)], 0);
+            rc_.bit(p_.edgeHit[static_cast<size_t>(edgeContext(prevKind_, pairOpen_))], 0);
+            pairOpen_ = 1;
             if (sharedFace(_t)) {
                 finishFace(_t);
                 return;
@@ -45,9 +48,9 @@ public:
             vertex(_t[1], 1, -1, _t[0]);
             vertex(_t[2], 2, _t[0], _t[1]);
             lastVertex_ = _t[2];
-            edges_.push(_t[0], _t[1]);
-            edges_.push(_t[1], _t[2]);
-            edges_.push(_t[2], _t[0]);
+            edges_.push(_t[0], _t[1], _t[2]);
+            edges_.push(_t[1], _t[2], _t[0]);
+            edges_.push(_t[2], _t[0], _t[1]);
             prevKind_ = kNoEdge;
             prevShared_ = 0;
         }
@@ -95,6 +98,7 @@ private:
         if (best < 0) return false;
         vertex(_t[best], 4, -1, lastVertex_);
         tree(p_.openIndex.data(), kOpenEdgeBits, static_cast<uint32_t>(bestPlace));
+        opposite_ = -1;
         faceOnEdge(_t, best, p_.sharedRotation[static_cast<size_t>(prevShared_)], 1);
         return true;
     }
@@ -108,8 +112,8 @@ private:
         const int32_t a = _t[_rotation], b = _t[(_rotation + 1) % 3], c = _t[(_rotation + 2) % 3];
         const int kind = vertex(c, 3, a, b);
         lastVertex_ = c;
-        edges_.push(b, c);
-        edges_.push(c, a);
+        edges_.push(b, c, a);
+        edges_.push(c, a, b);
         prevKind_ = kind;
         prevRotation_ = _rotation;
         prevShared_ = _shared;
@@ -127,10 +131,13 @@ private:
                 vertices_.push(_v);
                 return kVertexNew;
             }
-            const int64_t delta = static_cast<int64_t>(_v) - lastNew_ - 1;
+            const int32_t across = _slot == 3 ? opposite_ : -1;
+            const NewVertexPrediction::Choice c = newPrediction_.choose(_slot, lastNew_, _x, _y, across);
+            const int64_t delta = _v - c.predicted;
             const uint32_t magnitude = static_cast<uint32_t>(delta < 0 ? -delta : delta);
-            uintCode(p_.newRank[_slot == 3 ? 1 : 0], magnitude);
-            if (magnitude != 0) rc_.bit(p_.newSign[_slot == 3 ? 1 : 0], delta < 0);
+            uintCode(p_.newRank[c.model], magnitude);
+            if (magnitude != 0) rc_.bit(p_.newSign[c.model], delta < 0);
+            newPrediction_.update(_slot, _v, lastNew_, _x, _y, across);
             lastNew_ = _v;
             unseen_.markSeen(_v);
             vertices_.push(_v);
@@ -219,6 +226,9 @@ private:
     int prevShared_ = 0;
     int prevKind_ = kNoEdge;
     int prevRotation_ = 0;
+    int pairOpen_ = 0;
+    int32_t opposite_ = -1;  // across the edge of the face being coded, -1 if unknown
+    NewVertexPrediction newPrediction_;
     int32_t lastOld_ = 0;
     int32_t lastNew_ = -1;
     bool rankedNew_;

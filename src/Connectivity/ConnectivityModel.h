@@ -47,8 +47,8 @@ struct UIntProbs {
 };
 
 struct ConnectivityProbs {
-    std::array<BitProb, 5> edgeHit;
-    std::array<IndexProbs, 5> edgeIndex;
+    std::array<BitProb, 10> edgeHit;       // [previous face's kind][may the face close a pair?]
+    std::array<IndexProbs, 10> edgeIndex;
     std::array<std::array<BitProb, 2>, 12> rotation;
     std::array<BitProb, 8> isNew;
     std::array<BitProb, 5> sharedHit;        // [previous face's kind]: an open edge of any earlier face
@@ -58,13 +58,13 @@ struct ConnectivityProbs {
     std::array<IndexProbs, 5> neighbourIndex;
     std::array<BitProb, 5> isFifo;
     std::array<IndexProbs, 5> vertexFifo;
-    std::array<UIntProbs, 2> newRank;  // [third vertex of an edge face?]
+    std::array<UIntProbs, 6> newRank;  // ranks: [third vertex of an edge face?]; steps: NewVertexPrediction::Choice::model
     UIntProbs oldDelta;
     std::array<BitProb, 2> oldSign;
     std::array<BitProb, 5> onBorder;  // [slot]: an old vertex named explicitly has an open edge
     UIntProbs borderDelta;
     std::array<BitProb, 2> borderSign;
-    std::array<BitProb, 2> newSign;
+    std::array<BitProb, 6> newSign;
     ConnectivityProbs() {
         edgeHit.fill(kProbHalf);
         sharedHit.fill(kProbHalf);
@@ -85,15 +85,21 @@ struct ConnectivityProbs {
 // edge, or 3 for the third vertex of an edge face.
 inline int isNewContext(int _slot, int _prevKind) { return _slot < 3 ? _slot : 3 + _prevKind; }
 
+// Faces come in pairs (the two halves of a quad, or the steps of a strip):
+// the second usually shares the edge its partner coded last. A face that
+// shares edge 0 right after a face that opened a pair closes the pair; any
+// other face opens one. The edge decisions are coded apart for the two.
+inline int edgeContext(int _prevKind, int _pairOpen) { return 2 * _prevKind + _pairOpen; }
+
 struct DirectedEdge {
-    int32_t from, to;
+    int32_t from, to, opposite;  // opposite: the third vertex of the face that coded the edge
 };
 
 class EdgeFifo {
 public:
-    void push(int32_t _from, int32_t _to) {
+    void push(int32_t _from, int32_t _to, int32_t _opposite) {
         head_ = (head_ + 1) & (kEdgeFifoSize - 1);
-        edges_[head_] = {_from, _to};
+        edges_[head_] = {_from, _to, _opposite};
         if (count_ < kEdgeFifoSize) ++count_;
     }
     // The _i-th most recent edge (0 = the last pushed); _i < count().
@@ -415,6 +421,57 @@ private:
     int32_t blocks_;
     int32_t size_ = 0;
     int32_t topBit_ = 0;
+};
+
+// A new vertex is predicted either as the number after the last new vertex
+// (meshes numbered in the order their faces reach the vertices) or from the
+// face itself: for the third vertex c of a face on the edge a -> b of an
+// earlier face (b, a, d) as a + b - d (meshes numbered in rows, where the
+// step across an edge repeats), for the other vertices as the vertex coded
+// just before it. Of the two, the one whose misses have lately been shorter
+// (in bits) is used, tracked apart for the first vertex of a face, its other
+// two and the third vertex of a face on an edge, the same way on both sides.
+class NewVertexPrediction {
+public:
+    struct Choice {
+        int64_t predicted;
+        size_t model;  // 2 x the slot group + 1 when predicted from the face
+    };
+    // _x, _y: the vertices given to the vertex decision; _d: the vertex across
+    // the edge (slot 3), -1 when unknown.
+    Choice choose(int _slot, int32_t _lastNew, int32_t _x, int32_t _y, int32_t _d) const {
+        const int g = group(_slot);
+        int64_t fromFace = 0;
+        if (local(_slot, _x, _y, _d, fromFace) && score_[g][1] < score_[g][0])
+            return {fromFace, 2 * static_cast<size_t>(g) + 1};
+        return {static_cast<int64_t>(_lastNew) + 1, 2 * static_cast<size_t>(g)};
+    }
+    void update(int _slot, int32_t _v, int32_t _lastNew, int32_t _x, int32_t _y, int32_t _d) {
+        int64_t fromFace = 0;
+        if (!local(_slot, _x, _y, _d, fromFace)) return;
+        uint32_t* score = score_[group(_slot)];
+        const int64_t misses[2] = {_v - static_cast<int64_t>(_lastNew) - 1, _v - fromFace};
+        for (int k = 0; k < 2; ++k) {
+            uint64_t m = static_cast<uint64_t>(misses[k] < 0 ? -misses[k] : misses[k]);
+            uint32_t n = 0;
+            for (; m != 0; m >>= 1) ++n;
+            score[k] = score[k] - (score[k] >> 4) + 16u * n;
+        }
+    }
+
+private:
+    static int group(int _slot) { return _slot == 0 ? 0 : _slot < 3 ? 1 : 2; }
+    static bool local(int _slot, int32_t _x, int32_t _y, int32_t _d, int64_t& _p) {
+        if (_slot == 3) {
+            if (_d < 0) return false;
+            _p = static_cast<int64_t>(_x) + _y - _d;
+            return true;
+        }
+        if (_y < 0) return false;
+        _p = _y;
+        return true;
+    }
+    uint32_t score_[3][2] = {{0, 1}, {0, 1}, {0, 1}};
 };
 
 // One checksum over the decoded list, so that corruption the model cannot
