@@ -53,13 +53,11 @@ public:
             prevKind_ = kNoEdge;
             prevShared_ = 0;
         }
-        open_.add(_t[0], _t[1]);
-        open_.add(_t[1], _t[2]);
-        open_.add(_t[2], _t[0]);
+        previousFirst_ = _t[0];
+        if (!open_.add(_t[0], _t[1])) adjacency_.link(_t[0], _t[1]);
+        if (!open_.add(_t[1], _t[2])) adjacency_.link(_t[1], _t[2]);
+        if (!open_.add(_t[2], _t[0])) adjacency_.link(_t[2], _t[0]);
         for (int k = 0; k < 3; ++k) border_.set(_t[k], open_.any(_t[k]));
-        adjacency_.link(_t[0], _t[1]);
-        adjacency_.link(_t[1], _t[2]);
-        adjacency_.link(_t[2], _t[0]);
     }
 
     const RangeDecoder& coder() const { return rc_; }
@@ -132,16 +130,22 @@ private:
             _kind = kVertexInFifo;
             return vertices_.at(fifo);
         }
-        int64_t v = lastOld_;
+        const int32_t local = OldVertexReference::local(_slot, _y, previousFirst_);
+        const int choice = oldReference_.choice(_slot);
+        int64_t v = 0;
         if (border_.size() > 0 && rc_.bit(p_.onBorder[static_cast<size_t>(_slot)])) {
-            const uint32_t magnitude = uintCode(p_.borderDelta);
-            int64_t rank = border_.rankBelow(lastOld_);
+            const uint32_t magnitude = uintCode(p_.borderDelta[static_cast<size_t>(choice)]);
+            const int64_t fromLast = border_.rankBelow(lastOld_), fromLocal = border_.rankBelow(local);
+            int64_t rank = choice ? fromLocal : fromLast;
             if (magnitude != 0) rank += rc_.bit(p_.borderSign[_slot == 3 ? 1 : 0]) ? -static_cast<int64_t>(magnitude) : magnitude;
             if (rank < 0 || rank >= border_.size()) malformed("a face names a border vertex that does not exist");
             v = border_.atRank(static_cast<int32_t>(rank));
+            oldReference_.update(_slot, rank - fromLast, rank - fromLocal);
         } else {
             const uint32_t magnitude = uintCode(p_.oldDelta);
+            v = choice ? local : lastOld_;
             if (magnitude != 0) v += rc_.bit(p_.oldSign[_slot == 3 ? 1 : 0]) ? -static_cast<int64_t>(magnitude) : magnitude;
+            oldReference_.update(_slot, v - lastOld_, v - local);
         }
         if (v < 0 || v >= V_ || !unseen_.seen(static_cast<int32_t>(v)))
             malformed("a face names vertex " + std::to_string(v) + ", which is out of range or not yet introduced");
@@ -194,6 +198,8 @@ private:
     int pairOpen_ = 0;
     int32_t opposite_ = -1;  // across the edge of the face being coded, -1 if unknown
     NewVertexPrediction newPrediction_;
+    OldVertexReference oldReference_;
+    int32_t previousFirst_ = 0;
     int32_t lastOld_ = 0;
     int32_t lastNew_ = -1;
     bool rankedNew_;
@@ -218,12 +224,15 @@ Connectivity decodeConnectivity(const uint8_t* _data, size_t _size) {
     for (int i = 0; i < 4; ++i) sum |= static_cast<uint32_t>(_data[pos + static_cast<size_t>(i)]) << (8 * i);
     pos += 4;
     const uint8_t mode = _data[pos++];
-    if (mode > 1) malformed("unknown coding mode " + std::to_string(mode));
+    if (mode < kFirstCodingMode)
+        throw Error("connectivity coded by an earlier version of the codec (mode " + std::to_string(mode) +
+                    "), which this build no longer reads: encode the mesh again");
+    if (mode > kFirstCodingMode + 1) malformed("unknown coding mode " + std::to_string(mode));
 
     Connectivity result;
     result.vertexCount = static_cast<int32_t>(V);
     result.indices.resize(static_cast<size_t>(F) * 3);
-    FaceDecoder decoder(_data + pos, payload, result.vertexCount, mode == 1);
+    FaceDecoder decoder(_data + pos, payload, result.vertexCount, mode == kFirstCodingMode + 1);
     for (size_t f = 0; f < F; ++f) {
         decoder.face(&result.indices[3 * f]);
         if (decoder.coder().overrun() > 0) malformed("the coded faces are truncated");

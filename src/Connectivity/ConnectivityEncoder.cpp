@@ -58,13 +58,12 @@ public:
     }
 
     void finishFace(const int32_t* _t) {
-        open_.add(_t[0], _t[1]);
-        open_.add(_t[1], _t[2]);
-        open_.add(_t[2], _t[0]);
+        previousFirst_ = _t[0];
+        // An edge that closes an open one joins vertices linked already.
+        if (!open_.add(_t[0], _t[1])) adjacency_.link(_t[0], _t[1]);
+        if (!open_.add(_t[1], _t[2])) adjacency_.link(_t[1], _t[2]);
+        if (!open_.add(_t[2], _t[0])) adjacency_.link(_t[2], _t[0]);
         for (int k = 0; k < 3; ++k) border_.set(_t[k], open_.any(_t[k]));
-        adjacency_.link(_t[0], _t[1]);
-        adjacency_.link(_t[1], _t[2]);
-        adjacency_.link(_t[2], _t[0]);
     }
 
     void finish() { rc_.finish(); }
@@ -161,16 +160,23 @@ private:
         }
         const bool onBorder = border_.has(_v);
         if (border_.size() > 0) rc_.bit(p_.onBorder[static_cast<size_t>(_slot)], onBorder);
+        const int32_t local = OldVertexReference::local(_slot, _y, previousFirst_);
+        const int choice = oldReference_.choice(_slot);
         if (onBorder) {
-            const int64_t delta = static_cast<int64_t>(border_.rankBelow(_v)) - border_.rankBelow(lastOld_);
+            const int64_t rank = border_.rankBelow(_v);
+            const int64_t fromLast = rank - border_.rankBelow(lastOld_), fromLocal = rank - border_.rankBelow(local);
+            const int64_t delta = choice ? fromLocal : fromLast;
             const uint32_t magnitude = static_cast<uint32_t>(delta < 0 ? -delta : delta);
-            uintCode(p_.borderDelta, magnitude);
+            uintCode(p_.borderDelta[static_cast<size_t>(choice)], magnitude);
             if (magnitude != 0) rc_.bit(p_.borderSign[_slot == 3 ? 1 : 0], delta < 0);
+            oldReference_.update(_slot, fromLast, fromLocal);
         } else {
-            const int64_t delta = static_cast<int64_t>(_v) - lastOld_;
+            const int64_t fromLast = static_cast<int64_t>(_v) - lastOld_, fromLocal = static_cast<int64_t>(_v) - local;
+            const int64_t delta = choice ? fromLocal : fromLast;
             const uint32_t magnitude = static_cast<uint32_t>(delta < 0 ? -delta : delta);
             uintCode(p_.oldDelta, magnitude);
             if (magnitude != 0) rc_.bit(p_.oldSign[_slot == 3 ? 1 : 0], delta < 0);
+            oldReference_.update(_slot, fromLast, fromLocal);
         }
         lastOld_ = _v;
         vertices_.push(_v);
@@ -229,6 +235,8 @@ private:
     int pairOpen_ = 0;
     int32_t opposite_ = -1;  // across the edge of the face being coded, -1 if unknown
     NewVertexPrediction newPrediction_;
+    OldVertexReference oldReference_;
+    int32_t previousFirst_ = 0;
     int32_t lastOld_ = 0;
     int32_t lastNew_ = -1;
     bool rankedNew_;
@@ -256,7 +264,7 @@ std::vector<uint8_t> encodeConnectivity(const std::vector<int32_t>& _indices, in
         appendVarUInt(out, _indices.size() / 3);
         const uint32_t sum = connectivityChecksum(_indices);
         for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(sum >> (8 * i)));
-        out.push_back(static_cast<uint8_t>(mode));
+        out.push_back(static_cast<uint8_t>(kFirstCodingMode + mode));
         FaceEncoder encoder(out, _vertexCount, mode == 1);
         for (size_t f = 0; f < _indices.size(); f += 3) encoder.face(&_indices[f]);
         encoder.finish();

@@ -16,6 +16,10 @@
 
 namespace orv {
 
+// The mode byte of a coded list: kFirstCodingMode for new vertices coded as
+// steps, one more for ranks. Lists of the earlier model used 0 and 1.
+constexpr uint8_t kFirstCodingMode = 2;
+
 constexpr int kEdgeFifoBits = 5;
 constexpr int kEdgeFifoSize = 1 << kEdgeFifoBits;
 constexpr int kVertexFifoBits = 5;
@@ -62,7 +66,7 @@ struct ConnectivityProbs {
     UIntProbs oldDelta;
     std::array<BitProb, 2> oldSign;
     std::array<BitProb, 5> onBorder;  // [slot]: an old vertex named explicitly has an open edge
-    UIntProbs borderDelta;
+    std::array<UIntProbs, 2> borderDelta;  // [from OldVertexReference's local reference?]
     std::array<BitProb, 2> borderSign;
     std::array<BitProb, 6> newSign;
     ConnectivityProbs() {
@@ -205,7 +209,7 @@ private:
 // most kMaxNeighbours each (later ones are dropped on both sides alike). A
 // vertex that is not new is usually a neighbour of the face's other vertices:
 // it is coded as its place among the candidates of candidateAt.
-constexpr int kMaxNeighbours = 15;
+constexpr int kMaxNeighbours = 7;
 constexpr int kNeighbourBits = 5;
 constexpr int kMaxCandidates = 1 << kNeighbourBits;
 
@@ -271,19 +275,21 @@ class OpenEdges {
 public:
     explicit OpenEdges(int32_t _V) : nodes_(new Node[static_cast<size_t>(_V)]) {}
 
-    // A face uses the directed edge _u->_w: it closes the open edge _w->_u, or
+    // A face uses the directed edge _u->_w: it closes the open edge _w->_u
+    // (true: the face that opened it has linked the two vertices already), or
     // opens _u->_w.
-    void add(int32_t _u, int32_t _w) {
-        if (_u == _w) return;
+    bool add(int32_t _u, int32_t _w) {
+        if (_u == _w) return true;
         Node& u = node(_u);
         Node& w = node(_w);
         if (remove(u.into, u.nInto, _w)) {
             remove(w.outOf, w.nOut, _u);
-            return;
+            return true;
         }
-        if (w.nInto == kMaxOpenEdges || u.nOut == kMaxOpenEdges) return;
+        if (w.nInto == kMaxOpenEdges || u.nOut == kMaxOpenEdges) return false;
         w.into[w.nInto++] = _u;
         u.outOf[u.nOut++] = _w;
+        return false;
     }
     int intoCount(int32_t _w) const { return node(_w).nInto; }
     int outCount(int32_t _u) const { return node(_u).nOut; }
@@ -472,6 +478,32 @@ private:
         return true;
     }
     uint32_t score_[3][2] = {{0, 1}, {0, 1}, {0, 1}};
+};
+
+// An old vertex named explicitly is coded as a step (in border ranks or in
+// numbers) from a reference: the last vertex named that way, or one from the
+// face: for the first vertex of a face (slots 0 and 4) the previous face's
+// first vertex (faces scattered over the mesh still often start near where
+// the last one started), for the others the vertex coded before it. Per slot
+// the one whose steps have lately been shorter is used, both sides alike.
+class OldVertexReference {
+public:
+    int choice(int _slot) const { return score_[_slot][1] < score_[_slot][0] ? 1 : 0; }
+    static int32_t local(int _slot, int32_t _y, int32_t _previousFirst) {
+        return _slot == 0 || _slot == 4 ? _previousFirst : _y;
+    }
+    void update(int _slot, int64_t _fromLast, int64_t _fromLocal) {
+        const int64_t steps[2] = {_fromLast, _fromLocal};
+        for (int k = 0; k < 2; ++k) {
+            uint64_t m = static_cast<uint64_t>(steps[k] < 0 ? -steps[k] : steps[k]);
+            uint32_t n = 0;
+            for (; m != 0; m >>= 1) ++n;
+            score_[_slot][k] = score_[_slot][k] - (score_[_slot][k] >> 4) + 16u * n;
+        }
+    }
+
+private:
+    uint32_t score_[5][2] = {{0, 1}, {0, 1}, {0, 1}, {0, 1}, {0, 1}};
 };
 
 // One checksum over the decoded list, so that corruption the model cannot
