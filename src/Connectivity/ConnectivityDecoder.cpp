@@ -69,7 +69,7 @@ private:
         const int place = static_cast<int>(tree(p_.openIndex.data(), kOpenEdgeBits));
         if (place >= open_.intoCount(a)) malformed("a face continues an open edge that does not exist");
         const int32_t b = open_.into(a, place);
-        opposite_ = -1;
+        opposite_ = kAcrossOpenEdge;
         faceOnEdge(_t, a, b, p_.sharedRotation[static_cast<size_t>(prevShared_)], kind, 1);
     }
 
@@ -102,7 +102,8 @@ private:
                 _kind = kVertexNew;
                 return v;
             }
-            const int32_t across = _slot == 3 ? opposite_ : -1;
+            int32_t across = _slot == 3 ? opposite_ : -1;
+            if (across == kAcrossOpenEdge) across = adjacency_.common(_x, _y);
             const NewVertexPrediction::Choice c = newPrediction_.choose(_slot, lastNew_, _x, _y, across);
             const uint32_t magnitude = uintCode(p_.newRank[c.model]);
             int64_t next = c.predicted;
@@ -196,7 +197,7 @@ private:
     int prevKind_ = kNoEdge;
     int prevRotation_ = 0;
     int pairOpen_ = 0;
-    int32_t opposite_ = -1;  // across the edge of the face being coded, -1 if unknown
+    int32_t opposite_ = -1;  // across the edge of the face being coded, or kAcrossOpenEdge
     NewVertexPrediction newPrediction_;
     OldVertexReference oldReference_;
     int32_t previousFirst_ = 0;

@@ -97,7 +97,7 @@ private:
         if (best < 0) return false;
         vertex(_t[best], 4, -1, lastVertex_);
         tree(p_.openIndex.data(), kOpenEdgeBits, static_cast<uint32_t>(bestPlace));
-        opposite_ = -1;
+        opposite_ = kAcrossOpenEdge;
         faceOnEdge(_t, best, p_.sharedRotation[static_cast<size_t>(prevShared_)], 1);
         return true;
     }
@@ -130,7 +130,8 @@ private:
                 vertices_.push(_v);
                 return kVertexNew;
             }
-            const int32_t across = _slot == 3 ? opposite_ : -1;
+            int32_t across = _slot == 3 ? opposite_ : -1;
+            if (across == kAcrossOpenEdge) across = adjacency_.common(_x, _y);
             const NewVertexPrediction::Choice c = newPrediction_.choose(_slot, lastNew_, _x, _y, across);
             const int64_t delta = _v - c.predicted;
             const uint32_t magnitude = static_cast<uint32_t>(delta < 0 ? -delta : delta);
@@ -233,7 +234,7 @@ private:
     int prevKind_ = kNoEdge;
     int prevRotation_ = 0;
     int pairOpen_ = 0;
-    int32_t opposite_ = -1;  // across the edge of the face being coded, -1 if unknown
+    int32_t opposite_ = -1;  // across the edge of the face being coded, or kAcrossOpenEdge
     NewVertexPrediction newPrediction_;
     OldVertexReference oldReference_;
     int32_t previousFirst_ = 0;

@@ -234,6 +234,16 @@ public:
         if (_i < ny) return newest(_y, _i);
         return newest(_x, _i - ny);
     }
+    // The newest neighbour of _a that is also one of _b, or -1: across an
+    // open edge a -> b, the third vertex of the one face on it.
+    int32_t common(int32_t _a, int32_t _b) const {
+        for (int i = 0; i < count(_a); ++i) {
+            const int32_t v = newest(_a, i);
+            for (int j = 0; j < count(_b); ++j)
+                if (newest(_b, j) == v) return v;
+        }
+        return -1;
+    }
     // The first place of _v among the candidates, or -1.
     int find(int32_t _x, int32_t _y, int32_t _v) const {
         const int n = candidateCount(_x, _y);
@@ -437,6 +447,10 @@ private:
 // just before it. Of the two, the one whose misses have lately been shorter
 // (in bits) is used, tracked apart for the first vertex of a face, its other
 // two and the third vertex of a face on an edge, the same way on both sides.
+// opposite_ of a face on an open edge: the vertex across is looked up among
+// the common neighbours of the edge's ends, only when a new vertex needs it.
+constexpr int32_t kAcrossOpenEdge = -2;
+
 class NewVertexPrediction {
 public:
     struct Choice {
