@@ -92,7 +92,9 @@ private:
     }
 
     int32_t vertex(int _slot, int32_t _x, int32_t _y, int& _kind) {
-        if (_slot != 4 && rc_.bit(p_.isNew[static_cast<size_t>(isNewContext(_slot, prevKind_))])) {
+        if (_slot == 0) newInFace_ = 0;
+        if (_slot != 4 && rc_.bit(p_.isNew[static_cast<size_t>(isNewContext(_slot, prevKind_, newInFace_))])) {
+            ++newInFace_;
             if (rankedNew_) {
                 const uint32_t rank = uintCode(p_.newRank[_slot == 3 ? 1 : 0]);
                 if (rank >= static_cast<uint32_t>(unseen_.remaining())) malformed("a new vertex beyond the vertex count");
@@ -201,6 +203,7 @@ private:
     NewVertexPrediction newPrediction_;
     OldVertexReference oldReference_;
     int32_t previousFirst_ = 0;
+    int newInFace_ = 0;  // new vertices so far in a face coded as three vertices
     int32_t lastOld_ = 0;
     int32_t lastNew_ = -1;
     bool rankedNew_;

@@ -122,7 +122,9 @@ private:
     int vertex(int32_t _v, int _slot, int32_t _x, int32_t _y) {
         const bool isNew = !unseen_.seen(_v);
         // The first vertex of an open edge (slot 4) is never new.
-        if (_slot != 4) rc_.bit(p_.isNew[static_cast<size_t>(isNewContext(_slot, prevKind_))], isNew);
+        if (_slot == 0) newInFace_ = 0;
+        if (_slot != 4) rc_.bit(p_.isNew[static_cast<size_t>(isNewContext(_slot, prevKind_, newInFace_))], isNew);
+        newInFace_ += isNew;
         if (isNew) {
             if (rankedNew_) {
                 uintCode(p_.newRank[_slot == 3 ? 1 : 0], unseen_.rankOf(_v));
@@ -238,6 +240,7 @@ private:
     NewVertexPrediction newPrediction_;
     OldVertexReference oldReference_;
     int32_t previousFirst_ = 0;
+    int newInFace_ = 0;  // new vertices so far in a face coded as three vertices
     int32_t lastOld_ = 0;
     int32_t lastNew_ = -1;
     bool rankedNew_;

@@ -54,7 +54,7 @@ struct ConnectivityProbs {
     std::array<BitProb, 10> edgeHit;       // [previous face's kind][may the face close a pair?]
     std::array<IndexProbs, 10> edgeIndex;
     std::array<std::array<BitProb, 2>, 12> rotation;
-    std::array<BitProb, 8> isNew;
+    std::array<BitProb, 11> isNew;
     std::array<BitProb, 5> sharedHit;        // [previous face's kind]: an open edge of any earlier face
     std::array<BitProb, 4> openIndex;        // the edge's place among its first vertex's open edges, a 2-bit tree
     std::array<std::array<BitProb, 2>, 2> sharedRotation;  // [was the previous face such a face]
@@ -85,9 +85,13 @@ struct ConnectivityProbs {
     }
 };
 
-// The contexts of one vertex decision: slot 0..2 of a face without a FIFO
-// edge, or 3 for the third vertex of an edge face.
-inline int isNewContext(int _slot, int _prevKind) { return _slot < 3 ? _slot : 3 + _prevKind; }
+// The contexts of one "new vertex?" decision: slot 0..2 of a face without a
+// shared edge, with how many of the face's vertices before it were new (the
+// faces that start a patch bring three, those that fill a gap none), or 3
+// for the third vertex of an edge face, with the previous face's kind.
+inline int isNewContext(int _slot, int _prevKind, int _newBefore) {
+    return _slot == 0 ? 0 : _slot == 1 ? 1 + _newBefore : _slot == 2 ? 3 + _newBefore : 6 + _prevKind;
+}
 
 // Faces come in pairs (the two halves of a quad, or the steps of a strip):
 // the second usually shares the edge its partner coded last. A face that
