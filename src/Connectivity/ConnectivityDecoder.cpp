@@ -35,6 +35,7 @@ public:
             const DirectedEdge e = edges_.at(hitIndex);
             int kind = 0;
             opposite_ = e.opposite;
+            closingPair_ = pairOpen_ && hitIndex == 0;
             faceOnEdge(_t, e.to, e.from, rp, kind, 0);
             pairOpen_ = !(pairOpen_ && hitIndex == 0);
         } else if (rc_.bit(p_.sharedHit[static_cast<size_t>(prevKind_)])) {
@@ -70,6 +71,7 @@ private:
         if (place >= open_.intoCount(a)) malformed("a face continues an open edge that does not exist");
         const int32_t b = open_.into(a, place);
         opposite_ = kAcrossOpenEdge;
+        closingPair_ = false;
         faceOnEdge(_t, a, b, p_.sharedRotation[static_cast<size_t>(prevShared_)], kind, 1);
     }
 
@@ -120,15 +122,16 @@ private:
             _kind = kVertexNew;
             return v;
         }
+        const size_t context = _slot == 3 && closingPair_ ? 5 : static_cast<size_t>(_slot);
         const Candidates cand(open_, adjacency_, _x, _y, _slot == 3);
-        if (cand.count() > 0 && rc_.bit(p_.isNeighbour[static_cast<size_t>(_slot)])) {
-            const int place = static_cast<int>(index(p_.neighbourIndex[static_cast<size_t>(_slot)], kNeighbourBits));
+        if (cand.count() > 0 && rc_.bit(p_.isNeighbour[context])) {
+            const int place = static_cast<int>(index(p_.neighbourIndex[context], kNeighbourBits));
             if (place >= cand.count()) malformed("a face refers to a neighbour that does not exist");
             _kind = kVertexNeighbour;
             return cand.at(place);
         }
-        if (rc_.bit(p_.isFifo[static_cast<size_t>(_slot)])) {
-            const int fifo = static_cast<int>(index(p_.vertexFifo[static_cast<size_t>(_slot)], kVertexFifoBits));
+        if (rc_.bit(p_.isFifo[context])) {
+            const int fifo = static_cast<int>(index(p_.vertexFifo[context], kVertexFifoBits));
             if (fifo >= vertices_.count()) malformed("a face refers to a vertex that was never coded");
             _kind = kVertexInFifo;
             return vertices_.at(fifo);
@@ -136,7 +139,7 @@ private:
         const int32_t local = OldVertexReference::local(_slot, _y, previousFirst_);
         const int choice = oldReference_.choice(_slot);
         int64_t v = 0;
-        if (border_.size() > 0 && rc_.bit(p_.onBorder[static_cast<size_t>(_slot)])) {
+        if (border_.size() > 0 && rc_.bit(p_.onBorder[context])) {
             const uint32_t magnitude = uintCode(p_.borderDelta[static_cast<size_t>(choice)]);
             const int64_t fromLast = border_.rankBelow(lastOld_), fromLocal = border_.rankBelow(local);
             int64_t rank = choice ? fromLocal : fromLast;
@@ -203,6 +206,7 @@ private:
     NewVertexPrediction newPrediction_;
     OldVertexReference oldReference_;
     int32_t previousFirst_ = 0;
+    bool closingPair_ = false;  // the face being coded on an edge closes a pair
     int newInFace_ = 0;  // new vertices so far in a face coded as three vertices
     int32_t lastOld_ = 0;
     int32_t lastNew_ = -1;

@@ -35,6 +35,7 @@ public:
             index(p_.edgeIndex[static_cast<size_t>(edgeContext(prevKind_, pairOpen_))], kEdgeFifoBits, static_cast<uint32_t>(hitIndex));
             auto& rp = p_.rotation[static_cast<size_t>((hitIndex < 3 ? hitIndex : 3) * 3 + prevRotation_)];
             opposite_ = edges_.at(hitIndex).opposite;
+            closingPair_ = pairOpen_ && hitIndex == 0;
             faceOnEdge(_t, rotation, rp, 0);
             pairOpen_ = !(pairOpen_ && hitIndex == 0);
         } else {
@@ -98,6 +99,7 @@ private:
         vertex(_t[best], 4, -1, lastVertex_);
         tree(p_.openIndex.data(), kOpenEdgeBits, static_cast<uint32_t>(bestPlace));
         opposite_ = kAcrossOpenEdge;
+        closingPair_ = false;
         faceOnEdge(_t, best, p_.sharedRotation[static_cast<size_t>(prevShared_)], 1);
         return true;
     }
@@ -146,23 +148,24 @@ private:
             return kVertexNew;
         }
 
+        const size_t context = _slot == 3 && closingPair_ ? 5 : static_cast<size_t>(_slot);
         const Candidates cand(open_, adjacency_, _x, _y, _slot == 3);
         if (cand.count() > 0) {
             const int place = cand.find(_v);
-            rc_.bit(p_.isNeighbour[static_cast<size_t>(_slot)], place >= 0);
+            rc_.bit(p_.isNeighbour[context], place >= 0);
             if (place >= 0) {
-                index(p_.neighbourIndex[static_cast<size_t>(_slot)], kNeighbourBits, static_cast<uint32_t>(place));
+                index(p_.neighbourIndex[context], kNeighbourBits, static_cast<uint32_t>(place));
                 return kVertexNeighbour;
             }
         }
         const int fifo = vertices_.find(_v);
-        rc_.bit(p_.isFifo[static_cast<size_t>(_slot)], fifo >= 0);
+        rc_.bit(p_.isFifo[context], fifo >= 0);
         if (fifo >= 0) {
-            index(p_.vertexFifo[static_cast<size_t>(_slot)], kVertexFifoBits, static_cast<uint32_t>(fifo));
+            index(p_.vertexFifo[context], kVertexFifoBits, static_cast<uint32_t>(fifo));
             return kVertexInFifo;
         }
         const bool onBorder = border_.has(_v);
-        if (border_.size() > 0) rc_.bit(p_.onBorder[static_cast<size_t>(_slot)], onBorder);
+        if (border_.size() > 0) rc_.bit(p_.onBorder[context], onBorder);
         const int32_t local = OldVertexReference::local(_slot, _y, previousFirst_);
         const int choice = oldReference_.choice(_slot);
         if (onBorder) {
@@ -240,6 +243,7 @@ private:
     NewVertexPrediction newPrediction_;
     OldVertexReference oldReference_;
     int32_t previousFirst_ = 0;
+    bool closingPair_ = false;  // the face being coded on an edge closes a pair
     int newInFace_ = 0;  // new vertices so far in a face coded as three vertices
     int32_t lastOld_ = 0;
     int32_t lastNew_ = -1;

@@ -58,14 +58,16 @@ struct ConnectivityProbs {
     std::array<BitProb, 5> sharedHit;        // [previous face's kind]: an open edge of any earlier face
     std::array<BitProb, 4> openIndex;        // the edge's place among its first vertex's open edges, a 2-bit tree
     std::array<std::array<BitProb, 2>, 2> sharedRotation;  // [was the previous face such a face]
-    std::array<BitProb, 5> isNeighbour;      // [slot], slot 4: the first vertex of a shared open edge
-    std::array<IndexProbs, 5> neighbourIndex;
-    std::array<BitProb, 5> isFifo;
-    std::array<IndexProbs, 5> vertexFifo;
+    // [slot], slot 4: the first vertex of a shared open edge, 5: the third
+    // vertex of a face that closes a pair
+    std::array<BitProb, 6> isNeighbour;
+    std::array<IndexProbs, 6> neighbourIndex;
+    std::array<BitProb, 6> isFifo;
+    std::array<IndexProbs, 6> vertexFifo;
     std::array<UIntProbs, 6> newRank;  // ranks: [third vertex of an edge face?]; steps: NewVertexPrediction::Choice::model
     UIntProbs oldDelta;
     std::array<BitProb, 2> oldSign;
-    std::array<BitProb, 5> onBorder;  // [slot]: an old vertex named explicitly has an open edge
+    std::array<BitProb, 6> onBorder;  // [slot]: an old vertex named explicitly has an open edge
     std::array<UIntProbs, 2> borderDelta;  // [from OldVertexReference's local reference?]
     std::array<BitProb, 2> borderSign;
     std::array<BitProb, 6> newSign;
