@@ -28,34 +28,37 @@ public:
     }
 
     void face(int32_t* _t) {
-        if (rc_.bit(p_.edgeHit[static_cast<size_t>(prevKind_)])) {
-            const int hitIndex = static_cast<int>(index(p_.edgeIndex[static_cast<size_t>(prevKind_)], kEdgeFifoBits));
+        if (rc_.bit(p_.edgeHit[static_cast<size_t>(edgeContext(prevKind_, pairOpen_))])) {
+            const int hitIndex = static_cast<int>(index(p_.edgeIndex[static_cast<size_t>(edgeContext(prevKind_, pairOpen_))], kEdgeFifoBits));
             if (hitIndex >= edges_.count()) malformed("a face refers to an edge that was never coded");
             auto& rp = p_.rotation[static_cast<size_t>((hitIndex < 3 ? hitIndex : 3) * 3 + prevRotation_)];
             const DirectedEdge e = edges_.at(hitIndex);
             int kind = 0;
+            opposite_ = e.opposite;
+            closingPair_ = pairOpen_ && hitIndex == 0;
             faceOnEdge(_t, e.to, e.from, rp, kind, 0);
+            pairOpen_ = !(pairOpen_ && hitIndex == 0);
         } else if (rc_.bit(p_.sharedHit[static_cast<size_t>(prevKind_)])) {
+            pairOpen_ = 1;
             sharedFace(_t);
         } else {
+            pairOpen_ = 1;
             int kind = 0;
             _t[0] = vertex(0, -1, lastVertex_, kind);
             _t[1] = vertex(1, -1, _t[0], kind);
             _t[2] = vertex(2, _t[0], _t[1], kind);
             lastVertex_ = _t[2];
-            edges_.push(_t[0], _t[1]);
-            edges_.push(_t[1], _t[2]);
-            edges_.push(_t[2], _t[0]);
+            edges_.push(_t[0], _t[1], _t[2]);
+            edges_.push(_t[1], _t[2], _t[0]);
+            edges_.push(_t[2], _t[0], _t[1]);
             prevKind_ = kNoEdge;
             prevShared_ = 0;
         }
-        open_.add(_t[0], _t[1]);
-        open_.add(_t[1], _t[2]);
-        open_.add(_t[2], _t[0]);
+        previousFirst_ = _t[0];
+        if (!open_.add(_t[0], _t[1])) adjacency_.link(_t[0], _t[1]);
+        if (!open_.add(_t[1], _t[2])) adjacency_.link(_t[1], _t[2]);
+        if (!open_.add(_t[2], _t[0])) adjacency_.link(_t[2], _t[0]);
         for (int k = 0; k < 3; ++k) border_.set(_t[k], open_.any(_t[k]));
-        adjacency_.link(_t[0], _t[1]);
-        adjacency_.link(_t[1], _t[2]);
-        adjacency_.link(_t[2], _t[0]);
     }
 
     const RangeDecoder& coder() const { return rc_; }
@@ -67,6 +70,8 @@ private:
         const int place = static_cast<int>(tree(p_.openIndex.data(), kOpenEdgeBits));
         if (place >= open_.intoCount(a)) malformed("a face continues an open edge that does not exist");
         const int32_t b = open_.into(a, place);
+        opposite_ = kAcrossOpenEdge;
+        closingPair_ = false;
         faceOnEdge(_t, a, b, p_.sharedRotation[static_cast<size_t>(prevShared_)], kind, 1);
     }
 
@@ -81,15 +86,17 @@ private:
         _t[rotation] = _a;
         _t[(rotation + 1) % 3] = _b;
         _t[(rotation + 2) % 3] = c;
-        edges_.push(_b, c);
-        edges_.push(c, _a);
+        edges_.push(_b, c, _a);
+        edges_.push(c, _a, _b);
         prevKind_ = _kind;
         prevRotation_ = rotation;
         prevShared_ = _shared;
     }
 
     int32_t vertex(int _slot, int32_t _x, int32_t _y, int& _kind) {
-        if (_slot != 4 && rc_.bit(p_.isNew[static_cast<size_t>(isNewContext(_slot, prevKind_))])) {
+        if (_slot == 0) newInFace_ = 0;
+        if (_slot != 4 && rc_.bit(p_.isNew[static_cast<size_t>(isNewContext(_slot, prevKind_, newInFace_))])) {
+            ++newInFace_;
             if (rankedNew_) {
                 const uint32_t rank = uintCode(p_.newRank[_slot == 3 ? 1 : 0]);
                 if (rank >= static_cast<uint32_t>(unseen_.remaining())) malformed("a new vertex beyond the vertex count");
@@ -99,41 +106,52 @@ private:
                 _kind = kVertexNew;
                 return v;
             }
-            const uint32_t magnitude = uintCode(p_.newRank[_slot == 3 ? 1 : 0]);
-            int64_t next = static_cast<int64_t>(lastNew_) + 1;
-            if (magnitude != 0) next += rc_.bit(p_.newSign[_slot == 3 ? 1 : 0]) ? -static_cast<int64_t>(magnitude) : magnitude;
+            int32_t across = _slot == 3 ? opposite_ : -1;
+            if (across == kAcrossOpenEdge) across = adjacency_.common(_x, _y);
+            const NewVertexPrediction::Choice c = newPrediction_.choose(_slot, lastNew_, _x, _y, across);
+            const uint32_t magnitude = uintCode(p_.newRank[c.model]);
+            int64_t next = c.predicted;
+            if (magnitude != 0) next += rc_.bit(p_.newSign[c.model]) ? -static_cast<int64_t>(magnitude) : magnitude;
             if (next < 0 || next >= V_ || unseen_.seen(static_cast<int32_t>(next)))
                 malformed("a new vertex " + std::to_string(next) + " out of range or seen before");
             const int32_t v = static_cast<int32_t>(next);
+            newPrediction_.update(_slot, v, lastNew_, _x, _y, across);
             lastNew_ = v;
             unseen_.markSeen(v);
             vertices_.push(v);
             _kind = kVertexNew;
             return v;
         }
+        const size_t context = _slot == 3 && closingPair_ ? 5 : static_cast<size_t>(_slot);
         const Candidates cand(open_, adjacency_, _x, _y, _slot == 3);
-        if (cand.count() > 0 && rc_.bit(p_.isNeighbour[static_cast<size_t>(_slot)])) {
-            const int place = static_cast<int>(index(p_.neighbourIndex[static_cast<size_t>(_slot)], kNeighbourBits));
+        if (cand.count() > 0 && rc_.bit(p_.isNeighbour[context])) {
+            const int place = static_cast<int>(index(p_.neighbourIndex[context], kNeighbourBits));
             if (place >= cand.count()) malformed("a face refers to a neighbour that does not exist");
             _kind = kVertexNeighbour;
             return cand.at(place);
         }
-        if (rc_.bit(p_.isFifo[static_cast<size_t>(_slot)])) {
-            const int fifo = static_cast<int>(index(p_.vertexFifo[static_cast<size_t>(_slot)], kVertexFifoBits));
+        if (rc_.bit(p_.isFifo[context])) {
+            const int fifo = static_cast<int>(index(p_.vertexFifo[context], kVertexFifoBits));
             if (fifo >= vertices_.count()) malformed("a face refers to a vertex that was never coded");
             _kind = kVertexInFifo;
             return vertices_.at(fifo);
         }
-        int64_t v = lastOld_;
-        if (border_.size() > 0 && rc_.bit(p_.onBorder[static_cast<size_t>(_slot)])) {
-            const uint32_t magnitude = uintCode(p_.borderDelta);
-            int64_t rank = border_.rankBelow(lastOld_);
+        const int32_t local = OldVertexReference::local(_slot, _y, previousFirst_);
+        const int choice = oldReference_.choice(_slot);
+        int64_t v = 0;
+        if (border_.size() > 0 && rc_.bit(p_.onBorder[context])) {
+            const uint32_t magnitude = uintCode(p_.borderDelta[static_cast<size_t>(choice)]);
+            const int64_t fromLast = border_.rankBelow(lastOld_), fromLocal = border_.rankBelow(local);
+            int64_t rank = choice ? fromLocal : fromLast;
             if (magnitude != 0) rank += rc_.bit(p_.borderSign[_slot == 3 ? 1 : 0]) ? -static_cast<int64_t>(magnitude) : magnitude;
             if (rank < 0 || rank >= border_.size()) malformed("a face names a border vertex that does not exist");
             v = border_.atRank(static_cast<int32_t>(rank));
+            oldReference_.update(_slot, rank - fromLast, rank - fromLocal);
         } else {
             const uint32_t magnitude = uintCode(p_.oldDelta);
+            v = choice ? local : lastOld_;
             if (magnitude != 0) v += rc_.bit(p_.oldSign[_slot == 3 ? 1 : 0]) ? -static_cast<int64_t>(magnitude) : magnitude;
+            oldReference_.update(_slot, v - lastOld_, v - local);
         }
         if (v < 0 || v >= V_ || !unseen_.seen(static_cast<int32_t>(v)))
             malformed("a face names vertex " + std::to_string(v) + ", which is out of range or not yet introduced");
@@ -183,6 +201,13 @@ private:
     int32_t lastVertex_ = -1;
     int prevKind_ = kNoEdge;
     int prevRotation_ = 0;
+    int pairOpen_ = 0;
+    int32_t opposite_ = -1;  // across the edge of the face being coded, or kAcrossOpenEdge
+    NewVertexPrediction newPrediction_;
+    OldVertexReference oldReference_;
+    int32_t previousFirst_ = 0;
+    bool closingPair_ = false;  // the face being coded on an edge closes a pair
+    int newInFace_ = 0;  // new vertices so far in a face coded as three vertices
     int32_t lastOld_ = 0;
     int32_t lastNew_ = -1;
     bool rankedNew_;
@@ -207,12 +232,15 @@ Connectivity decodeConnectivity(const uint8_t* _data, size_t _size) {
     for (int i = 0; i < 4; ++i) sum |= static_cast<uint32_t>(_data[pos + static_cast<size_t>(i)]) << (8 * i);
     pos += 4;
     const uint8_t mode = _data[pos++];
-    if (mode > 1) malformed("unknown coding mode " + std::to_string(mode));
+    if (mode < kFirstCodingMode)
+        throw Error("connectivity coded by an earlier version of the codec (mode " + std::to_string(mode) +
+                    "), which this build no longer reads: encode the mesh again");
+    if (mode > kFirstCodingMode + 1) malformed("unknown coding mode " + std::to_string(mode));
 
     Connectivity result;
     result.vertexCount = static_cast<int32_t>(V);
     result.indices.resize(static_cast<size_t>(F) * 3);
-    FaceDecoder decoder(_data + pos, payload, result.vertexCount, mode == 1);
+    FaceDecoder decoder(_data + pos, payload, result.vertexCount, mode == kFirstCodingMode + 1);
     for (size_t f = 0; f < F; ++f) {
         decoder.face(&result.indices[3 * f]);
         if (decoder.coder().overrun() > 0) malformed("the coded faces are truncated");

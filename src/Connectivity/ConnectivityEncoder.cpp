@@ -31,12 +31,16 @@ public:
         }
 
         if (hitIndex >= 0) {
-            rc_.bit(p_.edgeHit[static_cast<size_t>(prevKind_)], 1);
-            index(p_.edgeIndex[static_cast<size_t>(prevKind_)], kEdgeFifoBits, static_cast<uint32_t>(hitIndex));
+            rc_.bit(p_.edgeHit[static_cast<size_t>(edgeContext(prevKind_, pairOpen_))], 1); 
+            index(p_.edgeIndex[static_cast<size_t>(edgeContext(prevKind_, pairOpen_))], kEdgeFifoBits, static_cast<uint32_t>(hitIndex));
             auto& rp = p_.rotation[static_cast<size_t>((hitIndex < 3 ? hitIndex : 3) * 3 + prevRotation_)];
+            opposite_ = edges_.at(hitIndex).opposite;
+            closingPair_ = pairOpen_ && hitIndex == 0;
             faceOnEdge(_t, rotation, rp, 0);
+            pairOpen_ = !(pairOpen_ && hitIndex == 0);
         } else {
-            rc_.bit(p_.edgeHit[static_cast<size_t>(prevKind_)], 0);
+            rc_.bit(p_.edgeHit[static_cast<size_t>(edgeContext(prevKind_, pairOpen_))], 0);
+            pairOpen_ = 1;
             if (sharedFace(_t)) {
                 finishFace(_t);
                 return;
@@ -45,9 +49,9 @@ public:
             vertex(_t[1], 1, -1, _t[0]);
             vertex(_t[2], 2, _t[0], _t[1]);
             lastVertex_ = _t[2];
-            edges_.push(_t[0], _t[1]);
-            edges_.push(_t[1], _t[2]);
-            edges_.push(_t[2], _t[0]);
+            edges_.push(_t[0], _t[1], _t[2]);
+            edges_.push(_t[1], _t[2], _t[0]);
+            edges_.push(_t[2], _t[0], _t[1]);
             prevKind_ = kNoEdge;
             prevShared_ = 0;
         }
@@ -55,13 +59,12 @@ public:
     }
 
     void finishFace(const int32_t* _t) {
-        open_.add(_t[0], _t[1]);
-        open_.add(_t[1], _t[2]);
-        open_.add(_t[2], _t[0]);
+        previousFirst_ = _t[0];
+        // An edge that closes an open one joins vertices linked already.
+        if (!open_.add(_t[0], _t[1])) adjacency_.link(_t[0], _t[1]);
+        if (!open_.add(_t[1], _t[2])) adjacency_.link(_t[1], _t[2]);
+        if (!open_.add(_t[2], _t[0])) adjacency_.link(_t[2], _t[0]);
         for (int k = 0; k < 3; ++k) border_.set(_t[k], open_.any(_t[k]));
-        adjacency_.link(_t[0], _t[1]);
-        adjacency_.link(_t[1], _t[2]);
-        adjacency_.link(_t[2], _t[0]);
     }
 
     void finish() { rc_.finish(); }
@@ -95,6 +98,8 @@ private:
         if (best < 0) return false;
         vertex(_t[best], 4, -1, lastVertex_);
         tree(p_.openIndex.data(), kOpenEdgeBits, static_cast<uint32_t>(bestPlace));
+        opposite_ = kAcrossOpenEdge;
+        closingPair_ = false;
         faceOnEdge(_t, best, p_.sharedRotation[static_cast<size_t>(prevShared_)], 1);
         return true;
     }
@@ -108,8 +113,8 @@ private:
         const int32_t a = _t[_rotation], b = _t[(_rotation + 1) % 3], c = _t[(_rotation + 2) % 3];
         const int kind = vertex(c, 3, a, b);
         lastVertex_ = c;
-        edges_.push(b, c);
-        edges_.push(c, a);
+        edges_.push(b, c, a);
+        edges_.push(c, a, b);
         prevKind_ = kind;
         prevRotation_ = _rotation;
         prevShared_ = _shared;
@@ -119,7 +124,9 @@ private:
     int vertex(int32_t _v, int _slot, int32_t _x, int32_t _y) {
         const bool isNew = !unseen_.seen(_v);
         // The first vertex of an open edge (slot 4) is never new.
-        if (_slot != 4) rc_.bit(p_.isNew[static_cast<size_t>(isNewContext(_slot, prevKind_))], isNew);
+        if (_slot == 0) newInFace_ = 0;
+        if (_slot != 4) rc_.bit(p_.isNew[static_cast<size_t>(isNewContext(_slot, prevKind_, newInFace_))], isNew);
+        newInFace_ += isNew;
         if (isNew) {
             if (rankedNew_) {
                 uintCode(p_.newRank[_slot == 3 ? 1 : 0], unseen_.rankOf(_v));
@@ -127,43 +134,55 @@ private:
                 vertices_.push(_v);
                 return kVertexNew;
             }
-            const int64_t delta = static_cast<int64_t>(_v) - lastNew_ - 1;
+            int32_t across = _slot == 3 ? opposite_ : -1;
+            if (across == kAcrossOpenEdge) across = adjacency_.common(_x, _y);
+            const NewVertexPrediction::Choice c = newPrediction_.choose(_slot, lastNew_, _x, _y, across);
+            const int64_t delta = _v - c.predicted;
             const uint32_t magnitude = static_cast<uint32_t>(delta < 0 ? -delta : delta);
-            uintCode(p_.newRank[_slot == 3 ? 1 : 0], magnitude);
-            if (magnitude != 0) rc_.bit(p_.newSign[_slot == 3 ? 1 : 0], delta < 0);
+            uintCode(p_.newRank[c.model], magnitude);
+            if (magnitude != 0) rc_.bit(p_.newSign[c.model], delta < 0);
+            newPrediction_.update(_slot, _v, lastNew_, _x, _y, across);
             lastNew_ = _v;
             unseen_.markSeen(_v);
             vertices_.push(_v);
             return kVertexNew;
         }
 
+        const size_t context = _slot == 3 && closingPair_ ? 5 : static_cast<size_t>(_slot);
         const Candidates cand(open_, adjacency_, _x, _y, _slot == 3);
         if (cand.count() > 0) {
             const int place = cand.find(_v);
-            rc_.bit(p_.isNeighbour[static_cast<size_t>(_slot)], place >= 0);
+            rc_.bit(p_.isNeighbour[context], place >= 0);
             if (place >= 0) {
-                index(p_.neighbourIndex[static_cast<size_t>(_slot)], kNeighbourBits, static_cast<uint32_t>(place));
+                index(p_.neighbourIndex[context], kNeighbourBits, static_cast<uint32_t>(place));
                 return kVertexNeighbour;
             }
         }
         const int fifo = vertices_.find(_v);
-        rc_.bit(p_.isFifo[static_cast<size_t>(_slot)], fifo >= 0);
+        rc_.bit(p_.isFifo[context], fifo >= 0);
         if (fifo >= 0) {
-            index(p_.vertexFifo[static_cast<size_t>(_slot)], kVertexFifoBits, static_cast<uint32_t>(fifo));
+            index(p_.vertexFifo[context], kVertexFifoBits, static_cast<uint32_t>(fifo));
             return kVertexInFifo;
         }
         const bool onBorder = border_.has(_v);
-        if (border_.size() > 0) rc_.bit(p_.onBorder[static_cast<size_t>(_slot)], onBorder);
+        if (border_.size() > 0) rc_.bit(p_.onBorder[context], onBorder);
+        const int32_t local = OldVertexReference::local(_slot, _y, previousFirst_);
+        const int choice = oldReference_.choice(_slot);
         if (onBorder) {
-            const int64_t delta = static_cast<int64_t>(border_.rankBelow(_v)) - border_.rankBelow(lastOld_);
+            const int64_t rank = border_.rankBelow(_v);
+            const int64_t fromLast = rank - border_.rankBelow(lastOld_), fromLocal = rank - border_.rankBelow(local);
+            const int64_t delta = choice ? fromLocal : fromLast;
             const uint32_t magnitude = static_cast<uint32_t>(delta < 0 ? -delta : delta);
-            uintCode(p_.borderDelta, magnitude);
+            uintCode(p_.borderDelta[static_cast<size_t>(choice)], magnitude);
             if (magnitude != 0) rc_.bit(p_.borderSign[_slot == 3 ? 1 : 0], delta < 0);
+            oldReference_.update(_slot, fromLast, fromLocal);
         } else {
-            const int64_t delta = static_cast<int64_t>(_v) - lastOld_;
+            const int64_t fromLast = static_cast<int64_t>(_v) - lastOld_, fromLocal = static_cast<int64_t>(_v) - local;
+            const int64_t delta = choice ? fromLocal : fromLast;
             const uint32_t magnitude = static_cast<uint32_t>(delta < 0 ? -delta : delta);
             uintCode(p_.oldDelta, magnitude);
             if (magnitude != 0) rc_.bit(p_.oldSign[_slot == 3 ? 1 : 0], delta < 0);
+            oldReference_.update(_slot, fromLast, fromLocal);
         }
         lastOld_ = _v;
         vertices_.push(_v);
@@ -219,6 +238,13 @@ private:
     int prevShared_ = 0;
     int prevKind_ = kNoEdge;
     int prevRotation_ = 0;
+    int pairOpen_ = 0;
+    int32_t opposite_ = -1;  // across the edge of the face being coded, or kAcrossOpenEdge
+    NewVertexPrediction newPrediction_;
+    OldVertexReference oldReference_;
+    int32_t previousFirst_ = 0;
+    bool closingPair_ = false;  // the face being coded on an edge closes a pair
+    int newInFace_ = 0;  // new vertices so far in a face coded as three vertices
     int32_t lastOld_ = 0;
     int32_t lastNew_ = -1;
     bool rankedNew_;
@@ -246,7 +272,7 @@ std::vector<uint8_t> encodeConnectivity(const std::vector<int32_t>& _indices, in
         appendVarUInt(out, _indices.size() / 3);
         const uint32_t sum = connectivityChecksum(_indices);
         for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(sum >> (8 * i)));
-        out.push_back(static_cast<uint8_t>(mode));
+        out.push_back(static_cast<uint8_t>(kFirstCodingMode + mode));
         FaceEncoder encoder(out, _vertexCount, mode == 1);
         for (size_t f = 0; f < _indices.size(); f += 3) encoder.face(&_indices[f]);
         encoder.finish();

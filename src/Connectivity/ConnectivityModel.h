@@ -16,6 +16,10 @@
 
 namespace orv {
 
+// The mode byte of a coded list: kFirstCodingMode for new vertices coded as
+// steps, one more for ranks. Lists of the earlier model used 0 and 1.
+constexpr uint8_t kFirstCodingMode = 2;
+
 constexpr int kEdgeFifoBits = 5;
 constexpr int kEdgeFifoSize = 1 << kEdgeFifoBits;
 constexpr int kVertexFifoBits = 5;
@@ -47,24 +51,26 @@ struct UIntProbs {
 };
 
 struct ConnectivityProbs {
-    std::array<BitProb, 5> edgeHit;
-    std::array<IndexProbs, 5> edgeIndex;
+    std::array<BitProb, 10> edgeHit;       // [previous face's kind][may the face close a pair?]
+    std::array<IndexProbs, 10> edgeIndex;
     std::array<std::array<BitProb, 2>, 12> rotation;
-    std::array<BitProb, 8> isNew;
+    std::array<BitProb, 11> isNew;
     std::array<BitProb, 5> sharedHit;        // [previous face's kind]: an open edge of any earlier face
     std::array<BitProb, 4> openIndex;        // the edge's place among its first vertex's open edges, a 2-bit tree
     std::array<std::array<BitProb, 2>, 2> sharedRotation;  // [was the previous face such a face]
-    std::array<BitProb, 5> isNeighbour;      // [slot], slot 4: the first vertex of a shared open edge
-    std::array<IndexProbs, 5> neighbourIndex;
-    std::array<BitProb, 5> isFifo;
-    std::array<IndexProbs, 5> vertexFifo;
-    std::array<UIntProbs, 2> newRank;  // [third vertex of an edge face?]
+    // [slot], slot 4: the first vertex of a shared open edge, 5: the third
+    // vertex of a face that closes a pair
+    std::array<BitProb, 6> isNeighbour;
+    std::array<IndexProbs, 6> neighbourIndex;
+    std::array<BitProb, 6> isFifo;
+    std::array<IndexProbs, 6> vertexFifo;
+    std::array<UIntProbs, 6> newRank;  // ranks: [third vertex of an edge face?]; steps: NewVertexPrediction::Choice::model
     UIntProbs oldDelta;
     std::array<BitProb, 2> oldSign;
-    std::array<BitProb, 5> onBorder;  // [slot]: an old vertex named explicitly has an open edge
-    UIntProbs borderDelta;
+    std::array<BitProb, 6> onBorder;  // [slot]: an old vertex named explicitly has an open edge
+    std::array<UIntProbs, 2> borderDelta;  // [from OldVertexReference's local reference?]
     std::array<BitProb, 2> borderSign;
-    std::array<BitProb, 2> newSign;
+    std::array<BitProb, 6> newSign;
     ConnectivityProbs() {
         edgeHit.fill(kProbHalf);
         sharedHit.fill(kProbHalf);
@@ -81,19 +87,29 @@ struct ConnectivityProbs {
     }
 };
 
-// The contexts of one vertex decision: slot 0..2 of a face without a FIFO
-// edge, or 3 for the third vertex of an edge face.
-inline int isNewContext(int _slot, int _prevKind) { return _slot < 3 ? _slot : 3 + _prevKind; }
+// The contexts of one "new vertex?" decision: slot 0..2 of a face without a
+// shared edge, with how many of the face's vertices before it were new (the
+// faces that start a patch bring three, those that fill a gap none), or 3
+// for the third vertex of an edge face, with the previous face's kind.
+inline int isNewContext(int _slot, int _prevKind, int _newBefore) {
+    return _slot == 0 ? 0 : _slot == 1 ? 1 + _newBefore : _slot == 2 ? 3 + _newBefore : 6 + _prevKind;
+}
+
+// Faces come in pairs (the two halves of a quad, or the steps of a strip):
+// the second usually shares the edge its partner coded last. A face that
+// shares edge 0 right after a face that opened a pair closes the pair; any
+// other face opens one. The edge decisions are coded apart for the two.
+inline int edgeContext(int _prevKind, int _pairOpen) { return 2 * _prevKind + _pairOpen; }
 
 struct DirectedEdge {
-    int32_t from, to;
+    int32_t from, to, opposite;  // opposite: the third vertex of the face that coded the edge
 };
 
 class EdgeFifo {
 public:
-    void push(int32_t _from, int32_t _to) {
+    void push(int32_t _from, int32_t _to, int32_t _opposite) {
         head_ = (head_ + 1) & (kEdgeFifoSize - 1);
-        edges_[head_] = {_from, _to};
+        edges_[head_] = {_from, _to, _opposite};
         if (count_ < kEdgeFifoSize) ++count_;
     }
     // The _i-th most recent edge (0 = the last pushed); _i < count().
@@ -199,7 +215,7 @@ private:
 // most kMaxNeighbours each (later ones are dropped on both sides alike). A
 // vertex that is not new is usually a neighbour of the face's other vertices:
 // it is coded as its place among the candidates of candidateAt.
-constexpr int kMaxNeighbours = 15;
+constexpr int kMaxNeighbours = 7;
 constexpr int kNeighbourBits = 5;
 constexpr int kMaxCandidates = 1 << kNeighbourBits;
 
@@ -223,6 +239,16 @@ public:
         const int ny = count(_y);
         if (_i < ny) return newest(_y, _i);
         return newest(_x, _i - ny);
+    }
+    // The newest neighbour of _a that is also one of _b, or -1: across an
+    // open edge a -> b, the third vertex of the one face on it.
+    int32_t common(int32_t _a, int32_t _b) const {
+        for (int i = 0; i < count(_a); ++i) {
+            const int32_t v = newest(_a, i);
+            for (int j = 0; j < count(_b); ++j)
+                if (newest(_b, j) == v) return v;
+        }
+        return -1;
     }
     // The first place of _v among the candidates, or -1.
     int find(int32_t _x, int32_t _y, int32_t _v) const {
@@ -265,19 +291,21 @@ class OpenEdges {
 public:
     explicit OpenEdges(int32_t _V) : nodes_(new Node[static_cast<size_t>(_V)]) {}
 
-    // A face uses the directed edge _u->_w: it closes the open edge _w->_u, or
+    // A face uses the directed edge _u->_w: it closes the open edge _w->_u
+    // (true: the face that opened it has linked the two vertices already), or
     // opens _u->_w.
-    void add(int32_t _u, int32_t _w) {
-        if (_u == _w) return;
+    bool add(int32_t _u, int32_t _w) {
+        if (_u == _w) return true;
         Node& u = node(_u);
         Node& w = node(_w);
         if (remove(u.into, u.nInto, _w)) {
             remove(w.outOf, w.nOut, _u);
-            return;
+            return true;
         }
-        if (w.nInto == kMaxOpenEdges || u.nOut == kMaxOpenEdges) return;
+        if (w.nInto == kMaxOpenEdges || u.nOut == kMaxOpenEdges) return false;
         w.into[w.nInto++] = _u;
         u.outOf[u.nOut++] = _w;
+        return false;
     }
     int intoCount(int32_t _w) const { return node(_w).nInto; }
     int outCount(int32_t _u) const { return node(_u).nOut; }
@@ -415,6 +443,87 @@ private:
     int32_t blocks_;
     int32_t size_ = 0;
     int32_t topBit_ = 0;
+};
+
+// A new vertex is predicted either as the number after the last new vertex
+// (meshes numbered in the order their faces reach the vertices) or from the
+// face itself: for the third vertex c of a face on the edge a -> b of an
+// earlier face (b, a, d) as a + b - d (meshes numbered in rows, where the
+// step across an edge repeats), for the other vertices as the vertex coded
+// just before it. Of the two, the one whose misses have lately been shorter
+// (in bits) is used, tracked apart for the first vertex of a face, its other
+// two and the third vertex of a face on an edge, the same way on both sides.
+// opposite_ of a face on an open edge: the vertex across is looked up among
+// the common neighbours of the edge's ends, only when a new vertex needs it.
+constexpr int32_t kAcrossOpenEdge = -2;
+
+class NewVertexPrediction {
+public:
+    struct Choice {
+        int64_t predicted;
+        size_t model;  // 2 x the slot group + 1 when predicted from the face
+    };
+    // _x, _y: the vertices given to the vertex decision; _d: the vertex across
+    // the edge (slot 3), -1 when unknown.
+    Choice choose(int _slot, int32_t _lastNew, int32_t _x, int32_t _y, int32_t _d) const {
+        const int g = group(_slot);
+        int64_t fromFace = 0;
+        if (local(_slot, _x, _y, _d, fromFace) && score_[g][1] < score_[g][0])
+            return {fromFace, 2 * static_cast<size_t>(g) + 1};
+        return {static_cast<int64_t>(_lastNew) + 1, 2 * static_cast<size_t>(g)};
+    }
+    void update(int _slot, int32_t _v, int32_t _lastNew, int32_t _x, int32_t _y, int32_t _d) {
+        int64_t fromFace = 0;
+        if (!local(_slot, _x, _y, _d, fromFace)) return;
+        uint32_t* score = score_[group(_slot)];
+        const int64_t misses[2] = {_v - static_cast<int64_t>(_lastNew) - 1, _v - fromFace};
+        for (int k = 0; k < 2; ++k) {
+            uint64_t m = static_cast<uint64_t>(misses[k] < 0 ? -misses[k] : misses[k]);
+            uint32_t n = 0;
+            for (; m != 0; m >>= 1) ++n;
+            score[k] = score[k] - (score[k] >> 4) + 16u * n;
+        }
+    }
+
+private:
+    static int group(int _slot) { return _slot == 0 ? 0 : _slot < 3 ? 1 : 2; }
+    static bool local(int _slot, int32_t _x, int32_t _y, int32_t _d, int64_t& _p) {
+        if (_slot == 3) {
+            if (_d < 0) return false;
+            _p = static_cast<int64_t>(_x) + _y - _d;
+            return true;
+        }
+        if (_y < 0) return false;
+        _p = _y;
+        return true;
+    }
+    uint32_t score_[3][2] = {{0, 1}, {0, 1}, {0, 1}};
+};
+
+// An old vertex named explicitly is coded as a step (in border ranks or in
+// numbers) from a reference: the last vertex named that way, or one from the
+// face: for the first vertex of a face (slots 0 and 4) the previous face's
+// first vertex (faces scattered over the mesh still often start near where
+// the last one started), for the others the vertex coded before it. Per slot
+// the one whose steps have lately been shorter is used, both sides alike.
+class OldVertexReference {
+public:
+    int choice(int _slot) const { return score_[_slot][1] < score_[_slot][0] ? 1 : 0; }
+    static int32_t local(int _slot, int32_t _y, int32_t _previousFirst) {
+        return _slot == 0 || _slot == 4 ? _previousFirst : _y;
+    }
+    void update(int _slot, int64_t _fromLast, int64_t _fromLocal) {
+        const int64_t steps[2] = {_fromLast, _fromLocal};
+        for (int k = 0; k < 2; ++k) {
+            uint64_t m = static_cast<uint64_t>(steps[k] < 0 ? -steps[k] : steps[k]);
+            uint32_t n = 0;
+            for (; m != 0; m >>= 1) ++n;
+            score_[_slot][k] = score_[_slot][k] - (score_[_slot][k] >> 4) + 16u * n;
+        }
+    }
+
+private:
+    uint32_t score_[5][2] = {{0, 1}, {0, 1}, {0, 1}, {0, 1}, {0, 1}};
 };
 
 // One checksum over the decoded list, so that corruption the model cannot
