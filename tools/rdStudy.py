@@ -63,15 +63,15 @@ def usable(points):
     return sorted(pts)
 
 
-def bd_rate(test, anchor):
+def bd_rate(test, anchor, kg_lo=KG_LO, kg_hi=KG_HI):
     """Average rate difference of test against anchor in percent, over the
-    overlap of both curves within KG 0.03..0.5 (cubic fit of log rate on
+    overlap of both curves within KG kg_lo..kg_hi (cubic fit of log rate on
     -20 log10 KG, as Bjontegaard). None without overlap."""
     t, a = usable(test), usable(anchor)
     if len(t) < 2 or len(a) < 2:
         return None
-    lo = max(t[0][0], a[0][0], quality(KG_HI))
-    hi = min(t[-1][0], a[-1][0], quality(KG_LO))
+    lo = max(t[0][0], a[0][0], quality(kg_hi))
+    hi = min(t[-1][0], a[-1][0], quality(kg_lo))
     if hi <= lo:
         return None
     ct = polyfit([p[0] for p in t], [p[1] for p in t], 3)
@@ -91,6 +91,28 @@ def at_kg(points, kg, key):
     return None
 
 
+def rate_at(points, kg):
+    """bpvf of a curve at a KG error, log rate linear in log KG between the
+    two nearest points; None outside the curve."""
+    pts = sorted((p["kg"], p["bpvf"]) for p in points if p["kg"] > 0 and p["bpvf"] > 0)
+    for (k0, r0), (k1, r1) in zip(pts, pts[1:]):
+        if k0 <= kg <= k1:
+            t = 0.0 if k1 == k0 else (math.log(kg) - math.log(k0)) / (math.log(k1) - math.log(k0))
+            return math.exp(math.log(r0) + t * (math.log(r1) - math.log(r0)))
+    return None
+
+
+def complete(points, extra_bytes, vf):
+    """A curve with the rate of complete files: a package's own size, or the
+    stream plus the connectivity coded once (extra_bytes)."""
+    out = []
+    for p in points:
+        q = dict(p)
+        q["bpvf"] = 8.0 * p["package_bytes"] / vf if "package_bytes" in p else p["bpvf"] + 8.0 * extra_bytes / vf
+        out.append(q)
+    return out
+
+
 def fmt(x, spec):
     return "–" if x is None else format(x, spec)
 
@@ -106,7 +128,31 @@ def run_study(build, folder, args):
     return [json.loads(line) for line in out.splitlines() if line.startswith("{")]
 
 
-def draco_points(name, folder, frames, cache_path):
+def draco_sizes_at_level(files, qp, level, work, jobs=3):
+    """Bytes of the per-frame Draco files at one quantization and compression
+    level, each a complete file (connectivity and positions). The errors do
+    not depend on the level (the quantization is the same): they are those
+    of the default-level point."""
+    import concurrent.futures
+    import rateDistortion as rd  # noqa: E402
+    os.makedirs(work, exist_ok=True)
+
+    def one(i):
+        out = os.path.join(work, f"f{i}.drc")
+        rd.run(["draco_encoder", "-i", files[i], "-o", out, "-qp", str(qp), "-cl", str(level)])
+        n = os.path.getsize(out)
+        os.remove(out)
+        return n
+
+    with concurrent.futures.ThreadPoolExecutor(jobs) as pool:
+        return sum(pool.map(one, range(len(files))))
+
+
+def draco_points(name, folder, frames, cache_path, level=None, qps=range(7, 14)):
+    """Draco points of one sequence: at the default level (the cache that
+    tools/rateDistortion.py fills, same keys) or at -cl LEVEL (keys with
+    ':clLEVEL', errors from the default-level point), computed when missing
+    and cached."""
     cache = {}
     if os.path.exists(cache_path):
         with open(cache_path) as f:
@@ -116,21 +162,41 @@ def draco_points(name, folder, frames, cache_path):
                    key=rd.natural_key)
     if frames:
         files = files[:frames]
+    work = os.path.join(os.path.dirname(cache_path), "draco")
+
+    def save():
+        os.makedirs(os.path.dirname(cache_path), exist_ok=True)
+        with open(cache_path, "w") as f:
+            json.dump(cache, f)
+
     rows = []
-    for qp in range(7, 14):
+    originals, faces = [], None
+    for qp in qps:
         key = f"{name}:{len(files)}:{qp}"
         if key not in cache:
             if not rd.ensure_draco():
                 return []
-            originals, faces = [], None
-            for path in files:
-                xyz, fc = rd.read_obj(path)
-                originals.append(xyz)
-                faces = faces or fc
-            cache[key] = rd.draco_point(files, originals, faces, qp, os.path.join(os.path.dirname(cache_path), "draco"))
-            with open(cache_path, "w") as f:
-                json.dump(cache, f)
-        rows.append(cache[key])
+            if not originals:
+                for path in files:
+                    xyz, fc = rd.read_obj(path)
+                    originals.append(xyz)
+                    faces = faces or fc
+            cache[key] = rd.draco_point(files, originals, faces, qp, work)
+            save()
+        if level is None:
+            rows.append(cache[key])
+            continue
+        lkey = f"{key}:cl{level}"
+        if lkey not in cache or "bytes" not in cache[lkey]:
+            if not rd.ensure_draco():
+                return []
+            V = len(rd.read_obj(files[0])[0]) // 3
+            total = draco_sizes_at_level(files, qp, level, work)
+            row = {k: cache[key][k] for k in ("kg", "max_diag", "rmse_diag") if k in cache[key]}
+            row.update({"qp": qp, "level": level, "bytes": total, "bpvf": 8.0 * total / (V * len(files))})
+            cache[lkey] = row
+            save()
+        rows.append(cache[lkey])
     return rows
 
 
@@ -180,8 +246,14 @@ def main():
                 generic.setdefault(p["order"], []).append(p)
         # The best generic curve: the order with the lower rate over the range.
         best_generic = min(generic.values(), key=lambda c: bd_rate(c, generic[1]) or 0.0) if generic else []
+        peers = {}
+        for p in pts:
+            if p["kind"] == "peer":
+                peers.setdefault(p["tool"], []).append(p)
         draco = draco_points(name, folder, args.frames, args.draco_cache)
-        results[name] = {"info": info, "curves": curves, "generic": best_generic, "draco": draco}
+        draco10 = draco_points(name, folder, args.frames, args.draco_cache, level=10)
+        results[name] = {"info": info, "curves": curves, "generic": best_generic, "draco": draco,
+                         "draco10": draco10, "peers": peers}
         for e in efforts:
             print(f"  effort {e:g}: vs plain {fmt(bd_rate(curves[e], curves[efforts[0]]), '+.1f')} %, "
                   f"vs draco {fmt(bd_rate(curves[e], draco), '+.1f')} %, "
@@ -279,6 +351,108 @@ Every encode of the search is a complete one (no temporal subset is used to brac
 the rule, at most `maxEncodes` (8)."""
 
 
+BANDS = ((0.0, 0.03, "< 0.03"), (0.03, 0.1, "0.03–0.1"), (0.1, 0.5, "0.1–0.5"))
+
+
+def best_peer(r, vf):
+    """The generic peer with the smallest complete files over KG 0.03-0.5:
+    (name, complete curve)."""
+    extra = r["info"].get("meshopt_index_bytes", 0)
+    if extra is None or extra < 0:
+        extra = 0
+    curves = {t: complete(c, extra, vf) for t, c in r.get("peers", {}).items()}
+    if not curves:
+        return None, []
+    first = next(iter(curves.values()))
+    name = min(curves, key=lambda t: bd_rate(curves[t], first) if bd_rate(curves[t], first) is not None else 1e9)
+    return name, curves[name]
+
+
+def verdict(x, limit):
+    if x is None:
+        return "–"
+    return ("met" if x <= limit else "missed") + f" ({x:+.1f})"
+
+
+def complete_sections(results):
+    """Complete files (package against per-frame Draco -cl 10 and the generic
+    peers), the effort levels per KG band and per precision, and the
+    verdicts on the targets."""
+    lines = []
+    w = lines.append
+    w("## Complete files")
+    w("")
+    w("orv: the package (`OrvEnc --package`: stream + coded connectivity + names), its exact size for every "
+      "point. Draco: per-frame `draco_encoder -qp N -cl 10` files (each a complete mesh). Generic peers: "
+      "the quantized frame deltas as above, or meshoptimizer's vertex codec on each frame's deltas, then "
+      "zstd -19 or xz -9, plus the connectivity once through meshoptimizer's index codec. BD-rate over KG 0.03–0.5.")
+    w("")
+    w("| sequence | connectivity: meshopt index codec | best generic peer | default vs Draco -cl 10 | default vs best peer | "
+      "default vs meshopt deltas + zstd | best effort vs default | effort 1 vs 0 |")
+    w("|---|---|---|---|---|---|---|---|")
+    verdicts = {}
+    for name, r in results.items():
+        vf = r["info"]["V"] * r["info"]["F"]
+        c = {e: complete(pts, 0, vf) for e, pts in r["curves"].items()}
+        peer_name, peer = best_peer(r, vf)
+        extra = max(0, r["info"].get("meshopt_index_bytes", 0) or 0)
+        mz = complete(r.get("peers", {}).get("zstd -19, meshopt frame deltas", []), extra, vf)
+        d10 = r.get("draco10", [])
+        e_def, e_best = 1, max(c)
+        vs_draco = bd_rate(c[e_def], d10) if d10 else None
+        vs_peer = bd_rate(c[e_def], peer) if peer else None
+        vs_mz = bd_rate(c[e_def], mz) if mz else None
+        best_vs_def = bd_rate(c[e_best], c[e_def])
+        e1_vs_e0 = bd_rate(c[1], c[0]) if 0 in c else None
+        verdicts[name] = (vs_draco, vs_peer, vs_mz, best_vs_def)
+        w(f"| {name} | {extra} bytes | {peer_name or '–'} | {fmt(vs_draco, '+.1f')} % | {fmt(vs_peer, '+.1f')} % | "
+          f"{fmt(vs_mz, '+.1f')} % | {fmt(best_vs_def, '+.1f')} % | {fmt(e1_vs_e0, '+.1f')} % |")
+    w("")
+    w("## Effort levels per KG band and per precision")
+    w("")
+    w("BD-rate of the stream files restricted to each band of KG error (\"< 0.03\": as far as the curves reach). "
+      "A level is monotone when every entry is ≤ 0 (within the measurement, about ±0.3 %).")
+    w("")
+    w("| sequence | " + " | ".join(f"e1 vs e0, KG {b[2]}" for b in BANDS) + " | " +
+      " | ".join(f"e2 vs e1, KG {b[2]}" for b in BANDS) + " |")
+    w("|---|" + "---|" * (2 * len(BANDS)))
+    for name, r in results.items():
+        c = r["curves"]
+        cols = [fmt(bd_rate(c[1], c[0], lo or 0.001, hi), "+.1f") for lo, hi, _ in BANDS]
+        cols += [fmt(bd_rate(c[2], c[1], lo or 0.001, hi), "+.1f") for lo, hi, _ in BANDS]
+        w(f"| {name} | " + " | ".join(x + " %" for x in cols) + " |")
+    w("")
+    w("Per precision: the rate of a level at the KG error of that precision's point, against the lower level's "
+      "curve at the same KG error (log rate interpolated in log KG; – outside that curve), and what the trials chose.")
+    w("")
+    w("| sequence | bits | e1 / e0 | e2 / e1 | effort 1 chose | effort 2 chose |")
+    w("|---|---|---|---|---|---|")
+    for name, r in results.items():
+        c = r["curves"]
+        by_bits = {e: {p["bits"]: p for p in c[e]} for e in c}
+        for b in sorted(by_bits.get(1, {})):
+            p1, p2 = by_bits[1].get(b), by_bits.get(2, {}).get(b)
+            r10 = rate_at(c[0], p1["kg"]) if p1 else None
+            r21 = rate_at(c[1], p2["kg"]) if p2 else None
+            x = f"{p1['bpvf'] / r10:.3f}" if r10 else "–"
+            y = f"{p2['bpvf'] / r21:.3f}" if r21 else "–"
+            w(f"| {name} | {b:g} | {x} | {y} | {p1.get('choice', '–') if p1 else '–'} | "
+              f"{p2.get('choice', '–') if p2 else '–'} |")
+    w("")
+    w("## Targets (complete files, BD-rate over KG 0.03–0.5)")
+    w("")
+    w("| target | " + " | ".join(results) + " |")
+    w("|---|" + "---|" * len(results))
+    w("| default ≤ −75 % vs per-frame Draco -cl 10 | " + " | ".join(verdict(v[0], -75) for v in verdicts.values()) + " |")
+    w("| default ≤ −40 % vs best generic peer | " + " | ".join(verdict(v[1], -40) for v in verdicts.values()) + " |")
+    if "horse-gallop" in verdicts:
+        w("| horse: default ≤ −40 % vs meshopt deltas + zstd | " +
+          " | ".join(verdict(v[2], -40) if n == "horse-gallop" else "–" for n, v in verdicts.items()) + " |")
+    w("| best effort ≤ −10 % vs default | " + " | ".join(verdict(v[3], -10) for v in verdicts.values()) + " |")
+    w("")
+    return lines
+
+
 def write_report(args, results, seconds):
     lines = []
     w = lines.append
@@ -311,6 +485,7 @@ def write_report(args, results, seconds):
             w(f"| {name} | {r['info']['V']} × {r['info']['F']} | {e:g} | {fmt(bd_rate(c[e], c[e0]), '+.1f')} % | "
               f"{fmt(bd_rate(c[e], r['draco']), '+.1f')} % | {fmt(bd_rate(c[e], r['generic']), '+.1f')} % |")
     w("")
+    lines.extend(complete_sections(results))
     w("## Largest single-vertex error at equal KG error")
     w("")
     w("Maximum error / bounding-box diagonal, interpolated (linear in log KG) at three KG errors.")
@@ -329,17 +504,29 @@ def write_report(args, results, seconds):
     for name, r in results.items():
         w(f"### {name}")
         w("")
-        w("| curve | precision / qp | bpvf | KG % | max/diag | RMSE/diag | enc M vf/s |")
-        w("|---|---|---|---|---|---|---|")
+        vf = r["info"]["V"] * r["info"]["F"]
+        w("| curve | precision / qp | bpvf | complete bpvf | KG % | max/diag | RMSE/diag | enc M vf/s |")
+        w("|---|---|---|---|---|---|---|---|")
         for e in sorted(r["curves"]):
             for p in r["curves"][e]:
-                w(f"| effort {e:g} | {p['bits']:g} | {p['bpvf']:.3f} | {p['kg']:.4f} | {p['max_diag']:.2e} | "
+                pk = fmt(8.0 * p["package_bytes"] / vf if "package_bytes" in p else None, ".3f")
+                w(f"| effort {e:g} | {p['bits']:g} | {p['bpvf']:.3f} | {pk} | {p['kg']:.4f} | {p['max_diag']:.2e} | "
                   f"{p['rmse_diag']:.2e} | {p['mvfps']:.2f} |")
+        extra = max(0, r["info"].get("meshopt_index_bytes", 0) or 0)
+        for tool, pts in sorted(r.get("peers", {}).items()):
+            if "meshopt" not in tool and "int16" not in tool:
+                continue
+            for p in pts:
+                w(f"| peer ({tool}) | {p['bits']:g} | {p['bpvf']:.3f} | {p['bpvf'] + 8.0 * extra / vf:.3f} | "
+                  f"{p['kg']:.4f} | {p['max_diag']:.2e} | – | – |")
+        for p in r.get("draco10", []):
+            w(f"| Draco -cl 10 | {p['qp']} | {p['bpvf']:.3f} | {p['bpvf']:.3f} | {p['kg']:.4f} | "
+              f"{p.get('max_diag', 0):.2e} | {p.get('rmse_diag', 0):.2e} | – |")
         for p in r["generic"]:
-            w(f"| generic ({p['tool']}) | {p['bits']:g} | {p['bpvf']:.3f} | {p['kg']:.4f} | "
+            w(f"| generic ({p['tool']}) | {p['bits']:g} | {p['bpvf']:.3f} | – | {p['kg']:.4f} | "
               f"{p['max_diag']:.2e} | – | – |")
         for p in r["draco"]:
-            w(f"| Draco | {p['qp']} | {p['bpvf']:.3f} | {p['kg']:.4f} | {p.get('max_diag', 0):.2e} | "
+            w(f"| Draco | {p['qp']} | {p['bpvf']:.3f} | {p['bpvf']:.3f} | {p['kg']:.4f} | {p.get('max_diag', 0):.2e} | "
               f"{p.get('rmse_diag', 0):.2e} | – |")
         w("")
     if args.bench and os.path.exists(args.bench):

@@ -79,10 +79,13 @@ double ResidualCostModel::totalBits(const std::vector<int>& _values) const {
     return sum;
 }
 
-double deadZoneRound(double _error, double _q, double _theta) {
+double deadZoneRound(double _error, double _q, double _theta, bool _zeroOnly) {
     const double x = _error / _q;
     if (!(std::fabs(x) < 4.0e18)) return x;  // refused by the coder like any residual beyond 32 bits
-    const double r = std::floor(std::fabs(x) + _theta);
+    double r = std::floor(std::fabs(x) + _theta);
+    // A large residual costs about the same rounded either way, while the
+    // zone's bias adds to its error: only the zeros are the zone's.
+    if (_zeroOnly && r != 0) r = std::floor(std::fabs(x) + 0.5);
     return x < 0 ? -r : r;
 }
 
@@ -111,7 +114,8 @@ LayerDecision decideLayer(const std::vector<double>& _errors, double _q, const R
     const size_t n = _errors.size();
     d.residuals.resize(n);
     for (size_t i = 0; i < n; ++i) {
-        const double r = _options.deadZone && !_options.rdoq ? deadZoneRound(_errors[i], _q, _options.deadZoneTheta)
+        const double r = _options.deadZone && !_options.rdoq ? deadZoneRound(_errors[i], _q, _options.deadZoneTheta,
+                                                                            _options.deadZoneZeroOnly)
                                                               : roundToNearest(_errors[i], _q);
         // Out-of-range values are left to the coder, which refuses them with
         // the site named; clamp only so the model stays defined.
@@ -188,8 +192,9 @@ void RdLayerEncoder::encodeBaseLayer(int _f, const std::vector<int>& _rf, double
     if (!options_.rdoq) {
         if (options_.deadZone) {
             const double theta = options_.deadZoneTheta;
-            coder_.setQuantizer([theta, limit](double _e, double _step, const ResidualSite&) {
-                const double r = deadZoneRound(_e, _step, theta);
+            const bool zeroOnly = options_.deadZoneZeroOnly;
+            coder_.setQuantizer([theta, zeroOnly, limit](double _e, double _step, const ResidualSite&) {
+                const double r = deadZoneRound(_e, _step, theta, zeroOnly);
                 return std::fabs(_e - _step * r) <= limit ? r : roundToNearest(_e, _step);
             });
         }
@@ -222,8 +227,9 @@ void RdLayerEncoder::encodeEnhancementLayer(int _l, int _f, const std::vector<in
     if (!options_.rdoq && !options_.emptyChunks && !(options_.deadZone && options_.maxVertexError > 0)) {
         if (options_.deadZone) {
             const double theta = options_.deadZoneTheta;
-            coder_.setQuantizer([theta](double _e, double _step, const ResidualSite&) {
-                return deadZoneRound(_e, _step, theta);
+            const bool zeroOnly = options_.deadZoneZeroOnly;
+            coder_.setQuantizer([theta, zeroOnly](double _e, double _step, const ResidualSite&) {
+                return deadZoneRound(_e, _step, theta, zeroOnly);
             });
         }
         coder_.encodeEnhancementLayer(_l, _f, _rf, _q, _original);

@@ -35,8 +35,9 @@ private:
     int B_ = 0;
 };
 
-// sign(a) * floor(|a/q| + theta) as an integer-valued double.
-double deadZoneRound(double _error, double _q, double _theta);
+// sign(a) * floor(|a/q| + theta) as an integer-valued double; with _zeroOnly
+// every value the zone does not make 0 is rounded to nearest.
+double deadZoneRound(double _error, double _q, double _theta, bool _zeroOnly = false);
 
 // The cheapest of {R, R - sign(R), 0} for error _error, R the nearest integer
 // to _error / _q. Ties keep the larger magnitude.

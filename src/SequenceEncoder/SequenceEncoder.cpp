@@ -18,6 +18,7 @@
 #include "Decoder/LODConnectivity.h"
 #include "Encoder/DecoderContext.h"
 #include "Encoder/FrameCodingOrderGen.h"
+#include "SequenceEncoder/EffortTrials.h"
 #include "SequenceEncoder/GeometryEncoder.h"
 #include "SequenceEncoder/RateDistortion.h"
 #include "Encoder/RedundancyMinCoder.h"
@@ -232,7 +233,11 @@ EncodedSequence encodeWith(const GeometryT<double>& _positions, const FaceList& 
 
 EncodedSequence encodeSequence(const GeometryT<double>& _positions, const FaceList& _faces, const Settings& _settings,
                                const double _qStep[3], const EncodeProgress& _progress) {
-    return encodeWith(_positions, _faces, _settings, _qStep, nullptr, _progress);
+    EncodedSequence out = encodeWith(_positions, _faces, _settings, _qStep, nullptr, _progress);
+    out.settings = _settings;
+    out.settings.enhLayerPred = 0;
+    for (int i = 0; i < 3; ++i) out.qStep[i] = _qStep[i];
+    return out;
 }
 
 void stepsForOptions(double _q, const RdOptions& _options, double _qStep[3]) {
@@ -243,12 +248,26 @@ void stepsForOptions(double _q, const RdOptions& _options, double _qStep[3]) {
 
 EncodedSequence encodeSequence(const GeometryT<double>& _positions, const FaceList& _faces, const Settings& _settings,
                                double _q, const RdOptions& _options, const EncodeProgress& _progress) {
+    if (_options.trialLevel > 0) {
+        if (!(_q > 0) || !std::isfinite(_q)) throw Error("the step must be positive and finite, got " + std::to_string(_q));
+        EncodingPlan plan = planByTrial(_positions, _faces, _settings, _q, _options);
+        if (plan.encoded) {
+            if (_progress) _progress(_positions.F, _positions.F);
+            return std::move(*plan.encoded);
+        }
+        return encodeSequence(_positions, _faces, plan.settings, _q, plan.options, _progress);
+    }
     double steps[3];
     stepsForOptions(_q, _options, steps);
     Settings settings = _settings;
     if (_options.spatialLayers != 0) settings.nSL = _options.spatialLayers;
     const bool plain = !_options.deadZone && !_options.rdoq && !_options.emptyChunks;
-    return encodeWith(_positions, _faces, settings, steps, plain ? nullptr : &_options, _progress);
+    EncodedSequence out = encodeWith(_positions, _faces, settings, steps, plain ? nullptr : &_options, _progress);
+    out.settings = settings;
+    out.settings.enhLayerPred = 0;
+    for (int i = 0; i < 3; ++i) out.qStep[i] = steps[i];
+    out.options = _options;
+    return out;
 }
 
 }  // namespace orv
