@@ -492,8 +492,8 @@ def write_report(args, results, seconds):
       "through a sequential encode, exactly as tools/rateDistortion.py measures it (its cache of Draco points "
       "is shared). Generic baseline: every coordinate quantized on a grid of step diagonal / 2^bits, "
       "differences to the previous frame, zigzagged, written frame by frame or vertex by vertex through time "
-      "(byte planes) or as 16-bit words, compressed with zstd -19 and xz -9; the smallest file of the six "
-      "counts (vertex by vertex with xz won almost everywhere).")
+      "(byte planes), as 16-bit words, or through meshoptimizer's vertex codec frame by frame, compressed with "
+      "zstd -19 and xz -9; the smallest file of the eight counts.")
     w("")
     w("BD-rate: Bjøntegaard delta rate (average rate difference at equal quality, negative = smaller), "
       "quality axis −20·log10(KG error), cubic fit of log rate, integrated over the overlap of both curves "
