@@ -83,12 +83,19 @@ TEST(RateDistortionRoundTrip, EveryEffortDecodesToTheEncodersReconstruction) {
                     st.baseLayerPred = blp;
                     st.refFirstFrame = refFirst;
                     st.nTL = nTL;
-                    RdOptions o = RdOptions::forEffort(effort);
+                  for (bool trial : {false, true}) {
+                    // The trials choose among the candidates, on this layout.
+                    RdOptions o = trial ? RdOptions::forEffort(effort) : RdOptions::fixedForEffort(effort);
+                    o.fixedTemporal = o.fixedBasePred = o.fixedSpatial = true;
                     if (effort == 2) o.spatialLayers = nTL == 1 ? 5 : 10;  // layer counts beyond the mesh's too
                     const EncodedSequence enc = encodeSequence(s.positions, s.faces, st, q, o);
                     EXPECT_TRUE(bitIdentical(decode(enc.streamFile, s.faces), enc.reconstruction))
                         << "effort " << effort << " baseLayerPred " << blp << " refFirstFrame " << refFirst
-                        << " nTL " << nTL;
+                        << " nTL " << nTL << " trial " << trial;
+                    EXPECT_EQ(enc.settings.nTL, nTL);
+                    EXPECT_EQ(enc.settings.baseLayerPred, blp);
+                    EXPECT_EQ(enc.settings.refFirstFrame, refFirst);
+                  }
                 }
 }
 
@@ -155,6 +162,11 @@ TEST(DeadZone, RoundsTowardZeroBelowTheThreshold) {
     EXPECT_EQ(deadZoneRound(-1.66 * q, q, 0.33), -1.0);
     EXPECT_EQ(deadZoneRound(-1.68 * q, q, 0.33), -2.0);
     EXPECT_EQ(deadZoneRound(0.0, q, 0.33), 0.0);
+    // Zero-only: the same zeros, every other value rounded to nearest.
+    EXPECT_EQ(deadZoneRound(0.66 * q, q, 0.33, true), 0.0);
+    EXPECT_EQ(deadZoneRound(0.68 * q, q, 0.33, true), 1.0);
+    EXPECT_EQ(deadZoneRound(-1.66 * q, q, 0.33, true), -2.0);
+    EXPECT_EQ(deadZoneRound(2.4 * q, q, 0.33, true), 2.0);
     // theta 0.5 is rounding to nearest away from the ties.
     for (double a : {-2.7, -1.2, -0.4, 0.3, 0.8, 1.6, 3.49})
         EXPECT_EQ(deadZoneRound(a * q, q, 0.5), roundToNearest(a * q, q)) << a;

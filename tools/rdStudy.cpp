@@ -6,7 +6,11 @@
 //   rdStudy DIR [--frames N] [--efforts 0,1,2] [--bits 7,8,9,10,11]
 //               [--generic-bits 8,9,10,11,12] [--theta X] [--lambda X]
 //               [--ratios q0/q,q1/q] [--nsl N] [--no-empty] [--no-rdoq]
-//               [--max-empty X] [--guard X] [--target kg=X|max=X|bpvf=X]
+//               [--max-empty X] [--guard X] [--target kg=X|max=X|bpvf=X] [--fixed]
+//               [--zero-only]
+//
+// --fixed (implied by any tuning override) encodes each level's fixed
+// candidate instead of choosing among the candidates by trial.
 //
 // Precisions are in bits of the bounding-box diagonal (step = diagonal / 2^bits),
 // fractional values allowed. The generic baseline needs zstd and xz on PATH.
@@ -15,6 +19,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -24,7 +29,13 @@
 
 #include <unistd.h>
 
+#ifdef ORV_HAVE_MESHOPTIMIZER
+#include <meshoptimizer.h>
+#endif
+
+#include "Connectivity/ConnectivityCodec.h"
 #include "EncoderApp/FrameSource.h"
+#include "Package/Package.h"
 #include "SequenceEncoder/RateControl.h"
 #include "SequenceEncoder/QualityMetrics.h"
 #include "SequenceEncoder/RateDistortionOptions.h"
@@ -62,7 +73,8 @@ uint64_t fileSize(const std::filesystem::path& _p) {
 // 16-bit words when they fit). Returns the smallest file any layout gives
 // with zstd -19 or xz -9 in bytes, and fills the reconstruction.
 uint64_t genericBaseline(const GeometryT<double>& _g, double _q, const std::filesystem::path& _work,
-                         GeometryT<double>& _rec, std::string& _winner) {
+                         GeometryT<double>& _rec, std::string& _winner,
+                         std::vector<std::pair<std::string, uint64_t>>& _all) {
     const size_t n = 3 * static_cast<size_t>(_g.V);
     const size_t F = static_cast<size_t>(_g.F);
     const BoundingBox box = sequenceBoundingBox(_g);
@@ -94,7 +106,37 @@ uint64_t genericBaseline(const GeometryT<double>& _g, double _q, const std::file
         layouts[2].push_back(static_cast<uint8_t>(v >> 8));
     }
     if (!fits16) layouts.pop_back();
-    const char* names[3] = {"frame planes", "vertex planes", "frame int16"};
+    std::vector<std::string> names = {"frame planes", "vertex planes", "frame int16"};
+    names.resize(layouts.size());
+#ifdef ORV_HAVE_MESHOPTIMIZER
+    // meshoptimizer's vertex codec on each frame's differences (three int16
+    // and a zero pad per vertex when they fit, else three int32), the frames'
+    // codes back to back.
+    {
+        const size_t V = static_cast<size_t>(_g.V);
+        const size_t vertexSize = fits16 ? 8 : 12;
+        std::vector<uint8_t> frame(V * vertexSize), all;
+        for (size_t f = 0; f < F; ++f) {
+            std::fill(frame.begin(), frame.end(), 0);
+            for (size_t v = 0; v < V; ++v)
+                for (size_t c = 0; c < 3; ++c) {
+                    const int64_t d = Q[f * n + 3 * v + c] - (f ? Q[(f - 1) * n + 3 * v + c] : 0);
+                    if (fits16) {
+                        const int16_t x = static_cast<int16_t>(d);
+                        std::memcpy(&frame[v * vertexSize + 2 * c], &x, 2);
+                    } else {
+                        const int32_t x = static_cast<int32_t>(d);
+                        std::memcpy(&frame[v * vertexSize + 4 * c], &x, 4);
+                    }
+                }
+            std::vector<uint8_t> code(meshopt_encodeVertexBufferBound(V, vertexSize));
+            code.resize(meshopt_encodeVertexBuffer(code.data(), code.size(), frame.data(), V, vertexSize));
+            all.insert(all.end(), code.begin(), code.end());
+        }
+        layouts.push_back(std::move(all));
+        names.push_back("meshopt frame deltas");
+    }
+#endif
     uint64_t best = UINT64_MAX;
     for (size_t l = 0; l < layouts.size(); ++l) {
         const std::filesystem::path raw = _work / "deltas.bin";
@@ -110,6 +152,7 @@ uint64_t genericBaseline(const GeometryT<double>& _g, double _q, const std::file
         for (int t = 0; t < 2; ++t) {
             if (std::system(tools[t].second.c_str()) != 0) continue;
             const uint64_t s = fileSize(outs[t]);
+            if (s) _all.emplace_back(std::string(tools[t].first) + ", " + names[l], s);
             if (s && s < best) {
                 best = s;
                 _winner = std::string(tools[t].first) + ", " + names[l];
@@ -133,7 +176,7 @@ int main(int argc, char** argv) {
         double guard = -1;
         std::string target;  // kg=X, max=X or bpvf=X: a step search instead of the curves
         double theta = -1, lambda = -1, r0 = -1, r1 = -1, maxEmpty = -1;
-        bool noEmpty = false, noRdoq = false;
+        bool noEmpty = false, noRdoq = false, fixed = false, zeroOnly = false;
         for (int i = 2; i < argc; ++i) {
             const std::string a = argv[i];
             auto next = [&]() -> std::string {
@@ -157,6 +200,8 @@ int main(int argc, char** argv) {
             else if (a == "--max-empty") maxEmpty = std::stod(next());
             else if (a == "--no-empty") noEmpty = true;
             else if (a == "--no-rdoq") noRdoq = true;
+            else if (a == "--fixed") fixed = true;
+            else if (a == "--zero-only") zeroOnly = true;
             else throw Error("unknown option " + a);
         }
         LoadedAnimation anim = loadAnimation(expandFrameArguments({dir}));
@@ -164,7 +209,27 @@ int main(int argc, char** argv) {
                                                                        : std::move(anim.positions);
         const double diag = sequenceBoundingBox(g).diagonal();
         const double vf = static_cast<double>(g.V) * g.F;
-        std::printf("{\"kind\":\"info\",\"V\":%d,\"F\":%d,\"diag\":%.9g}\n", g.V, g.F, diag);
+        // The connectivity a complete file adds: orv's package codes it once
+        // (the package is written for every point below); the generic peers
+        // get meshoptimizer's index codec.
+        Package package;
+        package.sourceVertexCount = g.V;
+        package.name = std::filesystem::path(dir).filename().string();
+        for (const std::string& path : expandFrameArguments({dir}))
+            if (static_cast<int>(package.frameNames.size()) < g.F)
+                package.frameNames.push_back(std::filesystem::path(path).filename().string());
+        package.connectivity.vertexCount = g.V;
+        package.connectivity.indices = toFlatIndices(anim.faces);
+        long long meshoptIndexBytes = -1;
+#ifdef ORV_HAVE_MESHOPTIMIZER
+        {
+            std::vector<unsigned> u(package.connectivity.indices.begin(), package.connectivity.indices.end());
+            std::vector<unsigned char> buf(meshopt_encodeIndexBufferBound(u.size(), static_cast<size_t>(g.V)));
+            meshoptIndexBytes = static_cast<long long>(meshopt_encodeIndexBuffer(buf.data(), buf.size(), u.data(), u.size()));
+        }
+#endif
+        std::printf("{\"kind\":\"info\",\"V\":%d,\"F\":%d,\"diag\":%.9g,\"meshopt_index_bytes\":%lld}\n", g.V, g.F,
+                    diag, meshoptIndexBytes);
         std::fflush(stdout);
         if (!target.empty()) {
             const size_t eq = target.find('=');
@@ -189,9 +254,13 @@ int main(int argc, char** argv) {
             return 0;
         }
         for (double e : efforts) {
-            RdOptions o = RdOptions::forEffort(static_cast<int>(e));
+            // A tuning override means the level's fixed candidate, not the trials.
+            fixed = fixed || theta >= 0 || guard >= 0 || r0 > 0 || lambda >= 0 || nsl >= 0 || noEmpty || noRdoq ||
+                    maxEmpty > 0 || zeroOnly;
+            RdOptions o = fixed ? RdOptions::fixedForEffort(static_cast<int>(e)) : RdOptions::forEffort(static_cast<int>(e));
             if (e >= 1 && theta >= 0) o.deadZoneTheta = theta;
             if (e >= 1 && guard >= 0) o.maxVertexError = guard;
+            if (e >= 1 && zeroOnly) o.deadZoneZeroOnly = true;
             if (e >= 1 && r0 > 0) {
                 o.firstFrameRatio = r0;
                 o.baseLayerRatio = r1;
@@ -207,10 +276,18 @@ int main(int argc, char** argv) {
                 const EncodedSequence enc = encodeSequence(g, anim.faces, Settings{}, q, o);
                 const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
                 const QualityMetrics m = measureQuality(g, enc.reconstruction);
+                package.stream = enc.streamFile;
+                const size_t packageSize = packageBytes(package).size();
+                const RdOptions& u = enc.options;
+                char choice[200];
+                std::snprintf(choice, sizeof choice, "r0 %.3g r1 %.3g %s%s%s nSL %d nTL %d rff %d blp %d", u.firstFrameRatio,
+                              u.baseLayerRatio, u.deadZone ? "dz" : "round", u.rdoq ? " rdoq" : "",
+                              u.emptyChunks ? " empty" : "", enc.settings.nSL, enc.settings.nTL,
+                              enc.settings.refFirstFrame ? 1 : 0, enc.settings.baseLayerPred);
                 std::printf("{\"kind\":\"orv\",\"effort\":%g,\"bits\":%g,\"bpvf\":%.6f,\"kg\":%.6g,\"max_diag\":%.6g,"
-                            "\"rmse_diag\":%.6g,\"mvfps\":%.4f}\n",
+                            "\"rmse_diag\":%.6g,\"mvfps\":%.4f,\"bytes\":%zu,\"package_bytes\":%zu,\"choice\":\"%s\"}\n",
                             e, b, 8.0 * (enc.streamFile.size() - 4) / vf, m.kg, m.maxOverDiagonal(),
-                            m.rmseOverDiagonal(), vf / s / 1e6);
+                            m.rmseOverDiagonal(), vf / s / 1e6, enc.streamFile.size(), packageSize, choice);
                 std::fflush(stdout);
             }
         }
@@ -221,11 +298,16 @@ int main(int argc, char** argv) {
             for (double b : genericBits) {
                 GeometryT<double> rec(g.V, g.F);
                 std::string winner;
-                const uint64_t bytes = genericBaseline(g, diag / std::pow(2.0, b), work, rec, winner);
+                std::vector<std::pair<std::string, uint64_t>> all;
+                const uint64_t bytes = genericBaseline(g, diag / std::pow(2.0, b), work, rec, winner, all);
                 const QualityMetrics m = measureQuality(g, rec);
                 std::printf("{\"kind\":\"generic\",\"order\":1,\"tool\":\"%s\",\"bits\":%g,\"bpvf\":%.6f,"
                             "\"kg\":%.6g,\"max_diag\":%.6g}\n",
                             winner.c_str(), b, 8.0 * bytes / vf, m.kg, m.maxOverDiagonal());
+                for (const auto& [tool, size] : all)
+                    std::printf("{\"kind\":\"peer\",\"tool\":\"%s\",\"bits\":%g,\"bpvf\":%.6f,\"kg\":%.6g,"
+                                "\"max_diag\":%.6g}\n",
+                                tool.c_str(), b, 8.0 * size / vf, m.kg, m.maxOverDiagonal());
                 std::fflush(stdout);
             }
             std::filesystem::remove_all(work);

@@ -79,6 +79,9 @@ int finish(orv_encoder& _e, uint8_t** _stream, size_t* _size) {
     choices.effort = o.effort;
     choices.explicitSteps = o.steps[0] > 0;
     choices.spatialLayersGiven = o.spatial_layers > 0;
+    // The options always carry a layout, so the trials keep it.
+    choices.temporalLayersGiven = true;
+    choices.baseLayerPredGiven = true;
     for (int i = 0; i < 3; ++i) choices.precisionBits[i] = o.precision_bits;
     const orv::RdOptions rd = orv::rdOptionsFor(choices);
     orv::Settings settings;

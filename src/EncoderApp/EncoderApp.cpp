@@ -77,12 +77,23 @@ std::string stepDescription(const double _q[3]) {
     return text;
 }
 
-const char* effortDescription(int _effort) {
-    switch (_effort) {
-        case 0: return "plain rounding";
-        case 1: return "finer first frame, dead zone";
-        default: return "step ratios, dead zone, RD-optimised residuals, empty chunks";
+// What the residual decisions of a stream were, as its effort ran them.
+std::string choiceDescription(const RdOptions& _o) {
+    std::string text;
+    auto add = [&](const std::string& _part) { text += (text.empty() ? "" : ", ") + _part; };
+    char ratio[64];
+    if (_o.firstFrameRatio != 1.0) {
+        std::snprintf(ratio, sizeof ratio, "first frame %.3g q", _o.firstFrameRatio);
+        add(ratio);
     }
+    if (_o.baseLayerRatio != 1.0) {
+        std::snprintf(ratio, sizeof ratio, "base layer %.3g q", _o.baseLayerRatio);
+        add(ratio);
+    }
+    if (_o.rdoq) add("RD-optimised residuals");
+    else if (_o.deadZone) add(_o.deadZoneZeroOnly ? "dead zone for zeros" : "dead zone");
+    if (_o.emptyChunks) add("empty chunks");
+    return text.empty() ? "plain rounding" : text;
 }
 
 // Refuses output names that could only fail after the long work.
@@ -179,7 +190,6 @@ int encode(const EncoderOptions& _o) {
                          "give --steps");
     const int effort = effectiveEffort(_o);
     const RdOptions rd = rdOptionsFor(_o);
-    const int nSL = rd.spatialLayers > 0 ? rd.spatialLayers : _o.nSL;
 
     Settings settings;
     settings.nSL = _o.nSL;
@@ -215,7 +225,6 @@ int encode(const EncoderOptions& _o) {
             }, threadCount(_o));
         meter->finish();
         encodeSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        stepsForOptions(found.q, rd, q);
         encoded = std::move(found.encoded);
         quality = found.quality;
         search = std::move(found);
@@ -227,13 +236,15 @@ int encode(const EncoderOptions& _o) {
             encoded = encodeSequence(anim.positions, anim.faces, settings, q, progress, threadCount(_o));
         } else {
             const double qEnh = diagonal / std::ldexp(1.0, _o.precisionBits[2]);
-            stepsForOptions(qEnh, rd, q);
             encoded = encodeSequence(anim.positions, anim.faces, settings, qEnh, rd, progress, threadCount(_o));
         }
         encodeMeter.finish();
         encodeSeconds = encodeMeter.elapsedSeconds();
         quality = measureQuality(anim.positions, encoded.reconstruction);
     }
+    // The effort's trials may have chosen the steps and the layout.
+    for (int i = 0; i < 3; ++i) q[i] = encoded.qStep[i];
+    const Settings& used = encoded.settings;
     if (search && !search->met) {
         // A missed target still leaves the closest stream: the user can judge
         // it from the report, and scripts see the warning.
@@ -277,8 +288,8 @@ int encode(const EncoderOptions& _o) {
         const char* rule = "---------------------------------------\n";
         std::printf("%s", rule);
         std::printf("  vertices x frames : %d x %d (%zu faces)\n", V, F, anim.faces.size());
-        std::printf("  layers            : %d spatial, %d temporal (ref-first-frame %s, base-layer-pred %s)\n", nSL,
-                    _o.nTL, _o.refFirstFrame ? "on" : "off", _o.baseLayerPred ? "local" : "global");
+        std::printf("  layers            : %d spatial, %d temporal (ref-first-frame %s, base-layer-pred %s)\n", used.nSL,
+                    used.nTL, used.refFirstFrame ? "on" : "off", used.baseLayerPred ? "local" : "global");
         if (_o.steps)
             std::printf("  step sizes        : %s (bounding-box diagonal %.6g)\n", stepDescription(q).c_str(), diagonal);
         else if (search)
@@ -290,8 +301,9 @@ int encode(const EncoderOptions& _o) {
         else
             std::printf("  step sizes        : %s (q2 = diagonal %.6g / 2^%d)\n", stepDescription(q).c_str(), diagonal,
                         _o.precisionBits[2]);
-        std::printf("  effort            : %d (%s)\n", effort, effortDescription(effort));
-        if (rd.chooseReferences)
+        std::printf("  effort            : %d (%s%s)\n", effort, rd.trialLevel > 0 ? "trials chose " : "",
+                    choiceDescription(encoded.options).c_str());
+        if (encoded.options.chooseReferences)
             std::printf("  references        : %d of %d frames take chosen references\n",
                         encoded.chosenReferenceRecords, F);
         if (search)

@@ -210,6 +210,8 @@ EncoderChoices choicesOf(const EncoderOptions& _o) {
     c.effort = _o.effort;
     c.explicitSteps = _o.steps.has_value();
     c.spatialLayersGiven = _o.spatialLayersGiven;
+    c.temporalLayersGiven = _o.temporalLayersGiven;
+    c.baseLayerPredGiven = _o.baseLayerPredGiven;
     c.precisionApart = _o.precisionApart;
     c.chooseReferences = !_o.fixedReferences;
     for (int i = 0; i < 3; ++i) c.precisionBits[i] = _o.precisionBits[i];
@@ -249,6 +251,8 @@ EncoderOptions parseEncoderOptions(int argc, const char* const* argv) {
         if (name == "precision") precisionGiven = true;
         if (name == "steps") stepsGiven = true;
         if (name == "spatial-layers") o.spatialLayersGiven = true;
+        if (name == "temporal-layers" || name == "ref-first-frame") o.temporalLayersGiven = true;
+        if (name == "base-layer-pred") o.baseLayerPredGiven = true;
         spec.apply(o, value);
     };
     bool optionsEnded = false;
@@ -360,11 +364,13 @@ std::string encoderUsage() {
         "                              the enhancement layers apart\n"
         "      --steps Q0,Q1,Q2        explicit step sizes (one value: all three), plain\n"
         "                              rounding; not with --effort 1 or 2\n"
-        "  -e, --effort N              0 plain rounding, one step; 1 finer first frame\n"
-        "                              and a dead zone; 2 smallest streams (first frame\n"
-        "                              q/8, base layer q/2, RD-optimised residuals,\n"
-        "                              10 spatial layers unless -s is given), about\n"
-        "                              1.6x the time and up to 1.3x the largest vertex\n"
+        "  -e, --effort N              0 plain rounding, one step; 1 chooses by trial\n"
+        "                              on the first frames among plain rounding, a dead\n"
+        "                              zone and a finer first frame; 2 also tries finer\n"
+        "                              first-frame and base-layer steps, RD-optimised\n"
+        "                              residuals and the layout (-t, --ref-first-frame,\n"
+        "                              --base-layer-pred, -s, unless given), several\n"
+        "                              times the time and up to 1.3x the largest vertex\n"
         "                              error at equal KG error (default " + std::to_string(kDefaultEffort) + ")\n"
         "      --target-kg PERCENT     search the step (up to 8 encodes) for a KG error\n"
         "                              of at most PERCENT\n"

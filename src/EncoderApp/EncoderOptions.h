@@ -44,6 +44,8 @@ struct EncoderOptions {
     int effort = kDefaultEffort;
     bool effortGiven = false;
     bool spatialLayersGiven = false;
+    bool temporalLayersGiven = false;  // --temporal-layers or --ref-first-frame
+    bool baseLayerPredGiven = false;
     // A quality or size to search the step for, instead of a precision.
     std::optional<EncodingTarget> target;
     std::string output;

@@ -101,7 +101,7 @@ void GeometryEncoder::chooseDeadZone(const double _err[3], double _q, int _f, in
     if (!(dz.vertexLimit < INFINITY)) {
         const bool guard = dz.componentLimit < INFINITY;
         for (int c = 0; c < 3; ++c) {
-            double r = deadZoneRound(_err[c], _q, dz.theta);
+            double r = deadZoneRound(_err[c], _q, dz.theta, dz.zeroOnly);
             if (guard && !(std::fabs(_err[c] - _q * r) <= dz.componentLimit)) r = roundToNearest(_err[c], _q);
             _R[c] = accept(r, ResidualSite{_f, _l, _v, c});
         }
@@ -112,7 +112,7 @@ void GeometryEncoder::chooseDeadZone(const double _err[3], double _q, int _f, in
     int32_t zoned[3];
     double squared = 0;
     for (int c = 0; c < 3; ++c) {
-        double r = deadZoneRound(_err[c], _q, dz.theta);
+        double r = deadZoneRound(_err[c], _q, dz.theta, dz.zeroOnly);
         if (dz.componentLimit < INFINITY && !(std::fabs(_err[c] - _q * r) <= dz.componentLimit))
             r = roundToNearest(_err[c], _q);
         zoned[c] = static_cast<int32_t>(r);  // |r| <= |plain|, which fits

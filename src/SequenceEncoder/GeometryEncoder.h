@@ -45,6 +45,7 @@ public:
         double theta = 0.5;
         double componentLimit = INFINITY;
         double vertexLimit = INFINITY;
+        bool zeroOnly = false;  // see deadZoneRound
     };
     void setDeadZone(const std::optional<DeadZone>& _deadZone) { deadZone_ = _deadZone; }
     // Whether every predictor term of layer _l lies in a lower layer: its

@@ -36,11 +36,15 @@ inline double roundToNearest(double _error, double _q) {
     return t;
 }
 
-// sign(a) * floor(|a/q| + theta) as an integer-valued double (a dead zone).
-inline double deadZoneRound(double _error, double _q, double _theta) {
+// sign(a) * floor(|a/q| + theta) as an integer-valued double (a dead zone);
+// with _zeroOnly every value the zone does not make 0 is rounded to nearest.
+inline double deadZoneRound(double _error, double _q, double _theta, bool _zeroOnly = false) {
     const double x = _error / _q;
     if (!(std::fabs(x) < 4.0e18)) return x;  // refused by the coder like any residual beyond 32 bits
-    const double r = std::floor(std::fabs(x) + _theta);
+    double r = std::floor(std::fabs(x) + _theta);
+    // A large residual costs about the same rounded either way, while the
+    // zone's bias adds to its error: only the zeros are the zone's.
+    if (_zeroOnly && r != 0) r = std::floor(std::fabs(x) + 0.5);
     return x < 0 ? -r : r;
 }
 

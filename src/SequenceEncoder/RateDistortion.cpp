@@ -104,7 +104,8 @@ LayerDecision decideLayer(const std::vector<double>& _errors, double _q, const R
     const size_t n = _errors.size();
     d.residuals.resize(n);
     for (size_t i = 0; i < n; ++i) {
-        const double r = _options.deadZone && !_options.rdoq ? deadZoneRound(_errors[i], _q, _options.deadZoneTheta)
+        const double r = _options.deadZone && !_options.rdoq ? deadZoneRound(_errors[i], _q, _options.deadZoneTheta,
+                                                                            _options.deadZoneZeroOnly)
                                                               : roundToNearest(_errors[i], _q);
         // Out-of-range values are left to the coder, which refuses them with
         // the site named; clamp only so the model stays defined.
@@ -179,7 +180,9 @@ void RdLayerEncoder::encodeBaseLayer(int _f, const std::vector<int>& _rf, double
     // within limit / sqrt(3) each, the vertex stays within the limit.
     const double limit = componentLimit_;
     if (!options_.rdoq) {
-        if (options_.deadZone) coder_.setDeadZone(GeometryEncoder::DeadZone{options_.deadZoneTheta, limit, INFINITY});
+        if (options_.deadZone)
+            coder_.setDeadZone(
+                GeometryEncoder::DeadZone{options_.deadZoneTheta, limit, INFINITY, options_.deadZoneZeroOnly});
         runBase(_f, _rf, _q, _original);
         coder_.setDeadZone({});
         return;
@@ -214,7 +217,8 @@ void RdLayerEncoder::encodeEnhancementLayer(int _l, int _f, const std::vector<in
         if (!guard || coder_.predictsFromBelow(_l)) {
             if (options_.deadZone)
                 coder_.setDeadZone(GeometryEncoder::DeadZone{options_.deadZoneTheta, INFINITY,
-                                                             guard ? options_.maxVertexError * _q : INFINITY});
+                                                             guard ? options_.maxVertexError * _q : INFINITY,
+                                                             options_.deadZoneZeroOnly});
             coder_.encodeEnhancementLayer(_l, _f, _rf, _q, _original);
             coder_.setDeadZone({});
             return;

@@ -17,6 +17,9 @@ struct RdOptions {
     // theta 0.5 is plain rounding; smaller values send fewer small residuals.
     bool deadZone = false;
     double deadZoneTheta = 0.5;
+    // Only the zone's zeros: values it does not make 0 are rounded to nearest,
+    // which keeps large residuals unbiased where q is small against them.
+    bool deadZoneZeroOnly = false;
 
     // Rate-distortion optimised quantisation of later frames: every component
     // takes the cheapest of {R, R - sign(R), 0} under (a - qR)^2 + lambda*bits,
@@ -46,18 +49,34 @@ struct RdOptions {
     // Spatial layers to use instead of the Settings' nSL; 0 keeps nSL.
     int spatialLayers = 0;
 
+    // Which of the effort's candidate settings pays depends on the sequence
+    // and on the step (a dead zone or a finer first frame stop paying once q
+    // is small against the motion), so efforts 1 and 2 choose them by trial
+    // encodes of the sequence's first frames (EffortTrials.h): 0 takes these
+    // options as they are, 1 tries the rounding and step-ratio candidates of
+    // efforts 0 and 1, 2 also those of effort 2 and the frame layout.
+    int trialLevel = 0;
+    // Layout switches the caller fixed, which trials leave alone.
+    bool fixedTemporal = false;  // nTL and refFirstFrame
+    bool fixedBasePred = false;
+    bool fixedSpatial = false;   // spatialLayers as given (0: the Settings' nSL)
+
+    // The fixed candidate of each level:
     // 0 plain (one step, nearest rounding).
-    // 1 the default: a finer first frame and a dead zone, tuned so that the
+    // 1 a finer first frame and a dead zone (zeros only), tuned so that the
     //   largest vertex error stays that of the plain encoder at equal KG error.
-    // 2 smallest streams: first frame q/8, base layer q/2, RDOQ, empty chunks
-    //   and 10 spatial layers; costs up to about 1.3x the plain encoder's
-    //   largest vertex error at equal KG error, and 1.6x the encoding time.
+    // 2 first frame q/8, base layer q/2, RDOQ, empty chunks and 10 spatial
+    //   layers; costs up to about 1.3x the plain encoder's largest vertex
+    //   error at equal KG error.
+    static RdOptions fixedForEffort(int _effort);
+    // What OrvEnc runs at an effort: the fixed candidate, chosen by trial
+    // among the candidates up to that level (trialLevel = _effort).
     static RdOptions forEffort(int _effort);
 };
 
 constexpr int kMaxEffort = 2;
 
-inline RdOptions RdOptions::forEffort(int _effort) {
+inline RdOptions RdOptions::fixedForEffort(int _effort) {
     RdOptions o;
     if (_effort <= 0) return o;
     o.deadZone = true;
@@ -65,6 +84,7 @@ inline RdOptions RdOptions::forEffort(int _effort) {
     if (_effort == 1) {
         o.firstFrameRatio = 0.6;
         o.deadZoneTheta = 0.25;
+        o.deadZoneZeroOnly = true;
         return o;
     }
     o.firstFrameRatio = 1.0 / 8.0;
@@ -75,6 +95,12 @@ inline RdOptions RdOptions::forEffort(int _effort) {
     o.emptyChunks = true;
     o.emptyChunkMaxError = 0.8660254037844386;
     o.spatialLayers = 10;
+    return o;
+}
+
+inline RdOptions RdOptions::forEffort(int _effort) {
+    RdOptions o = fixedForEffort(_effort);
+    o.trialLevel = _effort <= 0 ? 0 : _effort >= kMaxEffort ? kMaxEffort : _effort;
     return o;
 }
 

@@ -21,6 +21,7 @@
 #include "Decoder/LODConnectivity.h"
 #include "Encoder/DecoderContext.h"
 #include "Encoder/FrameCodingOrderGen.h"
+#include "SequenceEncoder/EffortTrials.h"
 #include "SequenceEncoder/FrameScheduler.h"
 #include "SequenceEncoder/GeometryEncoder.h"
 #include "SequenceEncoder/RateDistortion.h"
@@ -301,7 +302,11 @@ EncodedSequence encodeWith(const GeometryT<double>& _positions, const FaceList& 
 
 EncodedSequence encodeSequence(const GeometryT<double>& _positions, const FaceList& _faces, const Settings& _settings,
                                const double _qStep[3], const EncodeProgress& _progress, int _threads) {
-    return encodeWith(_positions, _faces, _settings, _qStep, nullptr, _progress, _threads);
+    EncodedSequence out = encodeWith(_positions, _faces, _settings, _qStep, nullptr, _progress, _threads);
+    out.settings = _settings;
+    out.settings.enhLayerPred = 0;
+    for (int i = 0; i < 3; ++i) out.qStep[i] = _qStep[i];
+    return out;
 }
 
 void stepsForOptions(double _q, const RdOptions& _options, double _qStep[3]) {
@@ -313,13 +318,27 @@ void stepsForOptions(double _q, const RdOptions& _options, double _qStep[3]) {
 EncodedSequence encodeSequence(const GeometryT<double>& _positions, const FaceList& _faces, const Settings& _settings,
                                double _q, const RdOptions& _options, const EncodeProgress& _progress,
                                int _threads) {
+    if (_options.trialLevel > 0) {
+        if (!(_q > 0) || !std::isfinite(_q)) throw Error("the step must be positive and finite, got " + std::to_string(_q));
+        EncodingPlan plan = planByTrial(_positions, _faces, _settings, _q, _options, _threads);
+        if (plan.encoded) {
+            if (_progress) _progress(_positions.F, _positions.F);
+            return std::move(*plan.encoded);
+        }
+        return encodeSequence(_positions, _faces, plan.settings, _q, plan.options, _progress, _threads);
+    }
     double steps[3];
     stepsForOptions(_q, _options, steps);
     Settings settings = _settings;
     if (_options.spatialLayers != 0) settings.nSL = _options.spatialLayers;
     const bool plain = !_options.deadZone && !_options.rdoq && !_options.emptyChunks;
-    return encodeWith(_positions, _faces, settings, steps, plain ? nullptr : &_options, _progress, _threads,
-                      _options.chooseReferences);
+    EncodedSequence out = encodeWith(_positions, _faces, settings, steps, plain ? nullptr : &_options, _progress,
+                                     _threads, _options.chooseReferences);
+    out.settings = settings;
+    out.settings.enhLayerPred = 0;
+    for (int i = 0; i < 3; ++i) out.qStep[i] = steps[i];
+    out.options = _options;
+    return out;
 }
 
 }  // namespace orv

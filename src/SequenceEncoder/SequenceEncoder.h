@@ -17,6 +17,11 @@ struct EncodedSequence {
     std::vector<uint8_t> streamFile;  // 4-byte little-endian length N, then N bytes of bit stream
     GeometryT<double> reconstruction{0, 0};
     int chosenReferenceRecords = 0;  // records whose references replace the hierarchy's
+    // What the stream carries: the switches of its header and its steps
+    // (the effort's trials may have chosen them).
+    Settings settings{};
+    double qStep[3] = {0, 0, 0};
+    RdOptions options{};  // the options the residuals were decided with
 };
 
 // Called after each frame record: (records done, F).
@@ -38,7 +43,9 @@ EncodedSequence encodeSequence(const GeometryT<double>& _positions, const FaceLi
 // enhancement layers (what a precision sets); the first-frame and base-layer
 // steps follow from the options' ratios, and _options.spatialLayers (when not
 // 0) replaces _settings.nSL. RdOptions{} gives exactly the stream of the
-// function above with all three steps _q.
+// function above with all three steps _q. With _options.trialLevel > 0 the
+// options and the layout switches the caller did not fix are first chosen by
+// trial encodes (EffortTrials.h); the result tells what was chosen.
 EncodedSequence encodeSequence(const GeometryT<double>& _positions, const FaceList& _faces, const Settings& _settings,
                                double _q, const RdOptions& _options, const EncodeProgress& _progress = {},
                                int _threads = 1);

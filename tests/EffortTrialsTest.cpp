@@ -1,0 +1,151 @@
+// The effort levels' trials: on a sequence short enough for the trials to
+// cover it whole, a higher effort must never come out larger than a lower one
+// at equal KG error, the switches a caller fixed must stay as given, and on a
+// longer sequence (trials on a prefix) the chosen stream must still decode to
+// the encoder's reconstruction.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "SequenceEncoder/EffortTrials.h"
+#include "SequenceEncoder/QualityMetrics.h"
+#include "SequenceEncoder/SequenceEncoder.h"
+#include "Decoder/FrameDecoder.h"
+#include "Decoder/LODConnectivity.h"
+#include "Encoder/RedundancyMinCoder.h"
+
+using namespace orv;
+
+namespace {
+
+struct Wave {
+    FaceList faces;
+    GeometryT<double> positions{0, 0};
+};
+
+// A W x H sheet with a travelling wave, and a still corner: some vertices
+// need residuals in every frame, others none.
+Wave makeWave(int W, int H, int F) {
+    Wave w;
+    for (int j = 0; j + 1 < H; ++j)
+        for (int i = 0; i + 1 < W; ++i) {
+            const int a = j * W + i, b = a + 1, c = a + W, d = c + 1;
+            w.faces.push_back({a, b, d});
+            w.faces.push_back({a, d, c});
+        }
+    w.positions = GeometryT<double>(W * H, F);
+    for (int f = 0; f < F; ++f)
+        for (int j = 0; j < H; ++j)
+            for (int i = 0; i < W; ++i) {
+                const double x = 0.1 * i, y = 0.1 * j, t = 0.25 * f;
+                const double still = i < W / 3 && j < H / 3 ? 0.0 : 1.0;
+                w.positions.setPosition(j * W + i, f,
+                                        {x, y + still * 0.01 * f, still * 0.08 * std::sin(5 * x + t) * std::cos(4 * y)});
+            }
+    return w;
+}
+
+double squaredError(const GeometryT<double>& _a, const GeometryT<double>& _b) {
+    double s = 0;
+    for (int f = 0; f < _a.F; ++f)
+        for (int i = 0; i < 3 * _a.V; ++i) {
+            const double d = _a.frame(f)[i] - _b.frame(f)[i];
+            s += d * d;
+        }
+    return s;
+}
+
+GeometryT<double> decode(const std::vector<uint8_t>& _file, const FaceList& _faces) {
+    BitBuffer buffer(std::vector<uint8_t>(_file.begin() + 4, _file.end()));
+    Settings settings;
+    std::unique_ptr<DecoderContext> context = RedundancyMinCoder::readStreamHeader(buffer, settings);
+    LODConnectivity lod(settings.nSL, _faces, context->GDec.V);
+    context->allLayerVertexOrders = lod.vertexOrder_;
+    context->allLayerPredictors = lod.vertexPredictor_;
+    decodeAllFrames(buffer, *context, settings, settings.nSL, settings.nTL, false);
+    return context->GDec;
+}
+
+double bitsOf(const EncodedSequence& _e) { return 8.0 * static_cast<double>(_e.streamFile.size() - 4); }
+
+}  // namespace
+
+TEST(EffortTrials, RateAtEqualErrorFollowsTheSlope) {
+    EXPECT_DOUBLE_EQ(rateAtEqualError(1000, 4.0, 4.0, -1.0), 1000);
+    // Four times the squared error is twice the KG error: at slope -1 the
+    // same error would cost twice the bits.
+    EXPECT_NEAR(rateAtEqualError(1000, 4.0, 1.0, -1.0), 2000, 1e-9);
+    EXPECT_NEAR(rateAtEqualError(1000, 1.0, 4.0, -0.5), 1000 / std::sqrt(2.0), 1e-9);
+    // Without an error to compare, the bits stand as they are.
+    EXPECT_DOUBLE_EQ(rateAtEqualError(1000, 0.0, 4.0, -1.0), 1000);
+}
+
+// On a whole-sequence trial the estimates are exact, so the choice can be
+// checked: effort 2 <= effort 1 <= effort 0 at equal error, on the plain
+// encoder's slope, at a coarse and a fine step.
+TEST(EffortTrials, HigherEffortsAreNeverLargerOnAWholeSequence) {
+    const Wave w = makeWave(13, 12, kTrialFrames);
+    const double diag = sequenceBoundingBox(w.positions).diagonal();
+    for (double bits : {8.0, 14.0}) {
+        const double q = diag / std::pow(2.0, bits);
+        const EncodedSequence plain = encodeSequence(w.positions, w.faces, Settings{}, q, RdOptions::forEffort(0));
+        const EncodedSequence finer =
+            encodeSequence(w.positions, w.faces, Settings{}, q / std::sqrt(2.0), RdOptions::forEffort(0));
+        const double sse0 = squaredError(w.positions, plain.reconstruction);
+        const double slope = std::log(bitsOf(finer) / bitsOf(plain)) /
+                             (0.5 * std::log(squaredError(w.positions, finer.reconstruction) / sse0));
+        ASSERT_LT(slope, 0) << bits;
+        double previous = bitsOf(plain);
+        for (int effort = 1; effort <= kMaxEffort; ++effort) {
+            const EncodedSequence e = encodeSequence(w.positions, w.faces, Settings{}, q, RdOptions::forEffort(effort));
+            const double rate = rateAtEqualError(bitsOf(e), squaredError(w.positions, e.reconstruction), sse0, slope);
+            EXPECT_LE(rate, previous * (1 + 1e-9)) << "effort " << effort << " at " << bits << " bits";
+            previous = rate;
+            // The result is the stream of the options it reports.
+            const EncodedSequence again = encodeSequence(w.positions, w.faces, e.settings, q, e.options);
+            EXPECT_EQ(again.streamFile, e.streamFile) << "effort " << effort << " at " << bits << " bits";
+        }
+    }
+}
+
+TEST(EffortTrials, FixedSwitchesStayAsGiven) {
+    const Wave w = makeWave(9, 8, 40);
+    const double q = sequenceBoundingBox(w.positions).diagonal() / 1024;
+    Settings s;
+    s.nTL = 3;
+    s.baseLayerPred = 0;
+    s.refFirstFrame = true;
+    s.nSL = 6;
+    RdOptions o = RdOptions::forEffort(kMaxEffort);
+    o.fixedTemporal = o.fixedBasePred = o.fixedSpatial = true;
+    o.spatialLayers = 0;
+    const EncodedSequence e = encodeSequence(w.positions, w.faces, s, q, o);
+    EXPECT_EQ(e.settings.nTL, 3);
+    EXPECT_EQ(e.settings.baseLayerPred, 0);
+    EXPECT_TRUE(e.settings.refFirstFrame);
+    EXPECT_EQ(e.settings.nSL, 6);
+    EXPECT_EQ(e.options.trialLevel, 0);
+    // Separate precisions fix the steps: no trial may change them.
+    const RdOptions plainTrials = RdOptions::forEffort(0);
+    EXPECT_EQ(plainTrials.trialLevel, 0);
+}
+
+// Longer than the trials' prefix: the choice is carried over from the first
+// frames, and whatever it is, the stream decodes to the reconstruction.
+TEST(EffortTrials, PrefixTrialsGiveDecodableStreams) {
+    const Wave w = makeWave(11, 9, kLayoutTrialFrames + 12);
+    const double q = sequenceBoundingBox(w.positions).diagonal() / 2048;
+    for (int effort = 1; effort <= kMaxEffort; ++effort) {
+        const EncodingPlan plan = planByTrial(w.positions, w.faces, Settings{}, q, RdOptions::forEffort(effort));
+        EXPECT_FALSE(plan.encoded.has_value());
+        EXPECT_GT(plan.trialEncodes, 2);
+        const EncodedSequence e = encodeSequence(w.positions, w.faces, Settings{}, q, RdOptions::forEffort(effort));
+        const EncodedSequence again = encodeSequence(w.positions, w.faces, plan.settings, q, plan.options);
+        EXPECT_EQ(again.streamFile, e.streamFile) << "effort " << effort;
+        const GeometryT<double> decoded = decode(e.streamFile, w.faces);
+        ASSERT_EQ(decoded.F, e.reconstruction.F);
+        for (int f = 0; f < decoded.F; ++f)
+            for (int i = 0; i < 3 * decoded.V; ++i)
+                ASSERT_EQ(decoded.frame(f)[i], e.reconstruction.frame(f)[i]) << "effort " << effort;
+    }
+}
