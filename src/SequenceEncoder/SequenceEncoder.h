@@ -24,7 +24,7 @@ using EncodeProgress = std::function<void(int, int)>;
 // Encodes _positions (V vertices x F frames) with the faces and switches given.
 // _settings.nSL, nTL, refFirstFrame and baseLayerPred are honoured; the
 // stream is written with enhLayerPred 0 and entrType CABAC. Invalid input
-// (non-positive steps, residuals that do not fit, references the frame header
+// (steps outside stream_rules::stepSizeValid, residuals that do not fit, references the frame header
 // cannot hold, F >= 65536, face ids out of range) throws orv::Error before
 // anything is written.
 EncodedSequence encodeSequence(const GeometryT<double>& _positions, const FaceList& _faces, const Settings& _settings,
