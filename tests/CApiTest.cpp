@@ -241,6 +241,13 @@ TEST(CApi, BadEncoderInputsGiveANegativeStatusAndAMessage) {
     orv_encoder_options_default(&o);
     o.steps[0] = 1;
     createFails(V, faces.data(), faces.size() / 3, &o, "steps");
+    // Steps the header can carry but the decoders refuse.
+    for (double big : {1.64e296, 1e308}) {
+        orv_encoder_options_default(&o);
+        o.steps[0] = o.steps[1] = 1e-3;
+        o.steps[2] = big;
+        createFails(V, faces.data(), faces.size() / 3, &o, "about 1.6e296");
+    }
     orv_encoder_options_default(&o);
     o.target = ORV_TARGET_KG;
     createFails(V, faces.data(), faces.size() / 3, &o, "target_value");
@@ -258,6 +265,21 @@ TEST(CApi, BadEncoderInputsGiveANegativeStatusAndAMessage) {
     orv_encoder_quality q;
     EXPECT_EQ(orv_encoder_quality_get(e, &q), ORV_E_ARGUMENT);
     EXPECT_EQ(orv_encoder_finish(e, nullptr, &size), ORV_E_ARGUMENT);
+    orv_encoder_destroy(e);
+
+    // A precision on a mesh this large derives a step the decoders refuse:
+    // finish fails and hands out no stream.
+    ASSERT_EQ(orv_encoder_create(V, faces.data(), faces.size() / 3, nullptr, &e, err, sizeof err), ORV_OK);
+    for (int f = 0; f < 3; ++f) {
+        std::vector<double> huge = gridFrame(f);
+        for (double& c : huge) c *= 1e300;
+        ASSERT_EQ(orv_encoder_add_frame(e, huge.data()), ORV_OK);
+    }
+    bytes = nullptr;
+    size = 0;
+    EXPECT_LT(orv_encoder_finish(e, &bytes, &size), 0);
+    EXPECT_EQ(bytes, nullptr);
+    EXPECT_NE(std::string(orv_encoder_error(e)).find("about 1.6e296"), std::string::npos) << orv_encoder_error(e);
     orv_encoder_destroy(e);
     EXPECT_EQ(orv_encoder_add_frame(nullptr, p.data()), ORV_E_ARGUMENT);
     EXPECT_STREQ(orv_encoder_error(nullptr), "");

@@ -256,6 +256,39 @@ TEST(OrvEncCli, FailuresLeaveEarlierOutputUntouchedAndNoTemporaryFiles) {
     EXPECT_EQ(listDir(dir / "out"), (std::vector<std::string>{"s.orv", "s_con.obj"}));
 }
 
+// A step the stream header can carry but the decoders refuse is refused
+// before anything is written, whether given or derived from a precision; a
+// step just inside the rule decodes.
+TEST(OrvEncCli, StepsTheDecodersRefuseAreNotWritten) {
+    ScratchDir dir;
+    writeGridFrames(dir / "in", 6, 5, 3);
+    fs::create_directories(dir / "huge");
+    for (int f = 0; f < 3; ++f)
+        writeFile(dir / "huge" / (std::to_string(f) + ".obj"),
+                  "v 0 0 0\nv 1e300 0 0\nv 0 1e300 " + std::to_string(f) + "e299\nf 1 2 3\n");
+    const fs::path out = dir / "s.orv";
+    const std::vector<std::vector<std::string>> refused = {
+        {"--steps", "1.64e296", (dir / "in").string()},
+        {"--steps", "0.001,0.001,1e300", (dir / "in").string()},
+        {"--steps", "1e-3,1e308,1e-3", (dir / "in").string()},
+        {"-e", "0", "-p", "2", (dir / "huge").string()},
+        {"-p", "1", (dir / "huge").string()},
+    };
+    for (std::vector<std::string> args : refused) {
+        args.insert(args.begin(), {"-o", out.string()});
+        const auto r = run("OrvEnc", args);
+        EXPECT_EQ(r.exitCode, 255) << r.output;
+        expectOneErrorLine(r.output);
+        EXPECT_NE(r.output.find("about 1.6e296"), std::string::npos) << r.output;
+        EXPECT_FALSE(fs::exists(out)) << args[args.size() - 2];
+        EXPECT_FALSE(fs::exists(dir / "s_con.obj"));
+    }
+    const auto enc = run("OrvEnc", {"-q", "--steps", "1.63e296", "-o", out.string(), (dir / "in").string()});
+    ASSERT_EQ(enc.exitCode, 0) << enc.output;
+    const auto dec = run("OrvDec", {"s.orv", "s_con.obj"}, dir.path());
+    EXPECT_EQ(dec.exitCode, 0) << dec.output;
+}
+
 TEST(OrvEncCli, ReportAndFrameArgumentForms) {
     ScratchDir dir;
     writeGridFrames(dir / "in", 7, 6, 12);

@@ -73,6 +73,9 @@ TEST(StreamRules, HeaderFieldLimits) {
     EXPECT_TRUE(stepSizeValid(1e-300));
     EXPECT_TRUE(stepSizeValid(1e295));
     EXPECT_FALSE(stepSizeValid(1e297));
+    // The bound is 2^-40 of the largest double, about 1.635e296.
+    EXPECT_TRUE(stepSizeValid(1.63e296));
+    EXPECT_FALSE(stepSizeValid(1.64e296));
     EXPECT_FALSE(stepSizeValid(0.0));
     EXPECT_FALSE(stepSizeValid(-1.0));
     EXPECT_FALSE(stepSizeValid(std::numeric_limits<double>::infinity()));

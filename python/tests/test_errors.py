@@ -89,7 +89,8 @@ def test_wrong_arguments(coded):
     for bad in (dict(temporal_layers=0), dict(spatial_layers=0), dict(steps=(1e-3, 0, 1e-3)), dict(steps=(1e-3,))):
         with pytest.raises(ValueError):
             orv.encode(pos, faces, effort=0, **bad)
-    for bad in (dict(effort=7), dict(precision=0), dict(target_kg=-1.0), dict(temporal_layers=32)):
+    for bad in (dict(effort=7), dict(precision=0), dict(target_kg=-1.0), dict(temporal_layers=32),
+                dict(steps=(1e-3, 1e-3, 1e297))):
         with pytest.raises(orv.OrvError):
             orv.encode(pos, faces, **bad)
     with pytest.raises(ValueError):

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Api/ApiStatus.h"
+#include "Common/StreamRules.h"
 #include "Common/Types.h"
 #include "Decoder/LODConnectivity.h"
 #include "Decoder/MeshIO.h"
@@ -48,9 +49,7 @@ std::unique_ptr<orv_decoder> open(const uint8_t* _stream, size_t _size, const in
     } catch (const orv::CheckFailure&) {
         throw Failure(ORV_E_STREAM, "the stream is shorter than its header");
     }
-    if (d->settings.nTL < 1 || d->settings.nTL > 31)
-        throw Failure(ORV_E_STREAM, "the stream header gives " + std::to_string(d->settings.nTL) +
-                                        " temporal layers; a stream holds 1 to 31");
+    orv::stream_rules::requireTemporalLayersInStream(d->settings.nTL);
     orv::FaceList faces(_faceCount);
     for (size_t i = 0; i < _faceCount; ++i) faces[i] = {_faces[3 * i], _faces[3 * i + 1], _faces[3 * i + 2]};
     try {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Api/ApiStatus.h"
+#include "Common/StreamRules.h"
 #include "Common/Types.h"
 #include "SequenceEncoder/EncoderChoices.h"
 #include "SequenceEncoder/QualityMetrics.h"
@@ -49,14 +50,17 @@ namespace {
 
 void checkOptions(const orv_encoder_options& _o) {
     auto bad = [](const std::string& _what) { throw Failure(ORV_E_ARGUMENT, "encoder options: " + _what); };
-    if (_o.spatial_layers < 0 || _o.spatial_layers > 255) bad("spatial_layers must be 0 (the effort's) to 255");
-    if (_o.temporal_layers < 1 || _o.temporal_layers > 31) bad("temporal_layers must be 1 to 31");
+    using namespace orv::stream_rules;
+    if (_o.spatial_layers < 0 || _o.spatial_layers > kMaxSpatialLayers)
+        bad("spatial_layers must be 0 (the effort's) to " + std::to_string(kMaxSpatialLayers));
+    if (!temporalLayersValid(_o.temporal_layers))
+        bad("temporal_layers must be 1 to " + std::to_string(kMaxTemporalLayers));
     if (_o.effort < 0 || _o.effort > 2) bad("effort must be 0, 1 or 2");
     if (_o.precision_bits < 1 || _o.precision_bits > 24) bad("precision_bits must be 1 to 24");
     const bool anyStep = _o.steps[0] != 0 || _o.steps[1] != 0 || _o.steps[2] != 0;
     if (anyStep)
         for (double q : _o.steps)
-            if (!(q > 0) || !std::isfinite(q)) bad("steps must all be positive and finite (or all 0)");
+            if (!stepSizeValid(q)) bad(std::string("steps must all be 0, or all valid: ") + kStepSizeRule);
     if (_o.target < ORV_TARGET_NONE || _o.target > ORV_TARGET_BPVF) bad("unknown target");
     if (_o.target != ORV_TARGET_NONE && (!(_o.target_value > 0) || !std::isfinite(_o.target_value)))
         bad("target_value must be positive and finite");
@@ -158,8 +162,10 @@ extern "C" int orv_encoder_create(int32_t vertex_count, const int32_t* faces, si
     if (out) *out = nullptr;
     const int status = orv::api::guarded(message, ORV_E_ARGUMENT, [&] {
         if (!out) throw Failure(ORV_E_ARGUMENT, "out is a null pointer");
-        if (vertex_count < 1 || vertex_count > (1 << 29))
-            throw Failure(ORV_E_ARGUMENT, "vertex_count must be 1 to 536870912, got " + std::to_string(vertex_count));
+        constexpr uint32_t maxV = orv::stream_rules::kMaxVertices;
+        if (vertex_count < 1 || static_cast<uint32_t>(vertex_count) > maxV)
+            throw Failure(ORV_E_ARGUMENT, "vertex_count must be 1 to " + std::to_string(maxV) + ", got " +
+                                              std::to_string(vertex_count));
         if (!faces || face_count == 0) throw Failure(ORV_E_FACES, "no faces: give at least one triangle");
         auto e = std::make_unique<orv_encoder>();
         if (options) {
@@ -191,7 +197,9 @@ extern "C" int orv_encoder_add_frame(orv_encoder* e, const double* positions) {
     return orv::api::guarded(e->error, ORV_E_ARGUMENT, [&] {
         if (!positions) throw Failure(ORV_E_ARGUMENT, "orv_encoder_add_frame: positions is a null pointer");
         if (e->finished) throw Failure(ORV_E_ARGUMENT, "orv_encoder_add_frame after orv_encoder_finish");
-        if (e->F >= 65535) throw Failure(ORV_E_ARGUMENT, "a stream holds at most 65535 frames");
+        constexpr int maxF = orv::stream_rules::kMaxFrames;
+        if (e->F >= maxF)
+            throw Failure(ORV_E_ARGUMENT, "a stream holds at most " + std::to_string(maxF) + " frames");
         const size_t n = 3 * static_cast<size_t>(e->V);
         for (size_t i = 0; i < n; ++i)
             if (!std::isfinite(positions[i]))

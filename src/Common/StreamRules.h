@@ -16,7 +16,8 @@ namespace orv::stream_rules {
 inline constexpr int kMaxFrames = 65535;
 // The layer counts are 8-bit fields; groups of 2^(nTL-1) frames need nTL
 // within reach of the frame header's 7-bit reference offsets.
-inline constexpr int kMaxSpatialLayers = 255;
+inline constexpr int kLayerCountFieldMax = 255;
+inline constexpr int kMaxSpatialLayers = kLayerCountFieldMax;
 inline constexpr int kMaxTemporalLayers = 31;
 // 3V rows must fit a signed 32-bit count.
 inline constexpr uint32_t kMaxVertices = 1u << 29;
@@ -24,10 +25,15 @@ inline constexpr uint32_t kMaxVertices = 1u << 29;
 inline constexpr bool temporalLayersValid(int _nTL) { return _nTL >= 1 && _nTL <= kMaxTemporalLayers; }
 
 // A step outside this range decodes to infinite or undefined positions; the
-// largest residual (2^31 steps) must stay far from overflow.
+// largest residual (2^31 steps) must stay far from overflow. The decoders
+// refuse a header with such a step, so the encoders refuse to write one.
 inline bool stepSizeValid(double _q) {
     return std::isfinite(_q) && _q > 0.0 && _q < 0x1p-40 * std::numeric_limits<double>::max();
 }
+// The rule above as messages on both sides state it.
+inline constexpr const char* kStepSizeBoundText = "2^-40 times the largest double (about 1.6e296)";
+inline constexpr const char* kStepSizeRule =
+    "step sizes must be finite, positive and below 2^-40 times the largest double (about 1.6e296)";
 
 // A reference offset of a frame header: 7 bits of magnitude, where kNoReference
 // means "no reference" and 0 stands for frame 0; any other reference is stored
@@ -52,5 +58,9 @@ inline bool isLayerDecoded(int _tl, int _l, int _nSLdec, int _nTLdec) {
 // _recordFrame < 0: _frame is a record's own frame number; else _frame is what
 // the record of _recordFrame names as _what (e.g. "references").
 void requireFrameInStream(int _frame, int _F, int _recordFrame = -1, const char* _what = "references");
+
+// A temporal layer count read from a stream header that no coding order can
+// use is refused (orv::Error) with the decoders' one message.
+void requireTemporalLayersInStream(int _nTL);
 
 }  // namespace orv::stream_rules

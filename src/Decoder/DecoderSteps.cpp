@@ -30,9 +30,7 @@ int decodeAndWriteFrames(const std::string& _orvPath, const FaceList& _faces, Bi
                          const Settings& _settings, const StreamHeader& _header, int _nSLdec, int _nTLdec) {
     const int V = static_cast<int>(_header.V);
     const int F = _header.F;
-    if (!stream_rules::temporalLayersValid(_settings.nTL))
-        throw Error("the stream header gives " + std::to_string(_settings.nTL) +
-                    " temporal layers; a stream holds 1 to 31");
+    stream_rules::requireTemporalLayersInStream(_settings.nTL);
 
     const uint32_t t0 = tickCount();
     std::printf("---------------------------------------\n");

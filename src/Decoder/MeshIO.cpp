@@ -22,6 +22,7 @@
 #include "Common/Check.h"
 #include "Common/InputFile.h"
 #include "Common/Portable.h"
+#include "Common/StreamRules.h"
 #include "Decoder/ObjTexture.h"
 
 #ifndef ORV_VERSION
@@ -298,7 +299,8 @@ std::unique_ptr<GeometryT<double>> parseOBJ(const std::string& _path, const std:
     if (_report) _report->polygonsSplit = parser.polygonsSplit();
     if (xyz.empty()) return nullptr;
     const size_t V = xyz.size() / 3;
-    if (V > (size_t{1} << 29)) throw Error(_path + ": more than 536870912 vertices");
+    if (V > stream_rules::kMaxVertices)
+        throw Error(_path + ": more than " + std::to_string(stream_rules::kMaxVertices) + " vertices");
     auto geometry = std::make_unique<GeometryT<double>>(static_cast<int>(V), 1);
     for (size_t v = 0; v < V; ++v)
         geometry->setPosition(static_cast<int>(v), 0, {xyz[3 * v], xyz[3 * v + 1], xyz[3 * v + 2]});

@@ -14,6 +14,7 @@
 
 #include "Common/Check.h"
 #include "Common/InputFile.h"
+#include "Common/StreamRules.h"
 #include "Decoder/FrameDecoder.h"
 
 namespace orv {
@@ -24,7 +25,7 @@ namespace {
 DecoderContext makeContext(BitBuffer& _buffer, const Settings& _settings, const StreamHeader& _header,
                            bool _allPositions, FrameRecordIndex& _index) {
     if (_header.F < 1) throw Error("the stream header announces 0 frames; such a stream cannot be decoded");
-    constexpr uint32_t maxV = 1u << 29;
+    constexpr uint32_t maxV = stream_rules::kMaxVertices;
     if (_header.V > maxV)
         throw Error("the stream header announces " + std::to_string(_header.V) + " vertices; at most " +
                     std::to_string(maxV) + " are supported");

@@ -18,8 +18,8 @@ void generateFrameCodingOrder(std::vector<int>& _f, std::vector<std::vector<int>
     // The group size must be a positive power of two; a stream header can
     // carry any 8-bit layer count, so anything else is refused outright.
     if (!stream_rules::temporalLayersValid(nTL))
-        throw Error("the frame coding order needs 1 to 31 temporal layers, but the stream has nTL = " +
-                    std::to_string(nTL));
+        throw Error("the frame coding order needs 1 to " + std::to_string(stream_rules::kMaxTemporalLayers) +
+                    " temporal layers, but the stream has nTL = " + std::to_string(nTL));
     if (F < 0) throw Error("the frame coding order needs a frame count of at least 0, but F = " + std::to_string(F));
     _f.assign(static_cast<size_t>(F), 0);
     _rf.assign(static_cast<size_t>(F), std::vector<int>());

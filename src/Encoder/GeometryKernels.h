@@ -2,8 +2,10 @@
 // processors with AVX2. They live in their own translation unit (the only one
 // built with -mavx2) and see plain arrays only, so no inline function of a
 // shared header can be emitted there with instructions an older processor
-// lacks. GeometryCoder picks them at run time; every lane runs the portable
-// path's operations in the portable path's order, so results are bit-identical.
+// lacks (the one shared body, GeometryFrameBody.h, holds templates only and
+// is instantiated there over that file's own lane operations). GeometryCoder
+// picks them at run time; every lane runs the portable path's operations in
+// the portable path's order, so results are bit-identical.
 #pragma once
 
 #include <cstddef>

@@ -1,11 +1,14 @@
 // The AVX2 layer sweeps of GeometryCoder (see GeometryKernels.h). A point is
 // one register (x, y, z and a spare lane that is computed but never stored);
-// the frame normalisation runs four vertices at once, one per lane. No fused
+// the frame normalisation runs four vertices at once, one per lane, through
+// the frame arithmetic the scalar and SSE2 paths use (GeometryFrameBody.h,
+// instantiated here over this file's own lane operations only). No fused
 // multiply-add: every product is rounded before its sum, as on the portable
 // path.
 #include "Encoder/GeometryKernels.h"
 
 #if defined(__AVX2__)
+#include "Encoder/GeometryFrameBody.h"
 #include "Encoder/GeometryLanesAvx2.h"
 
 namespace orv::geometry_kernels {
@@ -66,28 +69,21 @@ inline Lanes transpose(__m256d _a, __m256d _b, __m256d _c, __m256d _d) {
             _mm256_permute2f128_pd(ab0, cd0, 0x31)};
 }
 
-inline __m256d mulSub(__m256d _a, __m256d _b, __m256d _c, __m256d _d) {
-    return _mm256_sub_pd(_mm256_mul_pd(_a, _b), _mm256_mul_pd(_c, _d));
-}
-
-// sqrt((x*x + y*y) + z*z), then each coordinate times 1/len; a zero length
-// gives the zero vector.
-inline void normalise(Lanes& _a) {
-    const __m256d sq = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(_a.x, _a.x), _mm256_mul_pd(_a.y, _a.y)),
-                                     _mm256_mul_pd(_a.z, _a.z));
-    const __m256d len = _mm256_sqrt_pd(sq);
-    const __m256d inv = _mm256_div_pd(_mm256_set1_pd(1.0), len);
-    const __m256d keep = _mm256_cmp_pd(len, _mm256_setzero_pd(), _CMP_NEQ_UQ);
-    _a.x = _mm256_and_pd(_mm256_mul_pd(_a.x, inv), keep);
-    _a.y = _mm256_and_pd(_mm256_mul_pd(_a.y, inv), keep);
-    _a.z = _mm256_and_pd(_mm256_mul_pd(_a.z, inv), keep);
-}
-
-inline __m256d zeroMask(const Lanes& _a) {
-    const __m256d zero = _mm256_setzero_pd();
-    return _mm256_and_pd(_mm256_and_pd(_mm256_cmp_pd(_a.x, zero, _CMP_EQ_OQ), _mm256_cmp_pd(_a.y, zero, _CMP_EQ_OQ)),
-                         _mm256_cmp_pd(_a.z, zero, _CMP_EQ_OQ));
-}
+// The lane operations of the frame arithmetic (GeometryFrameBody.h) on four
+// vertices, the compares of the SSE2 lanes'. In this anonymous namespace, so
+// that every frame_body instantiation over them stays local to this file.
+struct Avx2Ops {
+    static __m256d mul(__m256d _a, __m256d _b) { return _mm256_mul_pd(_a, _b); }
+    static __m256d sub(__m256d _a, __m256d _b) { return _mm256_sub_pd(_a, _b); }
+    static __m256d add(__m256d _a, __m256d _b) { return _mm256_add_pd(_a, _b); }
+    static __m256d sqrt(__m256d _a) { return _mm256_sqrt_pd(_a); }
+    static __m256d reciprocal(__m256d _a) { return _mm256_div_pd(_mm256_set1_pd(1.0), _a); }
+    static __m256d nonZero(__m256d _a) { return _mm256_cmp_pd(_a, _mm256_setzero_pd(), _CMP_NEQ_UQ); }
+    static __m256d keep(__m256d _a, __m256d _m) { return _mm256_and_pd(_a, _m); }
+    static __m256d isZero(__m256d _a) { return _mm256_cmp_pd(_a, _mm256_setzero_pd(), _CMP_EQ_OQ); }
+    static __m256d both(__m256d _a, __m256d _b) { return _mm256_and_pd(_a, _b); }
+    static __m256d either(__m256d _a, __m256d _b) { return _mm256_or_pd(_a, _b); }
+};
 
 inline __m256d select(__m256d _mask, double _if, __m256d _else) {
     return _mm256_blendv_pd(_else, _mm256_set1_pd(_if), _mask);
@@ -126,10 +122,10 @@ void framesFirstSweep(size_t _count, double* _sums) {
         if constexpr (P == Prediction::InSums)
             s = transpose(_mm256_loadu_pd(g + 8), _mm256_loadu_pd(s1 + 8), _mm256_loadu_pd(s2 + 8),
                           _mm256_loadu_pd(s3 + 8));
-        // n = t1 x t2, then t2 = n x t1, each normalised (finishFrame).
-        Lanes n{mulSub(t1.y, u.z, t1.z, u.y), mulSub(u.x, t1.z, t1.x, u.z), mulSub(t1.x, u.y, u.x, t1.y)};
-        normalise(n);
-        normalise(t1);
+        // frame_body::finish, split: n and t1 here, t2 in the next sweep.
+        Lanes n = frame_body::normalOf<Avx2Ops>(t1, u);
+        frame_body::normalise<Avx2Ops>(n);
+        frame_body::normalise<Avx2Ops>(t1);
         _mm256_storeu_pd(g, n.x);
         _mm256_storeu_pd(g + 4, n.y);
         _mm256_storeu_pd(g + 8, n.z);
@@ -150,8 +146,8 @@ void framesT2Sweep(size_t _count, double* _sums) {
         double* g = _sums + kSumStride * k;
         const Lanes n{_mm256_loadu_pd(g), _mm256_loadu_pd(g + 4), _mm256_loadu_pd(g + 8)};
         const Lanes t1{_mm256_loadu_pd(g + 12), _mm256_loadu_pd(g + 16), _mm256_loadu_pd(g + 20)};
-        Lanes t2{mulSub(n.y, t1.z, t1.y, n.z), mulSub(t1.x, n.z, n.x, t1.z), mulSub(n.x, t1.y, t1.x, n.y)};
-        normalise(t2);
+        Lanes t2 = frame_body::secondTangent<Avx2Ops>(n, t1);
+        frame_body::normalise<Avx2Ops>(t2);
         _mm256_storeu_pd(g + 36, t2.x);
         _mm256_storeu_pd(g + 40, t2.y);
         _mm256_storeu_pd(g + 44, t2.z);
@@ -173,7 +169,7 @@ uint64_t framesSecondSweep(const int* _order, size_t _count, const double* _sums
         Lanes n{_mm256_loadu_pd(g), _mm256_loadu_pd(g + 4), _mm256_loadu_pd(g + 8)};
         Lanes t1{_mm256_loadu_pd(g + 12), _mm256_loadu_pd(g + 16), _mm256_loadu_pd(g + 20)};
         Lanes t2{_mm256_loadu_pd(g + 36), _mm256_loadu_pd(g + 40), _mm256_loadu_pd(g + 44)};
-        const __m256d bad = _mm256_or_pd(_mm256_or_pd(zeroMask(t1), zeroMask(t2)), zeroMask(n));
+        const __m256d bad = frame_body::degenerate<Avx2Ops>(frame_body::Frame<Lanes>{t1, t2, n});
         const int badBits = _mm256_movemask_pd(bad);
         if (badBits != 0) [[unlikely]] {
             t1 = {select(bad, 1.0, t1.x), select(bad, 0.0, t1.y), select(bad, 0.0, t1.z)};

@@ -17,9 +17,9 @@ using namespace geometry_math;
 namespace {
 
 #if ORV_GEOMETRY_SSE2
-// The frame arithmetic of finishFrame on two vertices at once, one per lane:
-// the same operations in the same order, so each lane's result is exactly
-// the scalar one.
+// Two vertices in SSE2 lanes, one per lane, for the frame arithmetic of
+// finishFrame (GeometryFrameBody.h): the same operations in the same order,
+// so each lane's result is exactly the scalar one.
 struct Lanes {
     __m128d x, y, z;
 };
@@ -34,26 +34,6 @@ inline void storePair(double* _a, double* _b, const Lanes& _v) {
     _mm_store_sd(_a + 2, _v.z);
     _mm_storeu_pd(_b, _mm_unpackhi_pd(_v.x, _v.y));
     _mm_storeh_pd(_b + 2, _v.z);
-}
-
-inline __m128d mulSub(__m128d _a, __m128d _b, __m128d _c, __m128d _d) {
-    return _mm_sub_pd(_mm_mul_pd(_a, _b), _mm_mul_pd(_c, _d));
-}
-
-// A zero length gives the zero vector, as in normalise().
-inline void normalisePair(Lanes& _a) {
-    const __m128d sq = _mm_add_pd(_mm_add_pd(_mm_mul_pd(_a.x, _a.x), _mm_mul_pd(_a.y, _a.y)), _mm_mul_pd(_a.z, _a.z));
-    const __m128d len = _mm_sqrt_pd(sq);
-    const __m128d inv = _mm_div_pd(_mm_set1_pd(1.0), len);
-    const __m128d keep = _mm_cmpneq_pd(len, _mm_setzero_pd());
-    _a.x = _mm_and_pd(_mm_mul_pd(_a.x, inv), keep);
-    _a.y = _mm_and_pd(_mm_mul_pd(_a.y, inv), keep);
-    _a.z = _mm_and_pd(_mm_mul_pd(_a.z, inv), keep);
-}
-
-inline __m128d zeroMask(const Lanes& _a) {
-    const __m128d zero = _mm_setzero_pd();
-    return _mm_and_pd(_mm_and_pd(_mm_cmpeq_pd(_a.x, zero), _mm_cmpeq_pd(_a.y, zero)), _mm_cmpeq_pd(_a.z, zero));
 }
 #endif
 
@@ -153,17 +133,12 @@ void GeometryCoder::finishLayerFrames(const std::vector<int>& _order, double* _t
 #if ORV_GEOMETRY_SSE2
     for (; k + 1 < _order.size(); k += 2) {
         const size_t a = 3 * static_cast<size_t>(_order[k]), b = 3 * static_cast<size_t>(_order[k + 1]);
-        Lanes t1 = loadPair(_t1 + a, _t1 + b);
-        const Lanes u = loadPair(_t2 + a, _t2 + b);
-        Lanes n{mulSub(t1.y, u.z, t1.z, u.y), mulSub(u.x, t1.z, t1.x, u.z), mulSub(t1.x, u.y, u.x, t1.y)};
-        normalisePair(n);
-        normalisePair(t1);
-        Lanes t2{mulSub(n.y, t1.z, t1.y, n.z), mulSub(t1.x, n.z, n.x, t1.z), mulSub(n.x, t1.y, t1.x, n.y)};
-        normalisePair(t2);
-        storePair(_t1 + a, _t1 + b, t1);
-        storePair(_t2 + a, _t2 + b, t2);
-        storePair(_n + a, _n + b, n);
-        const int bad = _mm_movemask_pd(_mm_or_pd(_mm_or_pd(zeroMask(t1), zeroMask(t2)), zeroMask(n)));
+        const frame_body::Frame<Lanes> f =
+            frame_body::finish<Sse2Ops>(loadPair(_t1 + a, _t1 + b), loadPair(_t2 + a, _t2 + b));
+        storePair(_t1 + a, _t1 + b, f.t1);
+        storePair(_t2 + a, _t2 + b, f.t2);
+        storePair(_n + a, _n + b, f.n);
+        const int bad = _mm_movemask_pd(frame_body::degenerate<Sse2Ops>(f));
         if (bad != 0) [[unlikely]] {
             for (int lane = 0; lane < 2; ++lane) {
                 if (!(bad & (1 << lane))) continue;

@@ -3,14 +3,17 @@
 // the encoding passes of the encoder compile the same expressions into their
 // loops. Every expression is part of the stream format: sums start from zero
 // and run in predictor-term order, and the build forbids fused multiply-adds,
-// so each evaluates identically on every machine. Not for the AVX2 kernels'
-// files (their inline code must not be emitted with AVX2 for others).
+// so each evaluates identically on every machine. The local-frame arithmetic
+// itself is GeometryFrameBody.h's, shared with the SSE2 and AVX2 sweeps. Not
+// for the AVX2 kernels' files (their inline code must not be emitted with
+// AVX2 for others).
 #pragma once
 
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 
+#include "Encoder/GeometryFrameBody.h"
 #include "Mesh/GeometryT.h"
 
 #if defined(__SSE2__) && !defined(ORV_PORTABLE_GEOMETRY)
@@ -46,19 +49,36 @@ inline void store(double* _frame, int _v, const Vector3d& _a) {
     p[2] = _a.z;
 }
 
-inline void normalise(Vector3d& _a) {
-    const double len = std::sqrt(_a.x * _a.x + _a.y * _a.y + _a.z * _a.z);
-    if (len == 0.0) {
-        _a = {0.0, 0.0, 0.0};
-        return;
-    }
-    const double inv = 1.0 / len;
-    _a.x = _a.x * inv;
-    _a.y = _a.y * inv;
-    _a.z = _a.z * inv;
-}
+// The lane operations of the frame arithmetic (GeometryFrameBody.h) on one
+// double: the mask is a bool.
+struct ScalarOps {
+    static double mul(double _a, double _b) { return _a * _b; }
+    static double sub(double _a, double _b) { return _a - _b; }
+    static double add(double _a, double _b) { return _a + _b; }
+    static double sqrt(double _a) { return std::sqrt(_a); }
+    static double reciprocal(double _a) { return 1.0 / _a; }
+    static bool nonZero(double _a) { return _a != 0.0; }
+    static double keep(double _a, bool _m) { return _m ? _a : 0.0; }
+    static bool isZero(double _a) { return _a == 0.0; }
+    static bool both(bool _a, bool _b) { return _a && _b; }
+    static bool either(bool _a, bool _b) { return _a || _b; }
+};
 
-inline bool isZero(const Vector3d& _a) { return _a.x == 0.0 && _a.y == 0.0 && _a.z == 0.0; }
+#if ORV_GEOMETRY_SSE2
+// The same on two doubles, one vertex per lane; masks are all-ones lanes.
+struct Sse2Ops {
+    static __m128d mul(__m128d _a, __m128d _b) { return _mm_mul_pd(_a, _b); }
+    static __m128d sub(__m128d _a, __m128d _b) { return _mm_sub_pd(_a, _b); }
+    static __m128d add(__m128d _a, __m128d _b) { return _mm_add_pd(_a, _b); }
+    static __m128d sqrt(__m128d _a) { return _mm_sqrt_pd(_a); }
+    static __m128d reciprocal(__m128d _a) { return _mm_div_pd(_mm_set1_pd(1.0), _a); }
+    static __m128d nonZero(__m128d _a) { return _mm_cmpneq_pd(_a, _mm_setzero_pd()); }
+    static __m128d keep(__m128d _a, __m128d _m) { return _mm_and_pd(_a, _m); }
+    static __m128d isZero(__m128d _a) { return _mm_cmpeq_pd(_a, _mm_setzero_pd()); }
+    static __m128d both(__m128d _a, __m128d _b) { return _mm_and_pd(_a, _b); }
+    static __m128d either(__m128d _a, __m128d _b) { return _mm_or_pd(_a, _b); }
+};
+#endif
 
 #if ORV_GEOMETRY_SSE2
 // The axis sums kept as (t1.x, t1.y), (t2.x, t2.y) and (t1.z, t2.z) back into vectors.
@@ -137,20 +157,9 @@ inline Vector3d predictFrom(const int32_t* _ids, const double* _weights, size_t 
 }
 
 // n = t1 x t2, then t2 = n x t1, each normalised; ok when no axis is zero.
-inline LocalFrame finishFrame(Vector3d _t1, const Vector3d& _t2) {
-    LocalFrame r;
-    r.n.x = _t1.y * _t2.z - _t1.z * _t2.y;
-    r.n.y = _t2.x * _t1.z - _t1.x * _t2.z;
-    r.n.z = _t1.x * _t2.y - _t2.x * _t1.y;
-    normalise(r.n);
-    normalise(_t1);
-    r.t1 = _t1;
-    r.t2.x = r.n.y * _t1.z - _t1.y * r.n.z;
-    r.t2.y = _t1.x * r.n.z - r.n.x * _t1.z;
-    r.t2.z = r.n.x * _t1.y - _t1.x * r.n.y;
-    normalise(r.t2);
-    r.ok = !(isZero(r.t1) || isZero(r.t2) || isZero(r.n));
-    return r;
+inline LocalFrame finishFrame(const Vector3d& _t1, const Vector3d& _t2) {
+    const frame_body::Frame<Vector3d> f = frame_body::finish<ScalarOps>(_t1, _t2);
+    return LocalFrame{f.t1, f.t2, f.n, !frame_body::degenerate<ScalarOps>(f)};
 }
 
 }  // namespace geometry_math

@@ -49,7 +49,7 @@ int RedundancyMinCoder::writeStreamHeader(BitBuffer& _buf, const Settings& _sett
     const int64_t start = _buf.bitPosition();
     _buf.putBits(static_cast<uint32_t>(V), 32);
     // Both overloads report the frame count check with the context's wording.
-    if (!(F < (1 << 16))) checkFailed("_context.GDec.F<(1<<16)", kModule, __LINE__);
+    if (!(F <= stream_rules::kMaxFrames)) checkFailed("_context.GDec.F<(1<<16)", kModule, __LINE__);
     _buf.putBits(static_cast<uint32_t>(F), 16);
     _buf.putBits(static_cast<uint32_t>(_settings.nSL), 8);
     _buf.putBits(static_cast<uint32_t>(_settings.nTL), 8);
@@ -83,17 +83,13 @@ StreamHeader RedundancyMinCoder::readStreamHeaderFields(BitBuffer& _buf, Setting
 void RedundancyMinCoder::checkRecordsFit(const StreamHeader& _header, const Settings& _settings,
                                          int64_t _bytesAfterHeader) {
     if (_settings.nSL == 0) throw Error("the stream header announces 0 spatial layers");
-    if (!stream_rules::temporalLayersValid(_settings.nTL))
-        throw Error("the stream header gives " + std::to_string(_settings.nTL) +
-                    " temporal layers; a stream holds 1 to 31");
+    stream_rules::requireTemporalLayersInStream(_settings.nTL);
     for (int i = 0; i < 3; ++i) {
         const double q = _header.qStep[i];
         if (!stream_rules::stepSizeValid(q)) {
-            char text[160];
+            char text[256];
             std::snprintf(text, sizeof text,
-                          "the stream header gives the step size q%d = %.17g; step sizes must be finite, positive "
-                          "and below 1e296",
-                          i, q);
+                          "the stream header gives the step size q%d = %.17g; %s", i, q, stream_rules::kStepSizeRule);
             throw Error(text);
         }
     }
@@ -143,12 +139,12 @@ int RedundancyMinCoder::writeFrameHeader(BitBuffer& _buf, int temporalLayer, int
     int rf1 = noRef;
     if (!_rf.empty()) {
         rf1 = stream_rules::referenceOffset(_rf[0], frame);
-        ORV_CHECK(abs(rf1)<0x7f, kModule);
+        if (!stream_rules::referenceWritable(_rf[0], frame)) checkFailed("abs(rf1)<0x7f", kModule, __LINE__);
     }
     int rf2 = noRef;
     if (_rf.size() == 2) {
         rf2 = stream_rules::referenceOffset(_rf[1], frame);
-        ORV_CHECK(abs(rf2)<0x7f, kModule);
+        if (!stream_rules::referenceWritable(_rf[1], frame)) checkFailed("abs(rf2)<0x7f", kModule, __LINE__);
     }
     putOffset(_buf, rf1);
     putOffset(_buf, rf2);

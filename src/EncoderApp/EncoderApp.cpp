@@ -19,6 +19,7 @@
 
 #include "Common/AtomicFile.h"
 #include "Common/Check.h"
+#include "Common/StreamRules.h"
 #include "Connectivity/ConnectivityCodec.h"
 #include "Package/Package.h"
 #include "Decoder/MeshIO.h"
@@ -161,7 +162,7 @@ int encode(const EncoderOptions& _o) {
     const int maxTL = maxTemporalLayers(F, _o.refFirstFrame);
     if (_o.nTL > maxTL)
         throw UsageError("--temporal-layers " + std::to_string(_o.nTL) +
-                         (_o.nTL > 31 ? std::string(" is more than groups of frames can have")
+                         (_o.nTL > stream_rules::kMaxTemporalLayers ? std::string(" is more than groups of frames can have")
                                       : " does not fit " + std::to_string(F) +
                                             " frames (the frame header cannot reference that far)") +
                          ": use --temporal-layers " + std::to_string(maxTL) + " or fewer");

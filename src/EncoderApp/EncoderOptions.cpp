@@ -88,8 +88,9 @@ void setSteps(EncoderOptions& _o, const std::string& _value) {
     for (const std::string& s : parts) {
         char* end = nullptr;
         const double q = s.empty() ? 0.0 : std::strtod(s.c_str(), &end);
-        if (s.empty() || *end != '\0' || !std::isfinite(q) || q <= 0)
-            throw UsageError("--steps needs positive finite step sizes (got " + quoted(s.empty() ? _value : s) + ")");
+        if (s.empty() || *end != '\0' || !stream_rules::stepSizeValid(q))
+            throw UsageError(std::string("--steps needs positive finite step sizes below ") +
+                             stream_rules::kStepSizeBoundText + "; got " + quoted(s.empty() ? _value : s));
         steps.push_back(q);
     }
     if (steps.size() == 1) steps.assign(3, steps[0]);
@@ -102,7 +103,7 @@ const std::vector<OptionSpec>& optionTable() {
         {"spatial-layers", 's', "N",
          [](EncoderOptions& o, const std::string& v) { o.nSL = parseInt("--spatial-layers", v, 1, stream_rules::kMaxSpatialLayers); }},
         {"temporal-layers", 't', "N",
-         [](EncoderOptions& o, const std::string& v) { o.nTL = parseInt("--temporal-layers", v, 1, 255); }},
+         [](EncoderOptions& o, const std::string& v) { o.nTL = parseInt("--temporal-layers", v, 1, stream_rules::kLayerCountFieldMax); }},
         {"precision", 'p', "BITS", setPrecision},
         {"steps", 0, "Q0,Q1,Q2", setSteps},
         {"effort", 'e', "N",

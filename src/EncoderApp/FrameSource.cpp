@@ -18,6 +18,7 @@
 
 #include "Common/Check.h"
 #include "Common/InputFile.h"
+#include "Common/StreamRules.h"
 #include "Connectivity/ConnectivityCodec.h"
 #include "Package/Package.h"
 #include "PointCache/PointCache.h"
@@ -97,8 +98,8 @@ bool hasObjExtension(const fs::path& _p) {
 }
 
 void addFrame(std::vector<std::string>& _out, std::string _path) {
-    if (_out.size() >= static_cast<size_t>(kMaxFrames))
-        throw Error("too many frames: a stream holds at most " + std::to_string(kMaxFrames) + " frames");
+    if (_out.size() >= static_cast<size_t>(stream_rules::kMaxFrames))
+        throw Error("too many frames: a stream holds at most " + std::to_string(stream_rules::kMaxFrames) + " frames");
     _out.push_back(std::move(_path));
 }
 
@@ -276,9 +277,9 @@ bool loadMatchingFrame(const std::string& _path, const std::vector<int>& _firstT
 
 LoadedAnimation loadAnimation(const std::vector<std::string>& _paths, const LoadProgress& _progress, int _threads) {
     if (_paths.empty()) throw Error("no frames given");
-    if (_paths.size() > static_cast<size_t>(kMaxFrames))
+    if (_paths.size() > static_cast<size_t>(stream_rules::kMaxFrames))
         throw Error("too many frames (" + std::to_string(_paths.size()) + "): a stream holds at most " +
-                    std::to_string(kMaxFrames) + " frames");
+                    std::to_string(stream_rules::kMaxFrames) + " frames");
     const int F = static_cast<int>(_paths.size());
     const std::string& first = _paths[0];
 
@@ -368,9 +369,9 @@ LoadedAnimation loadPointCacheAnimation(const std::string& _cachePath, const std
     std::string ext = fs::path(_cachePath).extension().string();
     for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     PointCache cache = ext == ".pc2" ? readPc2(_cachePath) : readMdd(_cachePath);
-    if (cache.header.frameCount > kMaxFrames)
+    if (cache.header.frameCount > stream_rules::kMaxFrames)
         throw Error(_cachePath + ": " + std::to_string(cache.header.frameCount) + " frames; a stream holds at most " +
-                    std::to_string(kMaxFrames));
+                    std::to_string(stream_rules::kMaxFrames));
 
     FaceList faces;
     int polygonsSplit = 0;

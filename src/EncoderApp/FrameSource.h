@@ -12,9 +12,6 @@
 
 namespace orv {
 
-// The stream header holds the frame count in 16 bits.
-constexpr int kMaxFrames = 65535;
-
 // True when _a sorts before _b with digit runs compared as numbers, so that
 // "2.obj" comes before "10.obj"; equal numbers fall back to plain text order.
 bool naturalLess(const std::string& _a, const std::string& _b);
@@ -30,7 +27,7 @@ std::string formatFramePattern(const std::string& _pattern, int _n);
 // order, a pattern the files numbered from 0 (or 1 when 0 is absent) up to the
 // first missing number, any other argument itself. Throws orv::Error for a
 // missing file, an empty directory, a pattern matching nothing, or more than
-// kMaxFrames frames.
+// stream_rules::kMaxFrames frames.
 std::vector<std::string> expandFrameArguments(const std::vector<std::string>& _args);
 
 struct LoadedAnimation {

@@ -12,6 +12,7 @@
 
 #include "Common/Check.h"
 #include "Common/ProgramArgs.h"
+#include "Common/StreamRules.h"
 #include "Decoder/MeshIO.h"
 #include "Entropy/StreamFile.h"
 #include "Export/FrameWriter.h"
@@ -69,12 +70,12 @@ void parseRange(const std::string& _value, StreamSelection& _s) {
     char* end = nullptr;
     const std::string a = _value.substr(0, dash);
     const long first = std::strtol(a.c_str(), &end, 10);
-    bool ok = !a.empty() && *end == '\0' && first >= 0 && first <= 65535;
+    bool ok = !a.empty() && *end == '\0' && first >= 0 && first <= stream_rules::kMaxFrames;
     long last = first;
     if (ok && dash != std::string::npos) {
         const std::string b = _value.substr(dash + 1);
         last = std::strtol(b.c_str(), &end, 10);
-        ok = !b.empty() && *end == '\0' && last >= first && last <= 65535;
+        ok = !b.empty() && *end == '\0' && last >= first && last <= stream_rules::kMaxFrames;
     }
     if (!ok) throw Error("--frames takes FIRST-LAST (0-based, FIRST <= LAST), not \"" + _value + "\"");
     _s.firstFrame = static_cast<int>(first);
@@ -92,8 +93,8 @@ bool parse(int argc, char** argv, Arguments& _a) {
         };
         if (arg == "-h" || arg == "--help") return false;
         if (arg == "-c" || arg == "--connectivity") _a.connectivity = value();
-        else if (arg == "--spatial-layers") _a.selection.spatialLayers = positiveInt(arg, value(), 255);
-        else if (arg == "--temporal-layers") _a.selection.temporalLayers = positiveInt(arg, value(), 31);
+        else if (arg == "--spatial-layers") _a.selection.spatialLayers = positiveInt(arg, value(), stream_rules::kMaxSpatialLayers);
+        else if (arg == "--temporal-layers") _a.selection.temporalLayers = positiveInt(arg, value(), stream_rules::kMaxTemporalLayers);
         else if (arg == "--frames") parseRange(value(), _a.selection);
         else if (arg == "--digits") _a.settings.digits = positiveInt(arg, value(), 17);
         else if (arg == "--quantize") _a.settings.quantize = true;

@@ -74,10 +74,14 @@ int largestWritableNTL(int F, int nTL, bool refFirstFrame) {
 void validate(const GeometryT<double>& _positions, const FaceList& _faces, const Settings& _settings,
               const double _qStep[3]) {
     const int V = _positions.V, F = _positions.F;
+    // The header carries any double, but the decoders refuse steps their
+    // arithmetic cannot take: refused here, before anything is written.
     for (int i = 0; i < 3; ++i)
-        if (!(_qStep[i] > 0.0) || !std::isfinite(_qStep[i]))
-            throw Error("step size " + std::to_string(i) + " is " + std::to_string(_qStep[i]) +
-                        ": step sizes must be positive and finite");
+        if (!stream_rules::stepSizeValid(_qStep[i])) {
+            char text[256];
+            std::snprintf(text, sizeof text, "step size %d is %.17g: %s", i, _qStep[i], stream_rules::kStepSizeRule);
+            throw Error(text);
+        }
     if (F < 1 || F > stream_rules::kMaxFrames)
         throw Error("a stream holds 1 to " + std::to_string(stream_rules::kMaxFrames) + " frames, the sequence has " +
                     std::to_string(F));
@@ -120,9 +124,10 @@ void validate(const GeometryT<double>& _positions, const FaceList& _faces, const
         char text[400];
         std::snprintf(text, sizeof text,
                       "nTL %d cannot be coded for %d frames with refFirstFrame %d: frame %d would reference frame "
-                      "%d (offset %d), but a frame header holds offsets of at most 126 or frame 0; nTL <= %d works "
+                      "%d (offset %d), but a frame header holds offsets of at most %d or frame 0; nTL <= %d works "
                       "with refFirstFrame 0, nTL <= %d with refFirstFrame 1",
-                      _settings.nTL, F, _settings.refFirstFrame ? 1 : 0, frame, ref, ref - frame, withOpen,
+                      _settings.nTL, F, _settings.refFirstFrame ? 1 : 0, frame, ref, ref - frame,
+                      stream_rules::kNoReference - 1, withOpen,
                       withRefFirst);
         throw Error(text);
     }

@@ -30,7 +30,7 @@ using EncodeProgress = std::function<void(int, int)>;
 // Encodes _positions (V vertices x F frames) with the faces and switches given.
 // _settings.nSL, nTL, refFirstFrame and baseLayerPred are honoured; the
 // stream is written with enhLayerPred 0 and entrType CABAC. Invalid input
-// (non-positive steps, residuals that do not fit, references the frame header
+// (steps outside stream_rules::stepSizeValid, residuals that do not fit, references the frame header
 // cannot hold, F >= 65536, face ids out of range) throws orv::Error before
 // anything is written. Frames whose references are coded already are coded
 // at the same time on up to _threads threads; the stream and reconstruction
