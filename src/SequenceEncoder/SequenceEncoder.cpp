@@ -324,7 +324,11 @@ EncodedSequence encodeSequence(const GeometryT<double>& _positions, const FaceLi
                                double _q, const RdOptions& _options, const EncodeProgress& _progress,
                                int _threads) {
     if (_options.trialLevel > 0) {
-        if (!(_q > 0) || !std::isfinite(_q)) throw Error("the step must be positive and finite, got " + std::to_string(_q));
+        if (!stream_rules::stepSizeValid(_q)) {
+            char text[256];
+            std::snprintf(text, sizeof text, "the step is %.17g: %s", _q, stream_rules::kStepSizeRule);
+            throw Error(text);
+        }
         EncodingPlan plan = planByTrial(_positions, _faces, _settings, _q, _options, _threads);
         if (plan.encoded) {
             if (_progress) _progress(_positions.F, _positions.F);
