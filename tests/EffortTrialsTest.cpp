@@ -13,36 +13,23 @@
 #include "Decoder/FrameDecoder.h"
 #include "Decoder/LODConnectivity.h"
 #include "Encoder/RedundancyMinCoder.h"
+#include "PosedSheet.h"
 
 using namespace orv;
 
 namespace {
 
-struct Wave {
-    FaceList faces;
-    GeometryT<double> positions{0, 0};
-};
+using Wave = orvtest::PosedSheet;
 
 // A W x H sheet with a travelling wave, and a still corner: some vertices
 // need residuals in every frame, others none.
 Wave makeWave(int W, int H, int F) {
-    Wave w;
-    for (int j = 0; j + 1 < H; ++j)
-        for (int i = 0; i + 1 < W; ++i) {
-            const int a = j * W + i, b = a + 1, c = a + W, d = c + 1;
-            w.faces.push_back({a, b, d});
-            w.faces.push_back({a, d, c});
-        }
-    w.positions = GeometryT<double>(W * H, F);
-    for (int f = 0; f < F; ++f)
-        for (int j = 0; j < H; ++j)
-            for (int i = 0; i < W; ++i) {
-                const double x = 0.1 * i, y = 0.1 * j, t = 0.25 * f;
-                const double still = i < W / 3 && j < H / 3 ? 0.0 : 1.0;
-                w.positions.setPosition(j * W + i, f,
-                                        {x, y + still * 0.01 * f, still * 0.08 * std::sin(5 * x + t) * std::cos(4 * y)});
-            }
-    return w;
+    return orvtest::posedSheet(W, H, F, [W, H](int f, double x, double y) {
+        const double t = 0.25 * f;
+        const bool corner = std::lround(10 * x) < W / 3 && std::lround(10 * y) < H / 3;
+        const double still = corner ? 0.0 : 1.0;
+        return Vector3d{x, y + still * 0.01 * f, still * 0.08 * std::sin(5 * x + t) * std::cos(4 * y)};
+    });
 }
 
 double squaredError(const GeometryT<double>& _a, const GeometryT<double>& _b) {

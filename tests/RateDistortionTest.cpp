@@ -17,36 +17,22 @@
 #include "Encoder/RedundancyMinCoder.h"
 #include "SequenceEncoder/SequenceEncoder.h"
 #include "TestSupport.h"
+#include "PosedSheet.h"
 
 using namespace orv;
 
 namespace {
 
-struct Sheet {
-    FaceList faces;
-    GeometryT<double> positions{0, 0};
-};
+using Sheet = orvtest::PosedSheet;
 
 // A wavy W x H sheet (with a boundary) whose waves travel and grow over the
 // frames, so every layer has residuals of several sizes.
 Sheet makeSheet(int W, int H, int F) {
-    Sheet s;
-    for (int j = 0; j + 1 < H; ++j)
-        for (int i = 0; i + 1 < W; ++i) {
-            const int a = j * W + i, b = a + 1, c = a + W, d = c + 1;
-            s.faces.push_back({a, b, d});
-            s.faces.push_back({a, d, c});
-        }
-    s.positions = GeometryT<double>(W * H, F);
-    for (int f = 0; f < F; ++f)
-        for (int j = 0; j < H; ++j)
-            for (int i = 0; i < W; ++i) {
-                const double x = 0.1 * i, y = 0.1 * j, t = 0.3 * f;
-                s.positions.setPosition(j * W + i, f,
-                                        {x + 0.01 * std::sin(t + 5 * y), y + 0.02 * f,
-                                         (0.1 + 0.01 * f) * std::sin(4 * x + t) * std::cos(3 * y - 0.5 * t)});
-            }
-    return s;
+    return orvtest::posedSheet(W, H, F, [](int f, double x, double y) {
+        const double t = 0.3 * f;
+        return Vector3d{x + 0.01 * std::sin(t + 5 * y), y + 0.02 * f,
+                        (0.1 + 0.01 * f) * std::sin(4 * x + t) * std::cos(3 * y - 0.5 * t)};
+    });
 }
 
 GeometryT<double> decode(const std::vector<uint8_t>& _file, const FaceList& _faces) {

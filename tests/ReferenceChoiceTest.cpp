@@ -22,32 +22,19 @@
 #include "SequenceEncoder/ReferenceChoice.h"
 #include "SequenceEncoder/SequenceEncoder.h"
 #include "TestSupport.h"
+#include "PosedSheet.h"
 
 using namespace orv;
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Sheet {
-    FaceList faces;
-    GeometryT<double> positions{0, 0};
-};
+using Sheet = orvtest::PosedSheet;
 
 // A W x H sheet; pose(f, x, y) gives each vertex's position.
 template <class Pose>
 Sheet makeSheet(int W, int H, int F, Pose pose) {
-    Sheet s;
-    for (int j = 0; j + 1 < H; ++j)
-        for (int i = 0; i + 1 < W; ++i) {
-            const int a = j * W + i, b = a + 1, c = a + W, d = c + 1;
-            s.faces.push_back({a, b, d});
-            s.faces.push_back({a, d, c});
-        }
-    s.positions = GeometryT<double>(W * H, F);
-    for (int f = 0; f < F; ++f)
-        for (int j = 0; j < H; ++j)
-            for (int i = 0; i < W; ++i) s.positions.setPosition(j * W + i, f, pose(f, 0.1 * i, 0.1 * j));
-    return s;
+    return orvtest::posedSheet(W, H, F, pose);
 }
 
 // A loop of _period frames: a wave that bends the sheet non-linearly in
