@@ -104,7 +104,8 @@ typedef struct orv_encoder orv_encoder;
 
 typedef struct orv_encoder_options {
     int32_t spatial_layers;    /* 0: the effort's choice (8, or 10 at effort 2) */
-    int32_t temporal_layers;   /* default 4 */
+    int32_t temporal_layers;   /* default 4; at effort 2, nTL, ref_first_frame and base_layer_pred left at
+                                  their defaults may be changed by the effort's trials, as in OrvEnc */
     int32_t effort;            /* 0 plain, 1 default, 2 smallest */
     int32_t precision_bits;    /* enhancement step = bounding-box diagonal / 2^bits; default 12 */
     double steps[3];           /* all > 0: explicit step sizes instead of a precision (plain rounding) */

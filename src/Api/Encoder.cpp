@@ -83,9 +83,11 @@ int finish(orv_encoder& _e, uint8_t** _stream, size_t* _size) {
     choices.effort = o.effort;
     choices.explicitSteps = o.steps[0] > 0;
     choices.spatialLayersGiven = o.spatial_layers > 0;
-    // The options always carry a layout, so the trials keep it.
-    choices.temporalLayersGiven = true;
-    choices.baseLayerPredGiven = true;
+    // A layout switch the caller moved from its default is kept as given, as
+    // OrvEnc keeps the switches on its command line; at the defaults the
+    // effort's trials may choose them.
+    choices.temporalLayersGiven = o.temporal_layers != 4 || o.ref_first_frame != 0;
+    choices.baseLayerPredGiven = o.base_layer_pred != 1;
     for (int i = 0; i < 3; ++i) choices.precisionBits[i] = o.precision_bits;
     const orv::RdOptions rd = orv::rdOptionsFor(choices);
     orv::Settings settings;
