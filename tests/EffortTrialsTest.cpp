@@ -13,6 +13,7 @@
 #include "Decoder/FrameDecoder.h"
 #include "Decoder/LODConnectivity.h"
 #include "Encoder/RedundancyMinCoder.h"
+#include "InProcessDecode.h"
 #include "PosedSheet.h"
 
 using namespace orv;
@@ -43,14 +44,7 @@ double squaredError(const GeometryT<double>& _a, const GeometryT<double>& _b) {
 }
 
 GeometryT<double> decode(const std::vector<uint8_t>& _file, const FaceList& _faces) {
-    BitBuffer buffer(std::vector<uint8_t>(_file.begin() + 4, _file.end()));
-    Settings settings;
-    std::unique_ptr<DecoderContext> context = RedundancyMinCoder::readStreamHeader(buffer, settings);
-    LODConnectivity lod(settings.nSL, _faces, context->GDec.V);
-    context->allLayerVertexOrders = lod.vertexOrder_;
-    context->allLayerPredictors = lod.vertexPredictor_;
-    decodeAllFrames(buffer, *context, settings, settings.nSL, settings.nTL, false);
-    return context->GDec;
+    return orvtest::decodeStreamFile(_file, _faces);
 }
 
 double bitsOf(const EncodedSequence& _e) { return 8.0 * static_cast<double>(_e.streamFile.size() - 4); }

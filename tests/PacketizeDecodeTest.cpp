@@ -16,22 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The frame files without their second line, which carries the writing time.
-std::string framesWithoutDate(const fs::path& dir, const std::string& prefix, int F) {
-    std::string all;
-    const int width = static_cast<int>(std::to_string(F - 1).size());
-    for (int f = 0; f < F; ++f) {
-        std::string number = std::to_string(f);
-        number.insert(0, static_cast<size_t>(width) - number.size(), '0');
-        std::istringstream text(orvtest::readFile(dir / (prefix + number + ".obj")));
-        std::string line;
-        for (int n = 0; std::getline(text, line); ++n)
-            if (n != 1) all += line + "\n";
-        all += "--\n";
-    }
-    return all;
-}
-
 }  // namespace
 
 TEST(PacketizeThenDecode, SameFramesAsDecodingTheOriginalForEveryLayerRequest) {
@@ -67,7 +51,8 @@ TEST(PacketizeThenDecode, SameFramesAsDecodingTheOriginalForEveryLayerRequest) {
             ASSERT_EQ(pack.exitCode, 0) << pack.output;
             const std::string packed = "animPack" + sa + sb;
             ASSERT_EQ(orvtest::run("OrvDec", {packed + ".orv", "anim_con.obj", sa, sb}, dir.path()).exitCode, 0);
-            EXPECT_EQ(framesWithoutDate(dir.path(), "animDec", F), framesWithoutDate(dir.path(), packed + "Dec", F));
+            EXPECT_EQ(orvtest::framesWithoutDate(dir.path(), "animDec", F),
+                      orvtest::framesWithoutDate(dir.path(), packed + "Dec", F));
             if (a >= settings.nSL && b >= settings.nTL)  // nothing dropped: the stream itself is unchanged
                 EXPECT_EQ(fs::file_size(dir / (packed + ".orv")), encoded.streamFile.size());
             else

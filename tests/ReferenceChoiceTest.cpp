@@ -253,22 +253,6 @@ TEST(ReferenceChoice, StreamsDecodeToTheReconstructionStreamedAndSeeked) {
         }
 }
 
-// The frame files without their second line, which carries the writing time.
-static std::string framesWithoutDate(const fs::path& dir, const std::string& prefix, int F) {
-    std::string all;
-    const int width = static_cast<int>(std::to_string(F - 1).size());
-    for (int f = 0; f < F; ++f) {
-        std::string number = std::to_string(f);
-        number.insert(0, static_cast<size_t>(width) - number.size(), '0');
-        std::istringstream text(orvtest::readFile(dir / (prefix + number + ".obj")));
-        std::string line;
-        for (int n = 0; std::getline(text, line); ++n)
-            if (n != 1) all += line + "\n";
-        all += "--\n";
-    }
-    return all;
-}
-
 TEST(ReferenceChoice, PacketizedLayerSubsetsDecodeAsTheOriginalStream) {
     const int F = 40;
     const Sheet loop = makeLoop(F, 10);
@@ -294,7 +278,8 @@ TEST(ReferenceChoice, PacketizedLayerSubsetsDecodeAsTheOriginalStream) {
             ASSERT_EQ(pack.exitCode, 0) << pack.output;
             const std::string packed = "loopPack" + sa + sb;
             ASSERT_EQ(orvtest::run("OrvDec", {packed + ".orv", "loop_con.obj", sa, sb}, dir.path()).exitCode, 0);
-            EXPECT_EQ(framesWithoutDate(dir.path(), "loopDec", F), framesWithoutDate(dir.path(), packed + "Dec", F));
+            EXPECT_EQ(orvtest::framesWithoutDate(dir.path(), "loopDec", F),
+                      orvtest::framesWithoutDate(dir.path(), packed + "Dec", F));
             if (a < settings.nSL || b < settings.nTL) {
                 EXPECT_LT(fs::file_size(dir / (packed + ".orv")), encoded.streamFile.size());
             }

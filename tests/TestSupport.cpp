@@ -116,6 +116,22 @@ std::string readFile(const fs::path& p) {
     return s.str();
 }
 
+// The frame files without their second line, which carries the writing time.
+std::string framesWithoutDate(const fs::path& dir, const std::string& prefix, int F) {
+    std::string all;
+    const int width = static_cast<int>(std::to_string(F - 1).size());
+    for (int f = 0; f < F; ++f) {
+        std::string number = std::to_string(f);
+        number.insert(0, static_cast<size_t>(width) - number.size(), '0');
+        std::istringstream text(readFile(dir / (prefix + number + ".obj")));
+        std::string line;
+        for (int n = 0; std::getline(text, line); ++n)
+            if (n != 1) all += line + "\n";
+        all += "--\n";
+    }
+    return all;
+}
+
 void writeFile(const fs::path& p, const std::string& text) {
     std::ofstream out(p, std::ios::binary);
     out << text;

@@ -48,6 +48,9 @@ std::unique_ptr<orv::GeometryT<double>> loadSequence(const std::filesystem::path
                                                      orv::FaceList& _faces);
 
 std::string readFile(const std::filesystem::path& p);
+// OBJ frames prefix0 .. prefix(F-1) in one text, each without its second
+// line (the writing time), so that two decodes compare as text.
+std::string framesWithoutDate(const std::filesystem::path& dir, const std::string& prefix, int F);
 void writeFile(const std::filesystem::path& p, const std::string& text);
 
 }  // namespace orvtest
