@@ -384,6 +384,39 @@ TEST(CApi, EncoderThreadsGiveTheSameStreamAndBadCountsAreRefused) {
     EXPECT_EQ(orv_encoder_set_threads(nullptr, 2), ORV_E_ARGUMENT);
 }
 
+// A loop of 6 frames that the hierarchy's neighbours predict poorly: the
+// chosen references (the same phase one cycle back) must pay off, and the
+// switch must really turn them off.
+TEST(CApi, ReferenceChoiceFollowsItsSwitchAndRefusesOtherValues) {
+    const std::vector<int32_t> faces = gridFaces();
+    auto loop = [](int f) {
+        std::vector<double> p;
+        const double t = 2 * M_PI * f / 6;
+        for (int v = 0; v < V; ++v) {
+            const double x = 0.1 * (v % W), y = 0.1 * (v / W);
+            p.insert(p.end(), {x + 0.3 * f, y + 0.05 * std::sin(2 * t + 4 * x), 0.2 * std::sin(t + 5 * x)});
+        }
+        return p;
+    };
+    auto encode = [&](int _on) {
+        orv::Encoder enc(V, faces);
+        if (_on >= 0) enc.setReferenceChoice(_on == 1);
+        for (int f = 0; f < F; ++f) enc.addFrame(loop(f));
+        return enc.finish();
+    };
+    const std::vector<uint8_t> byDefault = encode(-1), chosen = encode(1), fixed = encode(0);
+    EXPECT_TRUE(byDefault == chosen);
+    EXPECT_LT(chosen.size(), fixed.size());
+
+    orv_encoder* e = nullptr;
+    char err[256];
+    ASSERT_EQ(orv_encoder_create(V, faces.data(), faces.size() / 3, nullptr, &e, err, sizeof err), ORV_OK) << err;
+    EXPECT_EQ(orv_encoder_set_reference_choice(e, 2), ORV_E_ARGUMENT);
+    EXPECT_NE(std::string(orv_encoder_error(e)).find("0 or 1"), std::string::npos);
+    orv_encoder_destroy(e);
+    EXPECT_EQ(orv_encoder_set_reference_choice(nullptr, 0), ORV_E_ARGUMENT);
+}
+
 TEST(CApi, ThreadsGiveTheReconstructionBitForBitAndBadCountsAreRefused) {
     std::vector<std::vector<double>> rec;
     const std::vector<uint8_t> stream = encodeGrid(rec);

@@ -150,6 +150,13 @@ int orv_encoder_finish(orv_encoder* e, uint8_t** stream, size_t* size);
  * ORV_E_ARGUMENT for nthreads < 1. */
 int orv_encoder_set_threads(orv_encoder* e, int nthreads);
 
+/* At effort 1 and 2 each frame may reference, instead of the temporal
+ * hierarchy's frames, earlier frames that resemble it more (the same phase
+ * of a cycle, say); on = 0 keeps the hierarchy's references, as OrvEnc's
+ * --fixed-references does. On by default. Returns 0, or ORV_E_ARGUMENT for
+ * a value other than 0 or 1. */
+int orv_encoder_set_reference_choice(orv_encoder* e, int on);
+
 int orv_encoder_quality_get(const orv_encoder* e, orv_encoder_quality* quality);
 
 /* The encoder's own reconstruction of frame f (3*V doubles), after finish:

@@ -92,6 +92,9 @@ public:
     // Threads finish() codes frames on; the stream is the same for any count.
     void setThreads(int _n) { check(orv_encoder_set_threads(e_.get(), _n)); }
 
+    // Off: every frame keeps the temporal hierarchy's references.
+    void setReferenceChoice(bool _on) { check(orv_encoder_set_reference_choice(e_.get(), _on ? 1 : 0)); }
+
     // The stream file (4-byte length, then the bit stream).
     std::vector<uint8_t> finish() {
         uint8_t* bytes = nullptr;

@@ -120,7 +120,8 @@ def encode_with_quality(positions, faces, effort: int = 1, precision: int = 12,
                         target_kg: Optional[float] = None, target_max_error: Optional[float] = None,
                         target_bpvf: Optional[float] = None,
                         steps: Optional[Sequence[float]] = None, ref_first_frame: bool = False,
-                        base_layer_pred: str = "local", reconstruction: bool = False) -> EncodeResult:
+                        base_layer_pred: str = "local", reconstruction: bool = False,
+                        threads: int = 1, fixed_references: bool = False) -> EncodeResult:
     """Encodes positions (F, V, 3) with faces (T, 3) as OrvEnc would.
 
     spatial_layers is 8 by default; None takes the effort's choice (8, or 10
@@ -129,7 +130,9 @@ def encode_with_quality(positions, faces, effort: int = 1, precision: int = 12,
     frame) searches the step size instead of using precision; steps = (first
     frame, base layer, enhancement layers) gives explicit step sizes.
     reconstruction=True also returns the encoder's reconstruction, which
-    decode() of the stream reproduces bit for bit.
+    decode() of the stream reproduces bit for bit. threads codes frames side
+    by side (the stream is the same for every count); fixed_references keeps
+    the temporal hierarchy's references, as OrvEnc --fixed-references does.
     """
     p = _positions_array(positions)
     f = _faces_array(faces)
@@ -142,6 +145,10 @@ def encode_with_quality(positions, faces, effort: int = 1, precision: int = 12,
     if base_layer_pred not in ("local", "global"):
         raise ValueError("base_layer_pred must be 'local' or 'global', got %r" % (base_layer_pred,))
     options["base_layer_pred"] = 1 if base_layer_pred == "local" else 0
+    if isinstance(threads, bool) or not isinstance(threads, (int, np.integer)) or threads < 1:
+        raise ValueError("threads must be a positive integer, got %r" % (threads,))
+    options["threads"] = int(threads)
+    options["reference_choice"] = 0 if fixed_references else 1
     targets = {k: v for k, v in (("target_kg", target_kg), ("target_max_error", target_max_error),
                                  ("target_bpvf", target_bpvf)) if v is not None}
     if len(targets) > 1:

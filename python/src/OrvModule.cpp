@@ -169,6 +169,7 @@ public:
     Encoder(int32_t _V, const FaceArray& _faces, const py::dict& _options) {
         orv_encoder_options o;
         orv_encoder_options_default(&o);
+        int threads = 1, chooseReferences = 1;
         for (auto item : _options) {
             const std::string key = py::cast<std::string>(item.first);
             py::handle v = item.second;
@@ -184,6 +185,8 @@ public:
             else if (key == "target_value") o.target_value = py::cast<double>(v);
             else if (key == "ref_first_frame") o.ref_first_frame = py::cast<int32_t>(v);
             else if (key == "base_layer_pred") o.base_layer_pred = py::cast<int32_t>(v);
+            else if (key == "threads") threads = py::cast<int>(v);
+            else if (key == "reference_choice") chooseReferences = py::cast<int>(v);
             else throw py::value_error("unknown encoder option " + key);
         }
         const auto [faces, faceCount] = faceView(_faces);
@@ -191,6 +194,8 @@ public:
         const int status = orv_encoder_create(_V, faces, faceCount, &o, &e_, err, sizeof err);
         if (status < 0) fail(status, err);
         V_ = _V;
+        check(orv_encoder_set_threads(e_, threads));
+        check(orv_encoder_set_reference_choice(e_, chooseReferences));
     }
     ~Encoder() {
         if (e_) orv_encoder_destroy(e_);

@@ -126,3 +126,6 @@ def test_decoder_calls_out_of_range(coded):
         assert f == 0 and p.shape == pos.shape[1:]
     with pytest.raises(ValueError):
         orv.Decoder(stream, faces, threads=0)
+    for bad in (0, -3, True, 1.5):
+        with pytest.raises(ValueError):
+            orv.encode(pos, faces, threads=bad)

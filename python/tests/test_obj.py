@@ -46,7 +46,8 @@ def test_same_stream_as_orvenc(tmp_path, grid):
     for i, p in enumerate(pos):
         write_frame(frames / ("f%d.obj" % (i + 1)), p, faces)
     for args, options in [([], {}), (["-e", "2", "-t", "2"], dict(effort=2, temporal_layers=2, spatial_layers=None)),
-                          (["--target-kg", "0.2"], dict(target_kg=0.2))]:
+                          (["--target-kg", "0.2"], dict(target_kg=0.2)),
+                          (["--fixed-references", "-j", "2"], dict(fixed_references=True, threads=2))]:
         out = tmp_path / "seq.orv"
         subprocess.run([str(orvenc), "-q", *args, "-o", str(out), str(frames)], check=True, capture_output=True)
         read_pos, read_faces = orv.read_obj_sequence(frames)

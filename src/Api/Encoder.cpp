@@ -26,6 +26,7 @@ struct orv_encoder {
     orv::FaceList faces;
     orv_encoder_options options{};
     int threads = 1;
+    bool chooseReferences = true;
     std::vector<double> frames;  // 3V per frame, in order
     int F = 0;
     bool finished = false;
@@ -83,6 +84,7 @@ int finish(orv_encoder& _e, uint8_t** _stream, size_t* _size) {
     choices.effort = o.effort;
     choices.explicitSteps = o.steps[0] > 0;
     choices.spatialLayersGiven = o.spatial_layers > 0;
+    choices.chooseReferences = _e.chooseReferences;
     // A layout switch the caller moved from its default is kept as given, as
     // OrvEnc keeps the switches on its command line; at the defaults the
     // effort's trials may choose them.
@@ -230,6 +232,16 @@ extern "C" int orv_encoder_set_threads(orv_encoder* e, int nthreads) {
         return ORV_E_ARGUMENT;
     }
     e->threads = nthreads;
+    return ORV_OK;
+}
+
+extern "C" int orv_encoder_set_reference_choice(orv_encoder* e, int on) {
+    if (!e) return ORV_E_ARGUMENT;
+    if (on != 0 && on != 1) {
+        e->error = "orv_encoder_set_reference_choice: 0 or 1 (" + std::to_string(on) + " given)";
+        return ORV_E_ARGUMENT;
+    }
+    e->chooseReferences = on == 1;
     return ORV_OK;
 }
 
