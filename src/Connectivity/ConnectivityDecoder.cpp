@@ -125,7 +125,10 @@ private:
             if (next < 0 || next >= V_ || unseen_.seen(static_cast<int32_t>(next)))
                 malformed("a new vertex " + std::to_string(next) + " out of range or seen before");
             const int32_t v = static_cast<int32_t>(next);
-            newPrediction_.update(_slot, v, lastNew_, _x, _y, across);
+            auto rank = [this](int64_t _n) {
+                return static_cast<int64_t>(unseen_.rankOf(static_cast<int32_t>(_n < 0 ? 0 : _n > V_ ? V_ : _n)));
+            };
+            newPrediction_.update(_slot, v, lastNew_, _x, _y, across, unseenSteps_ ? &rank : nullptr);
             lastNew_ = v;
             unseen_.markSeen(v);
             vertices_.push(v);

@@ -143,7 +143,10 @@ private:
             const uint32_t magnitude = static_cast<uint32_t>(delta < 0 ? -delta : delta);
             uintCode(p_.newRank[c.model], magnitude);
             if (magnitude != 0) rc_.bit(p_.newSign[c.model], delta < 0);
-            newPrediction_.update(_slot, _v, lastNew_, _x, _y, across);
+            auto rank = [this](int64_t _n) {
+                return static_cast<int64_t>(unseen_.rankOf(static_cast<int32_t>(_n < 0 ? 0 : _n > V_ ? V_ : _n)));
+            };
+            newPrediction_.update(_slot, _v, lastNew_, _x, _y, across, unseenSteps_ ? &rank : nullptr);
             lastNew_ = _v;
             unseen_.markSeen(_v);
             vertices_.push(_v);

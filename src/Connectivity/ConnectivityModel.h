@@ -484,10 +484,19 @@ public:
             if ((n >> k & 1) && score_[g][k] < score_[g][best]) best = k;
         return {p[best], static_cast<size_t>(kNewPredictors * g + best)};
     }
-    void update(int _slot, int32_t _v, int32_t _lastNew, int32_t _x, int32_t _y, int32_t _d) {
+    // _rank: the rank of a number among the unseen vertices, when misses
+    // are counted in unseen vertices (null: in numbers).
+    template <class Rank>
+    void update(int _slot, int32_t _v, int32_t _lastNew, int32_t _x, int32_t _y, int32_t _d, Rank* _rank) {
         int64_t p[kNewPredictors];
         const int n = predictions(_slot, _lastNew, _x, _y, _d, p);
         if (n == 1) return;
+        if (_rank) {
+            const int64_t r = (*_rank)(_v);
+            for (int k = 0; k < kNewPredictors; ++k)
+                if (n >> k & 1) p[k] = (*_rank)(p[k]);
+            _v = static_cast<int32_t>(r);
+        }
         uint32_t* score = score_[group(_slot)];
         for (int k = 0; k < kNewPredictors; ++k) {
             if (!(n >> k & 1)) continue;
