@@ -22,8 +22,10 @@ constexpr uint64_t kMaxFacesPerByte = 128;
 
 class FaceDecoder {
 public:
-    FaceDecoder(const uint8_t* _data, size_t _size, int32_t _V, bool _rankedNew)
-        : rc_(_data, _size), unseen_(_V), adjacency_(_V), open_(_V), border_(_V), V_(_V), rankedNew_(_rankedNew) {
+    FaceDecoder(const uint8_t* _data, size_t _size, int32_t _V, uint8_t _mode)
+        : rc_(_data, _size), unseen_(_V), adjacency_(_V), open_(_V), border_(_V), V_(_V),
+          newPrediction_(_mode == kNeighbourStepMode), rankedNew_(_mode == kFirstCodingMode + 1),
+          unseenSteps_(_mode == kNeighbourStepMode) {
         if (!rc_.validStart()) malformed("bad start of the coded faces");
     }
 
@@ -110,12 +112,23 @@ private:
             if (across == kAcrossOpenEdge) across = adjacency_.common(_x, _y);
             const NewVertexPrediction::Choice c = newPrediction_.choose(_slot, lastNew_, _x, _y, across);
             const uint32_t magnitude = uintCode(p_.newRank[c.model]);
-            int64_t next = c.predicted;
-            if (magnitude != 0) next += rc_.bit(p_.newSign[c.model]) ? -static_cast<int64_t>(magnitude) : magnitude;
+            int64_t step = 0;
+            if (magnitude != 0) step = rc_.bit(p_.newSign[c.model]) ? -static_cast<int64_t>(magnitude) : magnitude;
+            int64_t next = c.predicted + step;
+            if (unseenSteps_) {
+                const int64_t p = c.predicted < 0 ? 0 : c.predicted > V_ ? V_ : c.predicted;
+                const int64_t rank = unseen_.rankOf(static_cast<int32_t>(p)) + step;
+                if (rank < 0 || rank >= unseen_.remaining())
+                    malformed("a new vertex " + std::to_string(rank) + " steps beyond the unseen vertices");
+                next = unseen_.atRank(static_cast<uint32_t>(rank));
+            }
             if (next < 0 || next >= V_ || unseen_.seen(static_cast<int32_t>(next)))
                 malformed("a new vertex " + std::to_string(next) + " out of range or seen before");
             const int32_t v = static_cast<int32_t>(next);
-            newPrediction_.update(_slot, v, lastNew_, _x, _y, across);
+            auto rank = [this](int64_t _n) {
+                return static_cast<int64_t>(unseen_.rankOf(static_cast<int32_t>(_n < 0 ? 0 : _n > V_ ? V_ : _n)));
+            };
+            newPrediction_.update(_slot, v, lastNew_, _x, _y, across, unseenSteps_ ? &rank : nullptr);
             lastNew_ = v;
             unseen_.markSeen(v);
             vertices_.push(v);
@@ -211,6 +224,7 @@ private:
     int32_t lastOld_ = 0;
     int32_t lastNew_ = -1;
     bool rankedNew_;
+    bool unseenSteps_;  // a new vertex's step from its prediction counts only unseen vertices
 };
 
 }  // namespace
@@ -235,12 +249,12 @@ Connectivity decodeConnectivity(const uint8_t* _data, size_t _size) {
     if (mode < kFirstCodingMode)
         throw Error("connectivity coded by an earlier version of the codec (mode " + std::to_string(mode) +
                     "), which this build no longer reads: encode the mesh again");
-    if (mode > kFirstCodingMode + 1) malformed("unknown coding mode " + std::to_string(mode));
+    if (mode > kNeighbourStepMode) malformed("unknown coding mode " + std::to_string(mode));
 
     Connectivity result;
     result.vertexCount = static_cast<int32_t>(V);
     result.indices.resize(static_cast<size_t>(F) * 3);
-    FaceDecoder decoder(_data + pos, payload, result.vertexCount, mode == kFirstCodingMode + 1);
+    FaceDecoder decoder(_data + pos, payload, result.vertexCount, mode);
     for (size_t f = 0; f < F; ++f) {
         decoder.face(&result.indices[3 * f]);
         if (decoder.coder().overrun() > 0) malformed("the coded faces are truncated");

@@ -14,8 +14,9 @@ namespace {
 
 class FaceEncoder {
 public:
-    FaceEncoder(std::vector<uint8_t>& _out, int32_t _V, bool _rankedNew)
-        : rc_(_out), unseen_(_V), adjacency_(_V), open_(_V), border_(_V), rankedNew_(_rankedNew) {}
+    FaceEncoder(std::vector<uint8_t>& _out, int32_t _V, uint8_t _mode)
+        : rc_(_out), unseen_(_V), adjacency_(_V), open_(_V), border_(_V), newPrediction_(_mode == kNeighbourStepMode),
+          V_(_V), rankedNew_(_mode == kFirstCodingMode + 1), unseenSteps_(_mode == kNeighbourStepMode) {}
 
     void face(const int32_t* _t) {
         int hitIndex = -1;
@@ -137,11 +138,15 @@ private:
             int32_t across = _slot == 3 ? opposite_ : -1;
             if (across == kAcrossOpenEdge) across = adjacency_.common(_x, _y);
             const NewVertexPrediction::Choice c = newPrediction_.choose(_slot, lastNew_, _x, _y, across);
-            const int64_t delta = _v - c.predicted;
+            const int64_t delta = unseenSteps_ ? static_cast<int64_t>(unseen_.rankOf(_v)) - unseen_.rankOf(clampVertex(c.predicted))
+                                               : _v - c.predicted;
             const uint32_t magnitude = static_cast<uint32_t>(delta < 0 ? -delta : delta);
             uintCode(p_.newRank[c.model], magnitude);
             if (magnitude != 0) rc_.bit(p_.newSign[c.model], delta < 0);
-            newPrediction_.update(_slot, _v, lastNew_, _x, _y, across);
+            auto rank = [this](int64_t _n) {
+                return static_cast<int64_t>(unseen_.rankOf(static_cast<int32_t>(_n < 0 ? 0 : _n > V_ ? V_ : _n)));
+            };
+            newPrediction_.update(_slot, _v, lastNew_, _x, _y, across, unseenSteps_ ? &rank : nullptr);
             lastNew_ = _v;
             unseen_.markSeen(_v);
             vertices_.push(_v);
@@ -188,6 +193,8 @@ private:
         vertices_.push(_v);
         return kVertexOld;
     }
+
+    int32_t clampVertex(int64_t _v) const { return static_cast<int32_t>(_v < 0 ? 0 : _v > V_ ? V_ : _v); }
 
     void tree(BitProb* _probs, int _bits, uint32_t _value) {
         uint32_t m = 1;
@@ -247,7 +254,9 @@ private:
     int newInFace_ = 0;  // new vertices so far in a face coded as three vertices
     int32_t lastOld_ = 0;
     int32_t lastNew_ = -1;
+    int32_t V_;
     bool rankedNew_;
+    bool unseenSteps_;  // a new vertex's step from its prediction counts only unseen vertices
 };
 
 }  // namespace
@@ -266,17 +275,17 @@ std::vector<uint8_t> encodeConnectivity(const std::vector<int32_t>& _indices, in
     // for meshes numbered at random) or as a step from the last new vertex
     // (best for meshes numbered along their surface); the smaller wins.
     std::vector<uint8_t> best;
-    for (int mode = 0; mode < 2; ++mode) {
+    for (uint8_t mode = kFirstCodingMode; mode <= kNeighbourStepMode; ++mode) {
         std::vector<uint8_t> out;
         appendVarUInt(out, static_cast<uint64_t>(_vertexCount));
         appendVarUInt(out, _indices.size() / 3);
         const uint32_t sum = connectivityChecksum(_indices);
         for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(sum >> (8 * i)));
-        out.push_back(static_cast<uint8_t>(kFirstCodingMode + mode));
-        FaceEncoder encoder(out, _vertexCount, mode == 1);
+        out.push_back(mode);
+        FaceEncoder encoder(out, _vertexCount, mode);
         for (size_t f = 0; f < _indices.size(); f += 3) encoder.face(&_indices[f]);
         encoder.finish();
-        if (mode == 0 || out.size() < best.size()) best = std::move(out);
+        if (best.empty() || out.size() < best.size()) best = std::move(out);
     }
     const uint64_t payload = best.size();
     if (static_cast<uint64_t>(_vertexCount) > 3 * (_indices.size() / 3) + payload * 8 + 64)

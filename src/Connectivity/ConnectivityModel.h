@@ -17,8 +17,11 @@
 namespace orv {
 
 // The mode byte of a coded list: kFirstCodingMode for new vertices coded as
-// steps, one more for ranks. Lists of the earlier model used 0 and 1.
+// steps, one more for ranks, kNeighbourStepMode for steps counted in unseen
+// vertices only (the numbers taken already are skipped) with the midpoint
+// prediction. Lists of the earlier model used 0 and 1.
 constexpr uint8_t kFirstCodingMode = 2;
+constexpr uint8_t kNeighbourStepMode = kFirstCodingMode + 2;
 
 constexpr int kEdgeFifoBits = 5;
 constexpr int kEdgeFifoSize = 1 << kEdgeFifoBits;
@@ -64,13 +67,13 @@ struct ConnectivityProbs {
     std::array<IndexProbs, 6> neighbourIndex;
     std::array<BitProb, 6> isFifo;
     std::array<IndexProbs, 6> vertexFifo;
-    std::array<UIntProbs, 6> newRank;  // ranks: [third vertex of an edge face?]; steps: NewVertexPrediction::Choice::model
+    std::array<UIntProbs, 9> newRank;  // ranks: [third vertex of an edge face?]; steps: NewVertexPrediction::Choice::model
     UIntProbs oldDelta;
     std::array<BitProb, 2> oldSign;
     std::array<BitProb, 6> onBorder;  // [slot]: an old vertex named explicitly has an open edge
     std::array<UIntProbs, 2> borderDelta;  // [from OldVertexReference's local reference?]
     std::array<BitProb, 2> borderSign;
-    std::array<BitProb, 6> newSign;
+    std::array<BitProb, 9> newSign;
     ConnectivityProbs() {
         edgeHit.fill(kProbHalf);
         sharedHit.fill(kProbHalf);
@@ -154,7 +157,7 @@ public:
     bool seen(int32_t _v) const { return seen_[static_cast<size_t>(_v)] != 0; }
     int32_t remaining() const { return remaining_; }
 
-    // The number of unseen vertices below _v.
+    // The number of unseen vertices below _v (0 <= _v <= V).
     uint32_t rankOf(int32_t _v) {
         if (_v == lowest()) return 0;
         buildTree();
@@ -450,54 +453,84 @@ private:
 // face itself: for the third vertex c of a face on the edge a -> b of an
 // earlier face (b, a, d) as a + b - d (meshes numbered in rows, where the
 // step across an edge repeats), for the other vertices as the vertex coded
-// just before it. Of the two, the one whose misses have lately been shorter
+// just before it. Of these, the one whose misses have lately been shorter
 // (in bits) is used, tracked apart for the first vertex of a face, its other
 // two and the third vertex of a face on an edge, the same way on both sides.
+// Lists coded with neighbour steps (kNeighbourStepMode) add a third
+// prediction, the middle of the face's two known vertices: meshes whose
+// numbers follow a coordinate (sorted vertices) number a vertex between its
+// neighbours, with no row pattern to repeat.
 // opposite_ of a face on an open edge: the vertex across is looked up among
 // the common neighbours of the edge's ends, only when a new vertex needs it.
 constexpr int32_t kAcrossOpenEdge = -2;
+constexpr int kNewPredictors = 3;
 
 class NewVertexPrediction {
 public:
+    explicit NewVertexPrediction(bool _midpoint = false) : midpoint_(_midpoint) {}
+
     struct Choice {
         int64_t predicted;
-        size_t model;  // 2 x the slot group + 1 when predicted from the face
+        size_t model;  // kNewPredictors x the slot group + the predictor
     };
     // _x, _y: the vertices given to the vertex decision; _d: the vertex across
     // the edge (slot 3), -1 when unknown.
     Choice choose(int _slot, int32_t _lastNew, int32_t _x, int32_t _y, int32_t _d) const {
         const int g = group(_slot);
-        int64_t fromFace = 0;
-        if (local(_slot, _x, _y, _d, fromFace) && score_[g][1] < score_[g][0])
-            return {fromFace, 2 * static_cast<size_t>(g) + 1};
-        return {static_cast<int64_t>(_lastNew) + 1, 2 * static_cast<size_t>(g)};
+        int64_t p[kNewPredictors];
+        const int n = predictions(_slot, _lastNew, _x, _y, _d, p);
+        int best = 0;
+        for (int k = 1; k < kNewPredictors; ++k)
+            if ((n >> k & 1) && score_[g][k] < score_[g][best]) best = k;
+        return {p[best], static_cast<size_t>(kNewPredictors * g + best)};
     }
-    void update(int _slot, int32_t _v, int32_t _lastNew, int32_t _x, int32_t _y, int32_t _d) {
-        int64_t fromFace = 0;
-        if (!local(_slot, _x, _y, _d, fromFace)) return;
+    // _rank: the rank of a number among the unseen vertices, when misses
+    // are counted in unseen vertices (null: in numbers).
+    template <class Rank>
+    void update(int _slot, int32_t _v, int32_t _lastNew, int32_t _x, int32_t _y, int32_t _d, Rank* _rank) {
+        int64_t p[kNewPredictors];
+        const int n = predictions(_slot, _lastNew, _x, _y, _d, p);
+        if (n == 1) return;
+        if (_rank) {
+            const int64_t r = (*_rank)(_v);
+            for (int k = 0; k < kNewPredictors; ++k)
+                if (n >> k & 1) p[k] = (*_rank)(p[k]);
+            _v = static_cast<int32_t>(r);
+        }
         uint32_t* score = score_[group(_slot)];
-        const int64_t misses[2] = {_v - static_cast<int64_t>(_lastNew) - 1, _v - fromFace};
-        for (int k = 0; k < 2; ++k) {
-            uint64_t m = static_cast<uint64_t>(misses[k] < 0 ? -misses[k] : misses[k]);
-            uint32_t n = 0;
-            for (; m != 0; m >>= 1) ++n;
-            score[k] = score[k] - (score[k] >> 4) + 16u * n;
+        for (int k = 0; k < kNewPredictors; ++k) {
+            if (!(n >> k & 1)) continue;
+            const int64_t miss = _v - p[k];
+            uint64_t m = static_cast<uint64_t>(miss < 0 ? -miss : miss);
+            uint32_t bits = 0;
+            for (; m != 0; m >>= 1) ++bits;
+            score[k] = score[k] - (score[k] >> 4) + 16u * bits;
         }
     }
 
 private:
     static int group(int _slot) { return _slot == 0 ? 0 : _slot < 3 ? 1 : 2; }
-    static bool local(int _slot, int32_t _x, int32_t _y, int32_t _d, int64_t& _p) {
+    // Fills the predictions; returns the mask of those available.
+    int predictions(int _slot, int32_t _lastNew, int32_t _x, int32_t _y, int32_t _d, int64_t* _p) const {
+        _p[0] = static_cast<int64_t>(_lastNew) + 1;
+        int mask = 1;
         if (_slot == 3) {
-            if (_d < 0) return false;
-            _p = static_cast<int64_t>(_x) + _y - _d;
-            return true;
+            if (_d >= 0) {
+                _p[1] = static_cast<int64_t>(_x) + _y - _d;
+                mask |= 2;
+            }
+        } else if (_y >= 0) {
+            _p[1] = _y;
+            mask |= 2;
         }
-        if (_y < 0) return false;
-        _p = _y;
-        return true;
+        if (midpoint_ && _x >= 0 && _y >= 0) {
+            _p[2] = (static_cast<int64_t>(_x) + _y) / 2;
+            mask |= 4;
+        }
+        return mask;
     }
-    uint32_t score_[3][2] = {{0, 1}, {0, 1}, {0, 1}};
+    uint32_t score_[3][kNewPredictors] = {{0, 1, 2}, {0, 1, 2}, {0, 1, 2}};
+    bool midpoint_;
 };
 
 // An old vertex named explicitly is coded as a step (in border ranks or in
