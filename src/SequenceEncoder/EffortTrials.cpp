@@ -11,6 +11,7 @@
 #include "Common/Check.h"
 #include "Common/StreamRules.h"
 #include "Encoder/FrameCodingOrderGen.h"
+#include "SequenceEncoder/LayeringCache.h"
 
 namespace orv {
 
@@ -62,15 +63,16 @@ struct Estimate {
 
 class Trials {
 public:
-    Trials(const GeometryT<double>& _positions, const FaceList& _faces, int _frames, int _threads)
-        : faces_(_faces), threads_(_threads), F_(_positions.F), S_(std::min(_positions.F, _frames)), sample_(firstFrames(_positions, S_)),
+    Trials(const GeometryT<double>& _positions, const FaceList& _faces, int _frames, int _threads,
+           LayeringCache& _layerings)
+        : faces_(_faces), threads_(_threads), layerings_(_layerings), F_(_positions.F), S_(std::min(_positions.F, _frames)), sample_(firstFrames(_positions, S_)),
           first_(firstFrames(_positions, 1)) {}
 
     bool wholeSequence() const { return S_ == F_; }
     int encodes() const { return encodes_; }
 
     Estimate estimate(const Candidate& _c, double _q, std::optional<EncodedSequence>* _keep = nullptr) {
-        EncodedSequence enc = encodeSequence(sample_, faces_, _c.settings, _q, _c.options, {}, threads_);
+        EncodedSequence enc = encodeSequence(sample_, faces_, _c.settings, _q, _c.options, {}, threads_, &layerings_);
         ++encodes_;
         Estimate e{8.0 * static_cast<double>(enc.streamFile.size() - 4), squaredError(sample_, enc.reconstruction)};
         if (!wholeSequence()) {
@@ -95,7 +97,7 @@ private:
         Settings s = _c.settings;
         s.nSL = nSL;
         const double steps[3] = {key.first, key.first, key.first};
-        const EncodedSequence enc = encodeSequence(first_, faces_, s, steps, {}, threads_);
+        const EncodedSequence enc = encodeSequence(first_, faces_, s, steps, {}, threads_, &layerings_);
         ++encodes_;
         const Estimate e{8.0 * static_cast<double>(enc.streamFile.size() - 4), squaredError(first_, enc.reconstruction)};
         cache_.emplace(key, e);
@@ -104,6 +106,7 @@ private:
 
     const FaceList& faces_;
     int threads_;
+    LayeringCache& layerings_;
     int F_, S_;
     GeometryT<double> sample_, first_;
     std::map<std::pair<double, int>, Estimate> cache_;
@@ -134,12 +137,14 @@ double rateAtEqualError(double _bits, double _sse, double _refSse, double _slope
 }
 
 EncodingPlan planByTrial(const GeometryT<double>& _positions, const FaceList& _faces, const Settings& _settings,
-                         double _q, const RdOptions& _options, int _threads) {
+                         double _q, const RdOptions& _options, int _threads, LayeringCache* _layerings) {
     EncodingPlan plan{_settings, _options, std::nullopt, 0};
     plan.options.trialLevel = 0;
     if (_options.trialLevel <= 0 || _positions.F < 3) return plan;
     const int level = std::min(_options.trialLevel, kMaxEffort);
-    Trials trials(_positions, _faces, level >= 2 ? kLayoutTrialFrames : kTrialFrames, _threads);
+    std::optional<LayeringCache> own;
+    if (!_layerings || !_layerings->serves(_faces, _positions.V)) _layerings = &own.emplace(_faces, _positions.V);
+    Trials trials(_positions, _faces, level >= 2 ? kLayoutTrialFrames : kTrialFrames, _threads, *_layerings);
 
     // The plain encoder at q and at q / sqrt 2 gives the reference error and
     // the local slope of log rate against log KG error.

@@ -13,6 +13,7 @@
 #include "Common/Types.h"
 #include "Encoder/Settings.h"
 #include "Mesh/GeometryT.h"
+#include "SequenceEncoder/LayeringCache.h"
 #include "SequenceEncoder/RateDistortionOptions.h"
 #include "SequenceEncoder/SequenceEncoder.h"
 
@@ -34,9 +35,10 @@ struct EncodingPlan {
 
 // _options.trialLevel 0 (or a single frame) returns the inputs as they are.
 // The trial encodes run on _threads threads (which changes none of them).
-// Throws orv::Error as encodeSequence does.
+// Throws orv::Error as encodeSequence does. _layerings, when it serves these
+// faces, supplies the layerings of every trial encode.
 EncodingPlan planByTrial(const GeometryT<double>& _positions, const FaceList& _faces, const Settings& _settings,
-                         double _q, const RdOptions& _options, int _threads = 1);
+                         double _q, const RdOptions& _options, int _threads = 1, LayeringCache* _layerings = nullptr);
 
 // The rate a point of (bits, squared error) would need at squared error
 // _refSse, moving along a curve of slope _slope = d ln(bits) / d ln(KG error).

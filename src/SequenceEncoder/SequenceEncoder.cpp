@@ -24,6 +24,7 @@
 #include "SequenceEncoder/EffortTrials.h"
 #include "SequenceEncoder/FrameScheduler.h"
 #include "SequenceEncoder/GeometryEncoder.h"
+#include "SequenceEncoder/LayeringCache.h"
 #include "SequenceEncoder/RateDistortion.h"
 #include "SequenceEncoder/ReferenceChoice.h"
 #include "Encoder/RedundancyMinCoder.h"
@@ -244,7 +245,7 @@ std::vector<std::vector<int>> referencePositions(const DecoderContext& _context)
 
 EncodedSequence encodeWith(const GeometryT<double>& _positions, const FaceList& _faces, const Settings& _settings,
                            const double _qStep[3], const RdOptions* _options, const EncodeProgress& _progress,
-                           int _threads, bool _chooseReferences = false) {
+                           int _threads, bool _chooseReferences, LayeringCache* _layerings) {
     validate(_positions, _faces, _settings, _qStep);
     const int V = _positions.V, F = _positions.F, nSL = _settings.nSL;
 
@@ -254,7 +255,11 @@ EncodedSequence encodeWith(const GeometryT<double>& _positions, const FaceList& 
 
     DecoderContext context(V, F, nSL, DecoderContext::Keep::CodedFrameOnly);
     for (int i = 0; i < 3; ++i) context.qStep[i] = _qStep[i];
-    {
+    if (_layerings && _layerings->serves(_faces, V)) {
+        const std::shared_ptr<const Layering> layering = _layerings->get(nSL);
+        context.allLayerVertexOrders = layering->vertexOrders;
+        context.allLayerPredictors = layering->predictors;
+    } else {
         LODConnectivity lod(nSL, _faces, V);
         context.allLayerVertexOrders = std::move(lod.vertexOrder_);
         context.allLayerPredictors = std::move(lod.vertexPredictor_);
@@ -306,8 +311,10 @@ EncodedSequence encodeWith(const GeometryT<double>& _positions, const FaceList& 
 }  // namespace
 
 EncodedSequence encodeSequence(const GeometryT<double>& _positions, const FaceList& _faces, const Settings& _settings,
-                               const double _qStep[3], const EncodeProgress& _progress, int _threads) {
-    EncodedSequence out = encodeWith(_positions, _faces, _settings, _qStep, nullptr, _progress, _threads);
+                               const double _qStep[3], const EncodeProgress& _progress, int _threads,
+                               LayeringCache* _layerings) {
+    EncodedSequence out = encodeWith(_positions, _faces, _settings, _qStep, nullptr, _progress, _threads, false,
+                                     _layerings);
     out.settings = _settings;
     out.settings.enhLayerPred = 0;
     for (int i = 0; i < 3; ++i) out.qStep[i] = _qStep[i];
@@ -322,19 +329,22 @@ void stepsForOptions(double _q, const RdOptions& _options, double _qStep[3]) {
 
 EncodedSequence encodeSequence(const GeometryT<double>& _positions, const FaceList& _faces, const Settings& _settings,
                                double _q, const RdOptions& _options, const EncodeProgress& _progress,
-                               int _threads) {
+                               int _threads, LayeringCache* _layerings) {
     if (_options.trialLevel > 0) {
         if (!stream_rules::stepSizeValid(_q)) {
             char text[256];
             std::snprintf(text, sizeof text, "the step is %.17g: %s", _q, stream_rules::kStepSizeRule);
             throw Error(text);
         }
-        EncodingPlan plan = planByTrial(_positions, _faces, _settings, _q, _options, _threads);
+        // The trials and the chosen encode share the mesh's layerings.
+        std::optional<LayeringCache> own;
+        if (!_layerings || !_layerings->serves(_faces, _positions.V)) _layerings = &own.emplace(_faces, _positions.V);
+        EncodingPlan plan = planByTrial(_positions, _faces, _settings, _q, _options, _threads, _layerings);
         if (plan.encoded) {
             if (_progress) _progress(_positions.F, _positions.F);
             return std::move(*plan.encoded);
         }
-        return encodeSequence(_positions, _faces, plan.settings, _q, plan.options, _progress, _threads);
+        return encodeSequence(_positions, _faces, plan.settings, _q, plan.options, _progress, _threads, _layerings);
     }
     double steps[3];
     stepsForOptions(_q, _options, steps);
@@ -342,7 +352,7 @@ EncodedSequence encodeSequence(const GeometryT<double>& _positions, const FaceLi
     if (_options.spatialLayers != 0) settings.nSL = _options.spatialLayers;
     const bool plain = !_options.deadZone && !_options.rdoq && !_options.emptyChunks;
     EncodedSequence out = encodeWith(_positions, _faces, settings, steps, plain ? nullptr : &_options, _progress,
-                                     _threads, _options.chooseReferences);
+                                     _threads, _options.chooseReferences, _layerings);
     out.settings = settings;
     out.settings.enhLayerPred = 0;
     for (int i = 0; i < 3; ++i) out.qStep[i] = steps[i];

@@ -13,6 +13,8 @@
 
 namespace orv {
 
+class LayeringCache;
+
 struct EncodedSequence {
     std::vector<uint8_t> streamFile;  // 4-byte little-endian length N, then N bytes of bit stream
     GeometryT<double> reconstruction{0, 0};
@@ -35,9 +37,11 @@ using EncodeProgress = std::function<void(int, int)>;
 // anything is written. Frames whose references are coded already are coded
 // at the same time on up to _threads threads; the stream and reconstruction
 // are the same for every count (more than 256 count as 256), and _progress is called on the calling
-// thread, in coding order.
+// thread, in coding order. A _layerings cache serving these faces supplies
+// the spatial layering instead of building it (the stream is the same).
 EncodedSequence encodeSequence(const GeometryT<double>& _positions, const FaceList& _faces, const Settings& _settings,
-                               const double _qStep[3], const EncodeProgress& _progress = {}, int _threads = 1);
+                               const double _qStep[3], const EncodeProgress& _progress = {}, int _threads = 1,
+                               LayeringCache* _layerings = nullptr);
 
 // The same with the encoder's rate-distortion freedoms: _q is the step of the
 // enhancement layers (what a precision sets); the first-frame and base-layer
@@ -48,7 +52,7 @@ EncodedSequence encodeSequence(const GeometryT<double>& _positions, const FaceLi
 // trial encodes (EffortTrials.h); the result tells what was chosen.
 EncodedSequence encodeSequence(const GeometryT<double>& _positions, const FaceList& _faces, const Settings& _settings,
                                double _q, const RdOptions& _options, const EncodeProgress& _progress = {},
-                               int _threads = 1);
+                               int _threads = 1, LayeringCache* _layerings = nullptr);
 
 // The three step sizes encodeSequence uses for enhancement step _q.
 void stepsForOptions(double _q, const RdOptions& _options, double _qStep[3]);
