@@ -25,6 +25,7 @@
 #include "Decoder/MeshIO.h"
 #include "EncoderApp/EncoderOptions.h"
 #include "EncoderApp/FrameSource.h"
+#include "Import/GltfReader.h"
 #include "EncoderApp/ProgressMeter.h"
 #include "SequenceEncoder/QualityMetrics.h"
 #include "SequenceEncoder/RateControl.h"
@@ -142,8 +143,11 @@ int encode(const EncoderOptions& _o) {
         checkWritable(_o.connectivity, "connectivity file");
     }
     if (!_o.package.empty()) checkWritable(_o.package, "package");
-    const bool cacheInput = isPointCacheInput(_o.frames);
-    if (cacheInput && _o.mesh.empty())
+    const bool gltfInput = isGltfInput(_o.frames);
+    const bool cacheInput = isPointCacheInput(_o.frames) || gltfInput;
+    if (gltfInput && !_o.mesh.empty())
+        throw UsageError("--mesh gives the faces of a point cache; a glTF file has its own");
+    if (cacheInput && !gltfInput && _o.mesh.empty())
         throw UsageError("a point cache holds no faces: give them with --mesh FILE.obj (or a package)");
     if (!cacheInput && !_o.mesh.empty())
         throw UsageError("--mesh gives the faces of a point cache (one .pc2 or .mdd file); OBJ frames have their own");
@@ -151,7 +155,14 @@ int encode(const EncoderOptions& _o) {
     LoadedAnimation cacheAnim;
     if (cacheInput) {
         refuseInputsAsOutputs(_o, {_o.frames[0], _o.mesh});
-        cacheAnim = loadPointCacheAnimation(_o.frames[0], _o.mesh);
+        if (gltfInput) {
+            GltfAnimation gltf = readGltf(_o.frames[0]);
+            if (talk)
+                for (const std::string& note : gltf.notes) std::printf("note: %s: %s\n", _o.frames[0].c_str(), note.c_str());
+            cacheAnim = std::move(gltf.anim);
+        } else {
+            cacheAnim = loadPointCacheAnimation(_o.frames[0], _o.mesh);
+        }
     } else {
         paths = expandFrameArguments(_o.frames);
         refuseInputsAsOutputs(_o, paths);
