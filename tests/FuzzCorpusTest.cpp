@@ -41,3 +41,4 @@ TEST(FuzzCorpus, EncoderFrontEnd) { runCorpus("EncoderFrontEndFuzz", orvfuzz::en
 TEST(FuzzCorpus, Extraction) { runCorpus("ExtractionFuzz", orvfuzz::extractionOne); }
 TEST(FuzzCorpus, CApi) { runCorpus("CApiFuzz", orvfuzz::capiOne); }
 TEST(FuzzCorpus, Package) { runCorpus("PackageFuzz", orvfuzz::packageOne); }
+TEST(FuzzCorpus, GltfReader) { runCorpus("GltfReaderFuzz", orvfuzz::gltfReaderOne); }

@@ -37,4 +37,7 @@ void capiOne(const uint8_t* _data, size_t _size);
 // end them, and a decoded list re-encodes to itself.
 void packageOne(const uint8_t* _data, size_t _size);
 
+// A glTF/glb file as OrvEnc reads it.
+void gltfReaderOne(const uint8_t* _data, size_t _size);
+
 }  // namespace orvfuzz

@@ -411,7 +411,12 @@ GltfAnimation Reader::read(const std::vector<uint8_t>& _bytes) {
         const double step = (times.back() - times.front()) / static_cast<double>(F - 1);
         bool even = step > 0;
         for (size_t k = 1; k < F && even; ++k) even = std::fabs(times[k] - times[k - 1] - step) <= 1e-3 * step;
-        if (even) out.anim.frameRate = std::round(1e6 / step) / 1e6;
+        // Key times are float32, so 1/step carries their rounding (30 fps reads
+        // as 29.999998): a rate that close to one of three decimals is that one.
+        if (even) {
+            const double rate = 1.0 / step, snapped = std::round(rate * 1e3) / 1e3;
+            out.anim.frameRate = std::fabs(rate - snapped) <= 1e-4 * rate ? snapped : std::round(rate * 1e6) / 1e6;
+        }
         else out.notes.push_back("the key times are not evenly spaced: the frame rate is --fps or 25");
         out.anim.startTime = times.front();
     }

@@ -84,9 +84,11 @@ private:
             word(c == 't' ? "true" : "false");
         } else if (c == 'n') {
             word("null");
-        } else {
+        } else if (c == '-' || (c >= '0' && c <= '9')) {
             v.kind = JsonValue::Kind::Number;
             v.number = number();
+        } else {
+            fail("unexpected character where a value belongs");
         }
         return v;
     }
