@@ -10,7 +10,7 @@ namespace orv {
 
 const JsonValue* JsonValue::find(std::string_view _key) const {
     for (const auto& m : members)
-        if (m.first == _key) return &m.second;
+        if (m.name == _key) return &m.value;
     return nullptr;
 }
 
@@ -69,7 +69,7 @@ private:
                     if (i_ >= t_.size() || t_[i_] != '"') fail("expected a member name");
                     std::string key = string();
                     expect(':');
-                    v.members.emplace_back(std::move(key), value(_depth + 1));
+                    v.members.push_back(JsonMember{std::move(key), value(_depth + 1)});
                 } else {
                     v.items.push_back(value(_depth + 1));
                 }

@@ -12,6 +12,8 @@
 
 namespace orv {
 
+struct JsonMember;
+
 struct JsonValue {
     enum class Kind { Null, Bool, Number, String, Array, Object };
     Kind kind = Kind::Null;
@@ -19,7 +21,7 @@ struct JsonValue {
     double number = 0;
     std::string text;                                         // a String
     std::vector<JsonValue> items;                             // an Array
-    std::vector<std::pair<std::string, JsonValue>> members;  // an Object, in file order
+    std::vector<JsonMember> members;  // an Object, in file order
 
     bool isObject() const { return kind == Kind::Object; }
     bool isArray() const { return kind == Kind::Array; }
@@ -27,6 +29,11 @@ struct JsonValue {
     bool isString() const { return kind == Kind::String; }
     // The member named _key of an object (the first, should it repeat), or null.
     const JsonValue* find(std::string_view _key) const;
+};
+
+struct JsonMember {
+    std::string name;
+    JsonValue value;
 };
 
 // Deepest nesting of arrays and objects accepted.
