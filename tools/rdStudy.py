@@ -339,23 +339,20 @@ FINDINGS_TEXT = """## Findings and tuned constants
 
 TARGETS_TEXT = """## Targets, as measured for this page
 
-The complete-file verdicts are in the table "Targets (complete files ...)" above. Where they are missed:
-- **Draco −75 % on horse-gallop (−67.9 %) and pcow (−66.8 %).** Per-frame Draco at -cl 10 is 4–7 % smaller
-  than at its default level, which the earlier −69 % / −67 % (stream only, default level) were measured
-  against. horse has 48 frames only, so the first frame and the connectivity weigh more, and its main
-  redundancy is a repeat (below); pcow's motion is poorly predicted by the fixed hierarchy (see Findings).
-- **Generic peer −40 % on horse-gallop (−35.4 %; −36.7 % against meshopt frame deltas + zstd -19).** horse is
-  two passes of one 24-frame loop: a window compressor over the frame deltas finds the repeat, orv's fixed
-  hierarchy with its nearby references does not. Reference choice among frames already coded (another part
-  of this issue, in other files) is what reaches it; the effort levels here cannot.
-- **Best effort −10 % vs default on pcow (−3.7 % complete, −3.6 % stream).** Every freedom the levels have
-  pays little on pcow (Findings): the plain stream is dominated by large residuals of well-spread motion.
-- **Best effort at ≥ 1 M vertex-frames/s on one core**: process CPU time of `build/rdStudy DIR --efforts 2
-  --bits 11` less that of loading the frames (`--efforts 0 --bits 1`), on the shared machine:
-  chickenCrossing 1.1 M vf/s (met), horse-gallop 0.2 M vf/s (missed: its 48 frames are shorter than
-  twelve trial encodes of 33 frames; effort 1 there: 0.8 M vf/s, chicken 2.9 M vf/s). Trials on fewer frames
-  would be faster but pick the layout less reliably (with 17 frames and a 0.1 % margin, pcow at 15 bits got
-  nTL 3 / nSL 6 and came out 0.45 % larger than plain).
+The complete-file verdicts are in the table "Targets (complete files ...)" above, measured with reference
+choice and the effort trials together (the earlier misses on horse-gallop, −67.9 % against Draco and
+−35.4 % against the best peer, came before reference choice found its 24-frame loop). Where they are missed:
+- **Draco −75 % on pcow (−67.2 %).** pcow's motion is poorly predicted from any earlier frame: it takes
+  4.9 bpvf at 11 bits against pdance's 2.5 with 2.4 times fewer vertices, and has no repeat for reference
+  choice to find (−0.3 to −6.3 % from it, docs/reference-choice.md). Per-frame Draco pays for every frame's
+  geometry alone, so its rate moves with orv's only where prediction fails, and on pcow it fails most.
+- **Best effort −10 % vs default on pcow (−2.6 %).** Every freedom the levels have works on small residuals
+  (Findings), and pcow has few; the layout trials change nothing on it.
+- **Best effort at ≥ 1 M vertex-frames/s on one core**: wall time of `OrvEnc -e 2 -j 1`, loading
+  included: chickenCrossing 1.07 M vf/s (met), pdance 0.74, pcow 0.56, horse-gallop 0.24 (missed: its 48
+  frames are shorter than the trial encodes of 33 frames that effort 2 runs, one after another).
+- **Default at ≥ 3 M vertex-frames/s on one core** (`OrvEnc -j 1`, wall, loading included): 0.72–1.39 M vf/s
+  (missed; loading the OBJ text alone runs at about 2 M vertices/s); 2 threads: 1.60–1.65 ×.
 
 **Recommended default: effort 1.** It keeps the largest single-vertex error at or below the plain
 encoder's at equal KG error (table below); effort 2 raises it by up to about 1.3 ×, which no default may do.
@@ -593,10 +590,10 @@ def write_report(args, results, seconds):
     if args.from_json:
         w("# this page: full sequences, precisions 8-16 for the effort levels (Draco -cl 10 sizes are cached in")
         w("# /tmp/rdwork/draco-cache.json; their errors are those of the default-level points, same quantization)")
-        w("python3 tools/rdStudy.py --build build --sequences horse-gallop,pdance --bits 8,9,10,11,12,13,14,15,16 "
-          "--generic-bits 8,9,10,11,12,13 --json rdA.json")
-        w("python3 tools/rdStudy.py --build build --sequences pcow,chickenCrossing --bits 8,9,10,11,12,13,14,15,16 "
-          "--generic-bits 9,10,11,12,13,14,15 --json rdB.json")
+        w("python3 tools/rdStudy.py --build build --data /tmp/orvdata --sequences horse-gallop,pcow "
+          "--bits 8,9,10,11,12,13,14,15,16 --json rdA.json")
+        w("python3 tools/rdStudy.py --build build --data /tmp/orvdata --sequences pdance,chickenCrossing "
+          "--bits 8,9,10,11,12,13,14,15,16 --json rdB.json")
         w("python3 tools/rdStudy.py --from-json rdA.json,rdB.json   # this page")
     else:
         cmd = "python3 tools/rdStudy.py --build build"
