@@ -3,6 +3,7 @@
 // an encoder's reconstruction with what a decoder makes of its stream.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -15,7 +16,10 @@
 
 namespace orvtest {
 
-inline orv::GeometryT<double> decodeStreamFile(const std::vector<uint8_t>& _file, const orv::FaceList& _faces) {
+// _bytesLeft, when given, receives what the decoder left unread (0 for a
+// stream without trailing bytes).
+inline orv::GeometryT<double> decodeStreamFile(const std::vector<uint8_t>& _file, const orv::FaceList& _faces,
+                                               int64_t* _bytesLeft = nullptr) {
     using namespace orv;
     BitBuffer buffer(std::vector<uint8_t>(_file.begin() + 4, _file.end()));
     Settings settings;
@@ -24,6 +28,7 @@ inline orv::GeometryT<double> decodeStreamFile(const std::vector<uint8_t>& _file
     context->allLayerVertexOrders = lod.vertexOrder_;
     context->allLayerPredictors = lod.vertexPredictor_;
     decodeAllFrames(buffer, *context, settings, settings.nSL, settings.nTL, false);
+    if (_bytesLeft) *_bytesLeft = buffer.bytesLeft();
     return context->GDec;
 }
 

@@ -8,15 +8,13 @@
 #include <cstring>
 #include <random>
 
-#include "Decoder/FrameDecoder.h"
-#include "Decoder/LODConnectivity.h"
 #include "SequenceEncoder/CabacVx3Encoder.h"
 #include "EncoderApp/FrameSource.h"
 #include "SequenceEncoder/RateControl.h"
 #include "SequenceEncoder/RateDistortion.h"
-#include "Encoder/RedundancyMinCoder.h"
 #include "SequenceEncoder/SequenceEncoder.h"
 #include "TestSupport.h"
+#include "InProcessDecode.h"
 #include "PosedSheet.h"
 
 using namespace orv;
@@ -36,15 +34,10 @@ Sheet makeSheet(int W, int H, int F) {
 }
 
 GeometryT<double> decode(const std::vector<uint8_t>& _file, const FaceList& _faces) {
-    BitBuffer buffer(std::vector<uint8_t>(_file.begin() + 4, _file.end()));
-    Settings settings;
-    std::unique_ptr<DecoderContext> context = RedundancyMinCoder::readStreamHeader(buffer, settings);
-    LODConnectivity lod(settings.nSL, _faces, context->GDec.V);
-    context->allLayerVertexOrders = lod.vertexOrder_;
-    context->allLayerPredictors = lod.vertexPredictor_;
-    decodeAllFrames(buffer, *context, settings, settings.nSL, settings.nTL, false);
-    EXPECT_EQ(buffer.bytesLeft(), 0);
-    return context->GDec;
+    int64_t left = -1;
+    GeometryT<double> g = orvtest::decodeStreamFile(_file, _faces, &left);
+    EXPECT_EQ(left, 0);
+    return g;
 }
 
 bool bitIdentical(const GeometryT<double>& _a, const GeometryT<double>& _b) {
