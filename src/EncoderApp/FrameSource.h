@@ -7,8 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "Common/Types.h"
-#include "Mesh/GeometryT.h"
+#include "Import/LoadedAnimation.h"
 
 namespace orv {
 
@@ -29,17 +28,6 @@ std::string formatFramePattern(const std::string& _pattern, int _n);
 // missing file, an empty directory, a pattern matching nothing, or more than
 // stream_rules::kMaxFrames frames.
 std::vector<std::string> expandFrameArguments(const std::vector<std::string>& _args);
-
-struct LoadedAnimation {
-    GeometryT<double> positions{0, 0};  // V x F
-    FaceList faces;                     // from the first frame
-    int polygonsSplit = 0;              // faces of more than three vertices in the source
-    double frameRate = 0;               // 0: the input does not say
-    double startTime = 0;               // seconds of the first frame, where the input says
-    std::vector<double> texCoords{};    // the first frame's u, v pairs (with texFaces, or empty)
-    std::vector<int32_t> texFaces{};    // 3 texture ids per face of faces, or empty
-};
-
 
 // Called after each frame file: (frames loaded, frames in all).
 using LoadProgress = std::function<void(int, int)>;

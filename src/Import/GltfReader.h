@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "EncoderApp/FrameSource.h"
+#include "Import/LoadedAnimation.h"
 
 namespace orv {
 
