@@ -18,7 +18,10 @@ public:
         : rc_(_out), unseen_(_V), adjacency_(_V), open_(_V), border_(_V), newPrediction_(_mode == kNeighbourStepMode),
           V_(_V), rankedNew_(_mode == kFirstCodingMode + 1), unseenSteps_(_mode == kNeighbourStepMode) {}
 
+    void setTally(double* _tally) { rc_.setTally(_tally); }
+
     void face(const int32_t* _t) {
+        rc_.setCategory(kTallyEdge);
         int hitIndex = -1;
         int rotation = 0;
         for (int i = 0; i < edges_.count() && hitIndex < 0; ++i) {
@@ -42,6 +45,7 @@ public:
         } else {
             rc_.bit(p_.edgeHit[static_cast<size_t>(edgeContext(prevKind_, pairOpen_))], 0);
             pairOpen_ = 1;
+            rc_.setCategory(kTallyShared);
             if (sharedFace(_t)) {
                 finishFace(_t);
                 return;
@@ -98,6 +102,7 @@ private:
         rc_.bit(p_.sharedHit[static_cast<size_t>(prevKind_)], best >= 0);
         if (best < 0) return false;
         vertex(_t[best], 4, -1, lastVertex_);
+        rc_.setCategory(kTallyShared);
         tree(p_.openIndex.data(), kOpenEdgeBits, static_cast<uint32_t>(bestPlace));
         opposite_ = kAcrossOpenEdge;
         closingPair_ = false;
@@ -109,6 +114,7 @@ private:
     // _rotation: the rotation, then the third vertex.
     template <class RotationModels>
     void faceOnEdge(const int32_t* _t, int _rotation, RotationModels& _rp, int _shared) {
+        rc_.setCategory(_shared ? kTallyShared : kTallyEdge);
         rc_.bit(_rp[0], _rotation != 0);
         if (_rotation != 0) rc_.bit(_rp[1], _rotation == 2);
         const int32_t a = _t[_rotation], b = _t[(_rotation + 1) % 3], c = _t[(_rotation + 2) % 3];
@@ -126,9 +132,11 @@ private:
         const bool isNew = !unseen_.seen(_v);
         // The first vertex of an open edge (slot 4) is never new.
         if (_slot == 0) newInFace_ = 0;
+        rc_.setCategory(kTallyIsNew);
         if (_slot != 4) rc_.bit(p_.isNew[static_cast<size_t>(isNewContext(_slot, prevKind_, newInFace_))], isNew);
         newInFace_ += isNew;
         if (isNew) {
+            rc_.setCategory(kTallyNew);
             if (rankedNew_) {
                 uintCode(p_.newRank[_slot == 3 ? 1 : 0], unseen_.rankOf(_v));
                 unseen_.markSeen(_v);
@@ -155,6 +163,7 @@ private:
 
         const size_t context = _slot == 3 && closingPair_ ? 5 : static_cast<size_t>(_slot);
         const Candidates cand(open_, adjacency_, _x, _y, _slot == 3);
+        rc_.setCategory(kTallyNeighbour);
         if (cand.count() > 0) {
             const int place = cand.find(_v);
             rc_.bit(p_.isNeighbour[context], place >= 0);
@@ -164,12 +173,14 @@ private:
             }
         }
         const int fifo = vertices_.find(_v);
+        rc_.setCategory(kTallyFifo);
         rc_.bit(p_.isFifo[context], fifo >= 0);
         if (fifo >= 0) {
             index(p_.vertexFifo[context], kVertexFifoBits, static_cast<uint32_t>(fifo));
             return kVertexInFifo;
         }
         const bool onBorder = border_.has(_v);
+        rc_.setCategory(kTallyFar);
         if (border_.size() > 0) rc_.bit(p_.onBorder[context], onBorder);
         const int32_t local = OldVertexReference::local(_slot, _y, previousFirst_);
         const int choice = oldReference_.choice(_slot);
@@ -261,7 +272,13 @@ private:
 
 }  // namespace
 
-std::vector<uint8_t> encodeConnectivity(const std::vector<int32_t>& _indices, int32_t _vertexCount) {
+const char* ConnectivityTally::name(int _category) {
+    static const char* const names[kTallyCategories] = {"edge", "open edge", "new?", "new vertex", "neighbour", "fifo", "far"};
+    return _category >= 0 && _category < kTallyCategories ? names[_category] : "?";
+}
+
+std::vector<uint8_t> encodeConnectivity(const std::vector<int32_t>& _indices, int32_t _vertexCount,
+                                        ConnectivityTally* _tally) {
     if (_vertexCount < 0 || _vertexCount > kMaxCodedVertices)
         throw Error("connectivity: " + std::to_string(_vertexCount) + " vertices are more than the codec takes");
     if (_indices.size() % 3 != 0) throw Error("connectivity: the index list is not a whole number of triangles");
@@ -283,9 +300,14 @@ std::vector<uint8_t> encodeConnectivity(const std::vector<int32_t>& _indices, in
         for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(sum >> (8 * i)));
         out.push_back(mode);
         FaceEncoder encoder(out, _vertexCount, mode);
+        ConnectivityTally tally;
+        if (_tally) encoder.setTally(tally.bits.data());
         for (size_t f = 0; f < _indices.size(); f += 3) encoder.face(&_indices[f]);
         encoder.finish();
-        if (best.empty() || out.size() < best.size()) best = std::move(out);
+        if (best.empty() || out.size() < best.size()) {
+            best = std::move(out);
+            if (_tally) *_tally = tally;
+        }
     }
     const uint64_t payload = best.size();
     if (static_cast<uint64_t>(_vertexCount) > 3 * (_indices.size() / 3) + payload * 8 + 64)
