@@ -8,6 +8,7 @@
 
 #include "Common/Check.h"
 #include "Connectivity/ConnectivityCodec.h"
+#include "Connectivity/ConnectivityModel.h"
 #include "Connectivity/VarInt.h"
 #include "GeneratedMeshes.h"
 #include "TestSupport.h"
@@ -213,7 +214,7 @@ TEST(ConnectivityCodec, ScatteredQuadsCodeTheirSecondHalvesAsPairs) {
 TEST(ConnectivityCodec, CoordinateSortedNumbersStepAmongTheUnseenVertices) {
     const GeneratedMesh sorted = coordinateSortedTorus(60, 40);
     const std::vector<uint8_t> coded = encodeConnectivity(sorted.indices, sorted.vertexCount);
-    EXPECT_EQ(coded[modeByteAt(coded)], 4);
+    EXPECT_EQ(coded[modeByteAt(coded)], kNeighbourStepMode + kRecencyModes);
     expectRoundTrip(sorted);
     // 3.09 bits per triangle with steps counted in numbers, 2.65 among the
     // unseen vertices from the best of three predictions.
@@ -229,7 +230,7 @@ TEST(ConnectivityCodec, RefusesListsOfTheEarlierModelByName) {
         coded[at] = old;
         EXPECT_NE(decodeError(coded).find("earlier version"), std::string::npos) << int(old);
     }
-    coded[at] = 5;
+    coded[at] = kLastCodingMode + 1;
     EXPECT_NE(decodeError(coded).find("unknown coding mode"), std::string::npos);
 }
 
@@ -283,4 +284,75 @@ TEST(ConnectivityCodec, LyingCountsAreRefusedBeforeAllocating) {
     EXPECT_NE(decodeError(withCounts(V, F - 1)), "");   // one face fewer
     EXPECT_NE(decodeError(withCounts(V - 10, F)), "");  // indices beyond the stated count
     EXPECT_NE(decodeError({0xFF, 0xFF, 0xFF}), "");
+}
+
+TEST(ConnectivityCodec, EveryModeRoundTripsIncludingThoseOfEarlierVersions) {
+    // Lists written before recency ranks keep decoding; every mode meets
+    // meshes that name far vertices (shuffled faces, scattered quads).
+    const GeneratedMesh meshes[] = {orvtest::shuffledFaces(orvtest::torusMesh(20, 20)), checkerboardQuads(20, 15),
+                                    interleavedRows(20, 13), orvtest::shuffledVertices(orvtest::gridMesh(25, 25))};
+    for (uint8_t mode = kFirstCodingMode; mode <= kLastCodingMode; ++mode)
+        for (const GeneratedMesh& m : meshes) {
+            const std::vector<uint8_t> coded = encodeConnectivityInMode(m.indices, m.vertexCount, mode);
+            ASSERT_EQ(coded[modeByteAt(coded)], mode);
+            EXPECT_EQ(decodeConnectivity(coded.data(), coded.size()).indices, m.indices) << int(mode);
+        }
+    EXPECT_THROW(encodeConnectivityInMode({0, 1, 2}, 3, kLastCodingMode + 1), Error);
+}
+
+TEST(ConnectivityCodec, RowsOfShuffledNumbersNameThePreviousRowByRecency) {
+    // Coded in rows, each cell starts on a vertex of the row before that no
+    // recent face named: by number (shuffled) it costs about ten bits, by
+    // recency almost nothing. What is left is the new vertices' numbers,
+    // whose floor is log2 of the unseen count each.
+    const GeneratedMesh m = orvtest::shuffledVertices(orvtest::gridMesh(120, 100));
+    ConnectivityTally tally;
+    const std::vector<uint8_t> coded = encodeConnectivity(m.indices, m.vertexCount, &tally);
+    const double F = static_cast<double>(m.indices.size() / 3);
+    double floorBits = 0;
+    for (int32_t left = m.vertexCount; left > 1; --left) floorBits += std::log2(static_cast<double>(left));
+    EXPECT_LT(tally.bits[kTallyFar] / F, 0.3);
+    EXPECT_LT(8.0 * static_cast<double>(coded.size()), floorBits + 0.6 * F);
+    // The tally accounts for the whole payload.
+    double sum = 0;
+    for (double b : tally.bits) sum += b;
+    EXPECT_NEAR(sum, 8.0 * static_cast<double>(coded.size()), 8.0 * 16);
+    expectRoundTrip(m);
+    expectBitFlipsCaught(orvtest::shuffledVertices(orvtest::gridMesh(9, 8)));
+}
+
+TEST(ConnectivityCodec, BorderRecencyRanksMatchAPlainList) {
+    // Random faces, border changes and refreshes (several faces apart, as
+    // far vertices come) against a list of the border vertices in the order
+    // of their last corners.
+    std::mt19937 rng(5);
+    const int32_t V = 60;
+    const size_t F = 1000;
+    BorderVertices border(V);
+    BorderRecency recency(V, 3 * F);
+    std::vector<int32_t> faces;
+    std::vector<int32_t> lastCorner(static_cast<size_t>(V), -1);
+    for (size_t f = 0; f < F; ++f) {
+        for (int k = 0; k < 3; ++k) {
+            const int32_t v = static_cast<int32_t>(rng() % static_cast<uint32_t>(V));
+            lastCorner[static_cast<size_t>(v)] = static_cast<int32_t>(faces.size());
+            faces.push_back(v);
+            border.set(v, rng() % 4 != 0);
+        }
+        if (rng() % 5 != 0) continue;
+        recency.refresh(border, faces.data(), f + 1);
+        std::vector<int32_t> order;  // oldest first
+        for (int32_t u = 0; u < V; ++u)
+            if (border.has(u)) order.push_back(u);
+        std::sort(order.begin(), order.end(), [&](int32_t _a, int32_t _b) {
+            return lastCorner[static_cast<size_t>(_a)] < lastCorner[static_cast<size_t>(_b)];
+        });
+        ASSERT_EQ(recency.size(), static_cast<int32_t>(order.size()));
+        for (size_t i = 0; i < order.size(); ++i) {
+            const int32_t newest = static_cast<int32_t>(order.size() - 1 - i);
+            ASSERT_EQ(recency.atOldestRank(static_cast<int32_t>(i)), order[i]) << "face " << f;
+            ASSERT_EQ(recency.atNewestRank(newest), order[i]);
+            ASSERT_EQ(recency.newestRank(order[i]), newest);
+        }
+    }
 }

@@ -45,6 +45,11 @@ struct ConnectivityTally {
 std::vector<uint8_t> encodeConnectivity(const std::vector<int32_t>& _indices, int32_t _vertexCount,
                                         ConnectivityTally* _tally = nullptr);
 
+// The list in one given coding mode (ConnectivityModel.h), including the
+// modes of earlier versions that decoders still read: for tests.
+std::vector<uint8_t> encodeConnectivityInMode(const std::vector<int32_t>& _indices, int32_t _vertexCount, uint8_t _mode,
+                                              ConnectivityTally* _tally = nullptr);
+
 // Throws orv::Error with a one-line reason (no file name; the caller adds it)
 // for a truncated or corrupt payload, a count the payload cannot hold or an
 // index out of range. Memory stays proportional to _size whatever the counts

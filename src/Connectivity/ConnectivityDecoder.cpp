@@ -22,10 +22,13 @@ constexpr uint64_t kMaxFacesPerByte = 128;
 
 class FaceDecoder {
 public:
-    FaceDecoder(const uint8_t* _data, size_t _size, int32_t _V, uint8_t _mode)
-        : rc_(_data, _size), unseen_(_V), adjacency_(_V), open_(_V), border_(_V), V_(_V),
-          newPrediction_(_mode == kNeighbourStepMode), rankedNew_(_mode == kFirstCodingMode + 1),
-          unseenSteps_(_mode == kNeighbourStepMode) {
+    // _faceList: room for the _faces faces, three vertices each, that face()
+    // fills in turn.
+    FaceDecoder(const uint8_t* _data, size_t _size, int32_t _V, int32_t* _faceList, size_t _faces, uint8_t _mode)
+        : rc_(_data, _size), unseen_(_V), adjacency_(_V), open_(_V), border_(_V), recency_(_V, 3 * _faces),
+          faceList_(_faceList), V_(_V),
+          newPrediction_(baseMode(_mode) == kNeighbourStepMode), rankedNew_(baseMode(_mode) == kFirstCodingMode + 1),
+          unseenSteps_(baseMode(_mode) == kNeighbourStepMode), recencyOn_(recencyMode(_mode)) {
         if (!rc_.validStart()) malformed("bad start of the coded faces");
     }
 
@@ -61,6 +64,7 @@ public:
         if (!open_.add(_t[1], _t[2])) adjacency_.link(_t[1], _t[2]);
         if (!open_.add(_t[2], _t[0])) adjacency_.link(_t[2], _t[0]);
         for (int k = 0; k < 3; ++k) border_.set(_t[k], open_.any(_t[k]));
+        ++faces_;
     }
 
     const RangeDecoder& coder() const { return rc_; }
@@ -150,17 +154,31 @@ private:
             return vertices_.at(fifo);
         }
         const int32_t local = OldVertexReference::local(_slot, _y, previousFirst_);
-        const int choice = oldReference_.choice(_slot);
         int64_t v = 0;
         if (border_.size() > 0 && rc_.bit(p_.onBorder[context])) {
+            const int choice = oldReference_.choice(_slot, recencyOn_);
             const uint32_t magnitude = uintCode(p_.borderDelta[static_cast<size_t>(choice)]);
             const int64_t fromLast = border_.rankBelow(lastOld_), fromLocal = border_.rankBelow(local);
-            int64_t rank = choice ? fromLocal : fromLast;
-            if (magnitude != 0) rank += rc_.bit(p_.borderSign[_slot == 3 ? 1 : 0]) ? -static_cast<int64_t>(magnitude) : magnitude;
-            if (rank < 0 || rank >= border_.size()) malformed("a face names a border vertex that does not exist");
-            v = border_.atRank(static_cast<int32_t>(rank));
-            oldReference_.update(_slot, rank - fromLast, rank - fromLocal);
+            if (recencyOn_) recency_.refresh(border_, faceList_, faces_);
+            if (choice == kOldNewest || choice == kOldOldest) {
+                if (magnitude >= static_cast<uint32_t>(border_.size())) malformed("a face names a border vertex that does not exist");
+                const int32_t r = static_cast<int32_t>(magnitude);
+                v = choice == kOldNewest ? recency_.atNewestRank(r) : recency_.atOldestRank(r);
+            } else {
+                int64_t rank = choice == kOldFromLocal ? fromLocal : fromLast;
+                if (magnitude != 0) rank += rc_.bit(p_.borderSign[_slot == 3 ? 1 : 0]) ? -static_cast<int64_t>(magnitude) : magnitude;
+                if (rank < 0 || rank >= border_.size()) malformed("a face names a border vertex that does not exist");
+                v = border_.atRank(static_cast<int32_t>(rank));
+            }
+            const int64_t rank = border_.rankBelow(static_cast<int32_t>(v));
+            if (recencyOn_) {
+                const int32_t newest = recency_.newestRank(static_cast<int32_t>(v));
+                oldReference_.update(_slot, rank - fromLast, rank - fromLocal, newest, border_.size() - 1 - newest);
+            } else {
+                oldReference_.update(_slot, rank - fromLast, rank - fromLocal);
+            }
         } else {
+            const int choice = oldReference_.numberChoice(_slot);
             const uint32_t magnitude = uintCode(p_.oldDelta);
             v = choice ? local : lastOld_;
             if (magnitude != 0) v += rc_.bit(p_.oldSign[_slot == 3 ? 1 : 0]) ? -static_cast<int64_t>(magnitude) : magnitude;
@@ -209,6 +227,9 @@ private:
     Adjacency adjacency_;
     OpenEdges open_;
     BorderVertices border_;
+    BorderRecency recency_;
+    const int32_t* faceList_;  // the faces, three vertices each, of which faces_ are coded
+    size_t faces_ = 0;
     int32_t V_;
     int prevShared_ = 0;
     int32_t lastVertex_ = -1;
@@ -225,6 +246,7 @@ private:
     int32_t lastNew_ = -1;
     bool rankedNew_;
     bool unseenSteps_;  // a new vertex's step from its prediction counts only unseen vertices
+    bool recencyOn_;    // border vertices may be named by recency
 };
 
 }  // namespace
@@ -249,12 +271,12 @@ Connectivity decodeConnectivity(const uint8_t* _data, size_t _size) {
     if (mode < kFirstCodingMode)
         throw Error("connectivity coded by an earlier version of the codec (mode " + std::to_string(mode) +
                     "), which this build no longer reads: encode the mesh again");
-    if (mode > kNeighbourStepMode) malformed("unknown coding mode " + std::to_string(mode));
+    if (mode > kLastCodingMode) malformed("unknown coding mode " + std::to_string(mode));
 
     Connectivity result;
     result.vertexCount = static_cast<int32_t>(V);
     result.indices.resize(static_cast<size_t>(F) * 3);
-    FaceDecoder decoder(_data + pos, payload, result.vertexCount, mode);
+    FaceDecoder decoder(_data + pos, payload, result.vertexCount, result.indices.data(), static_cast<size_t>(F), mode);
     for (size_t f = 0; f < F; ++f) {
         decoder.face(&result.indices[3 * f]);
         if (decoder.coder().overrun() > 0) malformed("the coded faces are truncated");

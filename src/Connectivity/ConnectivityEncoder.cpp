@@ -14,9 +14,11 @@ namespace {
 
 class FaceEncoder {
 public:
-    FaceEncoder(std::vector<uint8_t>& _out, int32_t _V, uint8_t _mode)
-        : rc_(_out), unseen_(_V), adjacency_(_V), open_(_V), border_(_V), newPrediction_(_mode == kNeighbourStepMode),
-          V_(_V), rankedNew_(_mode == kFirstCodingMode + 1), unseenSteps_(_mode == kNeighbourStepMode) {}
+    // _faceList: the _faces faces to be coded, three vertices each.
+    FaceEncoder(std::vector<uint8_t>& _out, int32_t _V, const int32_t* _faceList, size_t _faces, uint8_t _mode)
+        : rc_(_out), unseen_(_V), adjacency_(_V), open_(_V), border_(_V), recency_(_V, 3 * _faces), faceList_(_faceList),
+          newPrediction_(baseMode(_mode) == kNeighbourStepMode), V_(_V), rankedNew_(baseMode(_mode) == kFirstCodingMode + 1),
+          unseenSteps_(baseMode(_mode) == kNeighbourStepMode), recencyOn_(recencyMode(_mode)) {}
 
     void setTally(double* _tally) { rc_.setTally(_tally); }
 
@@ -70,6 +72,7 @@ public:
         if (!open_.add(_t[1], _t[2])) adjacency_.link(_t[1], _t[2]);
         if (!open_.add(_t[2], _t[0])) adjacency_.link(_t[2], _t[0]);
         for (int k = 0; k < 3; ++k) border_.set(_t[k], open_.any(_t[k]));
+        ++faces_;
     }
 
     void finish() { rc_.finish(); }
@@ -183,16 +186,30 @@ private:
         rc_.setCategory(kTallyFar);
         if (border_.size() > 0) rc_.bit(p_.onBorder[context], onBorder);
         const int32_t local = OldVertexReference::local(_slot, _y, previousFirst_);
-        const int choice = oldReference_.choice(_slot);
         if (onBorder) {
+            const int choice = oldReference_.choice(_slot, recencyOn_);
             const int64_t rank = border_.rankBelow(_v);
             const int64_t fromLast = rank - border_.rankBelow(lastOld_), fromLocal = rank - border_.rankBelow(local);
-            const int64_t delta = choice ? fromLocal : fromLast;
-            const uint32_t magnitude = static_cast<uint32_t>(delta < 0 ? -delta : delta);
-            uintCode(p_.borderDelta[static_cast<size_t>(choice)], magnitude);
-            if (magnitude != 0) rc_.bit(p_.borderSign[_slot == 3 ? 1 : 0], delta < 0);
-            oldReference_.update(_slot, fromLast, fromLocal);
+            int32_t newest = 0, oldest = 0;
+            if (recencyOn_) {
+                recency_.refresh(border_, faceList_, faces_);
+                newest = recency_.newestRank(_v);
+                oldest = border_.size() - 1 - newest;
+            }
+            if (choice == kOldNewest || choice == kOldOldest) {
+                uintCode(p_.borderDelta[static_cast<size_t>(choice)], static_cast<uint32_t>(choice == kOldNewest ? newest : oldest));
+            } else {
+                const int64_t delta = choice == kOldFromLocal ? fromLocal : fromLast;
+                const uint32_t magnitude = static_cast<uint32_t>(delta < 0 ? -delta : delta);
+                uintCode(p_.borderDelta[static_cast<size_t>(choice)], magnitude);
+                if (magnitude != 0) rc_.bit(p_.borderSign[_slot == 3 ? 1 : 0], delta < 0);
+            }
+            if (recencyOn_)
+                oldReference_.update(_slot, fromLast, fromLocal, newest, oldest);
+            else
+                oldReference_.update(_slot, fromLast, fromLocal);
         } else {
+            const int choice = oldReference_.numberChoice(_slot);
             const int64_t fromLast = static_cast<int64_t>(_v) - lastOld_, fromLocal = static_cast<int64_t>(_v) - local;
             const int64_t delta = choice ? fromLocal : fromLast;
             const uint32_t magnitude = static_cast<uint32_t>(delta < 0 ? -delta : delta);
@@ -252,6 +269,9 @@ private:
     Adjacency adjacency_;
     OpenEdges open_;
     BorderVertices border_;
+    BorderRecency recency_;
+    const int32_t* faceList_;  // the faces, three vertices each, of which faces_ are coded
+    size_t faces_ = 0;
     int32_t lastVertex_ = -1;
     int prevShared_ = 0;
     int prevKind_ = kNoEdge;
@@ -268,6 +288,7 @@ private:
     int32_t V_;
     bool rankedNew_;
     bool unseenSteps_;  // a new vertex's step from its prediction counts only unseen vertices
+    bool recencyOn_;    // border vertices may be named by recency
 };
 
 }  // namespace
@@ -277,8 +298,9 @@ const char* ConnectivityTally::name(int _category) {
     return _category >= 0 && _category < kTallyCategories ? names[_category] : "?";
 }
 
-std::vector<uint8_t> encodeConnectivity(const std::vector<int32_t>& _indices, int32_t _vertexCount,
-                                        ConnectivityTally* _tally) {
+namespace {
+
+void checkList(const std::vector<int32_t>& _indices, int32_t _vertexCount) {
     if (_vertexCount < 0 || _vertexCount > kMaxCodedVertices)
         throw Error("connectivity: " + std::to_string(_vertexCount) + " vertices are more than the codec takes");
     if (_indices.size() % 3 != 0) throw Error("connectivity: the index list is not a whole number of triangles");
@@ -288,30 +310,55 @@ std::vector<uint8_t> encodeConnectivity(const std::vector<int32_t>& _indices, in
         if (_indices[i] < 0 || _indices[i] >= _vertexCount)
             throw Error("connectivity: face " + std::to_string(i / 3 + 1) + " names vertex " +
                         std::to_string(_indices[i]) + " outside 0.." + std::to_string(_vertexCount - 1));
-    // New vertices are coded either as their rank among the unseen ones (best
-    // for meshes numbered at random) or as a step from the last new vertex
-    // (best for meshes numbered along their surface); the smaller wins.
+}
+
+std::vector<uint8_t> encodeChecked(const std::vector<int32_t>& _indices, int32_t _vertexCount, uint8_t _mode,
+                                   ConnectivityTally* _tally) {
+    std::vector<uint8_t> out;
+    appendVarUInt(out, static_cast<uint64_t>(_vertexCount));
+    appendVarUInt(out, _indices.size() / 3);
+    const uint32_t sum = connectivityChecksum(_indices);
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(sum >> (8 * i)));
+    out.push_back(_mode);
+    FaceEncoder encoder(out, _vertexCount, _indices.data(), _indices.size() / 3, _mode);
+    if (_tally) {
+        *_tally = ConnectivityTally{};
+        encoder.setTally(_tally->bits.data());
+    }
+    for (size_t f = 0; f < _indices.size(); f += 3) encoder.face(&_indices[f]);
+    encoder.finish();
+    const uint64_t payload = out.size();
+    if (static_cast<uint64_t>(_vertexCount) > 3 * (_indices.size() / 3) + payload * 8 + 64)
+        throw Error("connectivity: " + std::to_string(_vertexCount) + " vertices, most of them in no face");
+    return out;
+}
+
+}  // namespace
+
+std::vector<uint8_t> encodeConnectivityInMode(const std::vector<int32_t>& _indices, int32_t _vertexCount, uint8_t _mode,
+                                              ConnectivityTally* _tally) {
+    if (_mode < kFirstCodingMode || _mode > kLastCodingMode)
+        throw Error("connectivity: no coding mode " + std::to_string(_mode));
+    checkList(_indices, _vertexCount);
+    return encodeChecked(_indices, _vertexCount, _mode, _tally);
+}
+
+std::vector<uint8_t> encodeConnectivity(const std::vector<int32_t>& _indices, int32_t _vertexCount,
+                                        ConnectivityTally* _tally) {
+    checkList(_indices, _vertexCount);
+    // New vertices are coded as their rank among the unseen ones (best for
+    // meshes numbered at random), as a step from a prediction (best for
+    // meshes numbered along their surface) or as a step among the unseen
+    // vertices (numbers that follow a coordinate); the smallest wins.
     std::vector<uint8_t> best;
-    for (uint8_t mode = kFirstCodingMode; mode <= kNeighbourStepMode; ++mode) {
-        std::vector<uint8_t> out;
-        appendVarUInt(out, static_cast<uint64_t>(_vertexCount));
-        appendVarUInt(out, _indices.size() / 3);
-        const uint32_t sum = connectivityChecksum(_indices);
-        for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(sum >> (8 * i)));
-        out.push_back(mode);
-        FaceEncoder encoder(out, _vertexCount, mode);
-        ConnectivityTally tally;
-        if (_tally) encoder.setTally(tally.bits.data());
-        for (size_t f = 0; f < _indices.size(); f += 3) encoder.face(&_indices[f]);
-        encoder.finish();
+    ConnectivityTally tally;
+    for (uint8_t mode = kNeighbourStepMode + 1; mode <= kLastCodingMode; ++mode) {
+        std::vector<uint8_t> out = encodeChecked(_indices, _vertexCount, mode, _tally ? &tally : nullptr);
         if (best.empty() || out.size() < best.size()) {
             best = std::move(out);
             if (_tally) *_tally = tally;
         }
     }
-    const uint64_t payload = best.size();
-    if (static_cast<uint64_t>(_vertexCount) > 3 * (_indices.size() / 3) + payload * 8 + 64)
-        throw Error("connectivity: " + std::to_string(_vertexCount) + " vertices, most of them in no face");
     return best;
 }
 

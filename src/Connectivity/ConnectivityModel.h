@@ -22,6 +22,18 @@ namespace orv {
 // prediction. Lists of the earlier model used 0 and 1.
 constexpr uint8_t kFirstCodingMode = 2;
 constexpr uint8_t kNeighbourStepMode = kFirstCodingMode + 2;
+// The kRecencyModes after them code the same three ways with old border
+// vertices also named by recency (BorderRecency).
+constexpr uint8_t kRecencyModes = 3;
+constexpr uint8_t kLastCodingMode = kNeighbourStepMode + kRecencyModes;
+// The mode without recency, and whether recency is on.
+inline uint8_t baseMode(uint8_t _mode) {
+    return static_cast<uint8_t>(_mode > kNeighbourStepMode ? _mode - kRecencyModes : _mode);
+}
+inline bool recencyMode(uint8_t _mode) { return _mode > kNeighbourStepMode; }
+
+// The ways OldVertexReference names an old vertex.
+constexpr int kOldFromLast = 0, kOldFromLocal = 1, kOldNewest = 2, kOldOldest = 3, kOldWays = 4;
 
 constexpr int kEdgeFifoBits = 5;
 constexpr int kEdgeFifoSize = 1 << kEdgeFifoBits;
@@ -71,7 +83,7 @@ struct ConnectivityProbs {
     UIntProbs oldDelta;
     std::array<BitProb, 2> oldSign;
     std::array<BitProb, 6> onBorder;  // [slot]: an old vertex named explicitly has an open edge
-    std::array<UIntProbs, 2> borderDelta;  // [from OldVertexReference's local reference?]
+    std::array<UIntProbs, kOldWays> borderDelta;  // [OldVertexReference's way]
     std::array<BitProb, 2> borderSign;
     std::array<BitProb, 9> newSign;
     ConnectivityProbs() {
@@ -448,6 +460,105 @@ private:
     int32_t topBit_ = 0;
 };
 
+// The border vertices ranked by when a face last touched them. Faces that
+// sweep a mesh in rows come back to the vertices of the row before in the
+// order they left them, and a vertex named far from the face was usually
+// touched either just before or long ago: its rank from the newest or the
+// oldest end is small where its rank by number is not. A vertex's stamp is
+// its last corner in the face list (three per face); the rank tree (a
+// Fenwick tree over stamps) is built when first needed and brought up to
+// date only then, from the faces coded since, so that meshes that never
+// name a vertex explicitly pay nothing per face.
+class BorderRecency {
+public:
+    // _corners: three per face; every stamp lies below it.
+    BorderRecency(int32_t _V, size_t _corners) : V_(_V), corners_(_corners) {}
+
+    // Brings the ranks up to date with the first _faces faces of _indices
+    // and the border they leave, _border.
+    void refresh(const BorderVertices& _border, const int32_t* _indices, size_t _faces) {
+        if (!built_) build();
+        for (size_t c = 3 * done_; c < 3 * _faces; ++c) {
+            const size_t v = static_cast<size_t>(_indices[c]);
+            stamp_[v] = static_cast<int32_t>(c);
+            if (!dirty_[v]) {
+                dirty_[v] = 1;
+                touched_.push_back(static_cast<int32_t>(v));
+            }
+        }
+        done_ = _faces;
+        for (int32_t v : touched_) {
+            const size_t i = static_cast<size_t>(v);
+            dirty_[i] = 0;
+            if (inTree_[i] >= 0) add(inTree_[i], -1);
+            inTree_[i] = -1;
+            if (_border.has(v)) insert(v);
+        }
+        touched_.clear();
+    }
+
+    // The number of border vertices touched after _v (0: the newest).
+    int32_t newestRank(int32_t _v) const { return size_ - prefix(inTree_[static_cast<size_t>(_v)]); }
+    // The border vertex of newest-first rank _r (< the border's size).
+    int32_t atNewestRank(int32_t _r) const { return atOldestRank(size_ - 1 - _r); }
+    // The border vertex of oldest-first rank _r (< the border's size).
+    int32_t atOldestRank(int32_t _r) const {
+        int32_t pos = 0;
+        for (int32_t step = topBit_; step > 0; step >>= 1) {
+            const int32_t next = pos + step;
+            if (next <= treeSize_ && tree_[static_cast<size_t>(next)] <= _r) {
+                pos = next;
+                _r -= tree_[static_cast<size_t>(next)];
+            }
+        }
+        return atStamp_[static_cast<size_t>(pos)];  // stamp pos: the (pos+1)-th tree entry
+    }
+    int32_t size() const { return size_; }
+
+private:
+    void build() {
+        built_ = true;
+        treeSize_ = static_cast<int32_t>(corners_);
+        tree_.assign(corners_ + 1, 0);
+        atStamp_.assign(corners_, -1);
+        stamp_.assign(static_cast<size_t>(V_), -1);
+        inTree_.assign(static_cast<size_t>(V_), -1);
+        dirty_.assign(static_cast<size_t>(V_), 0);
+        topBit_ = 1;
+        while (topBit_ * 2 <= treeSize_) topBit_ *= 2;
+    }
+    void insert(int32_t _v) {
+        const int32_t s = stamp_[static_cast<size_t>(_v)];
+        inTree_[static_cast<size_t>(_v)] = s;
+        atStamp_[static_cast<size_t>(s)] = _v;
+        add(s, 1);
+    }
+    void add(int32_t _stamp, int32_t _d) {
+        size_ += _d;
+        for (int32_t i = _stamp + 1; i <= treeSize_; i += i & -i) tree_[static_cast<size_t>(i)] += _d;
+    }
+    // The number of tree entries with stamps up to _stamp.
+    int32_t prefix(int32_t _stamp) const {
+        int32_t sum = 0;
+        for (int32_t i = _stamp + 1; i > 0; i -= i & -i) sum += tree_[static_cast<size_t>(i)];
+        return sum;
+    }
+
+    std::vector<int32_t> stamp_;    // per vertex, -1: never touched
+    std::vector<int32_t> inTree_;   // per vertex, the stamp it holds in the tree, -1: none
+    std::vector<uint8_t> dirty_;    // per vertex: touched by the faces of a refresh
+    std::vector<int32_t> touched_;  // those vertices
+    std::vector<int32_t> tree_;
+    std::vector<int32_t> atStamp_;
+    int32_t V_;
+    size_t corners_;
+    size_t done_ = 0;  // the faces taken into account
+    int32_t treeSize_ = 0;
+    int32_t topBit_ = 0;
+    int32_t size_ = 0;
+    bool built_ = false;
+};
+
 // A new vertex is predicted either as the number after the last new vertex
 // (meshes numbered in the order their faces reach the vertices) or from the
 // face itself: for the third vertex c of a face on the edge a -> b of an
@@ -537,26 +648,51 @@ private:
 // numbers) from a reference: the last vertex named that way, or one from the
 // face: for the first vertex of a face (slots 0 and 4) the previous face's
 // first vertex (faces scattered over the mesh still often start near where
-// the last one started), for the others the vertex coded before it. Per slot
-// the one whose steps have lately been shorter is used, both sides alike.
+// the last one started), for the others the vertex coded before it. Lists
+// coded with recency ranks may name a border vertex instead by its rank from
+// the newest or the oldest end of BorderRecency. Per slot the way whose
+// codes have lately been shortest is used, both sides alike.
 class OldVertexReference {
 public:
-    int choice(int _slot) const { return score_[_slot][1] < score_[_slot][0] ? 1 : 0; }
+    // The way to name a vertex on the border; with _recency false, or for a
+    // vertex off the border (numberChoice), one of the two steps.
+    int choice(int _slot, bool _recency) const {
+        const uint32_t* s = score_[_slot];
+        int best = s[kOldFromLocal] < s[kOldFromLast] ? kOldFromLocal : kOldFromLast;
+        if (_recency)
+            for (int k = kOldNewest; k < kOldWays; ++k)
+                if (s[k] < s[best]) best = k;
+        return best;
+    }
+    int numberChoice(int _slot) const { return choice(_slot, false); }
     static int32_t local(int _slot, int32_t _y, int32_t _previousFirst) {
         return _slot == 0 || _slot == 4 ? _previousFirst : _y;
     }
     void update(int _slot, int64_t _fromLast, int64_t _fromLocal) {
-        const int64_t steps[2] = {_fromLast, _fromLocal};
-        for (int k = 0; k < 2; ++k) {
-            uint64_t m = static_cast<uint64_t>(steps[k] < 0 ? -steps[k] : steps[k]);
-            uint32_t n = 0;
-            for (; m != 0; m >>= 1) ++n;
-            score_[_slot][k] = score_[_slot][k] - (score_[_slot][k] >> 4) + 16u * n;
-        }
+        score(_slot, kOldFromLast, cost(_fromLast));
+        score(_slot, kOldFromLocal, cost(_fromLocal));
+    }
+    // A border vertex of a list with recency ranks: the steps count their
+    // sign bit, the ranks have none.
+    void update(int _slot, int64_t _fromLast, int64_t _fromLocal, int32_t _newest, int32_t _oldest) {
+        score(_slot, kOldFromLast, cost(_fromLast) + (_fromLast != 0));
+        score(_slot, kOldFromLocal, cost(_fromLocal) + (_fromLocal != 0));
+        score(_slot, kOldNewest, cost(_newest));
+        score(_slot, kOldOldest, cost(_oldest));
     }
 
 private:
-    uint32_t score_[5][2] = {{0, 1}, {0, 1}, {0, 1}, {0, 1}, {0, 1}};
+    static uint32_t cost(int64_t _step) {
+        uint64_t m = static_cast<uint64_t>(_step < 0 ? -_step : _step);
+        uint32_t n = 0;
+        for (; m != 0; m >>= 1) ++n;
+        return n;
+    }
+    void score(int _slot, int _way, uint32_t _bits) {
+        uint32_t& s = score_[_slot][_way];
+        s = s - (s >> 4) + 16u * _bits;
+    }
+    uint32_t score_[5][kOldWays] = {{0, 1, 2, 3}, {0, 1, 2, 3}, {0, 1, 2, 3}, {0, 1, 2, 3}, {0, 1, 2, 3}};
 };
 
 // One checksum over the decoded list, so that corruption the model cannot
