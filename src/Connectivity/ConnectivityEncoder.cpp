@@ -349,10 +349,11 @@ std::vector<uint8_t> encodeConnectivity(const std::vector<int32_t>& _indices, in
     // New vertices are coded as their rank among the unseen ones (best for
     // meshes numbered at random), as a step from a prediction (best for
     // meshes numbered along their surface) or as a step among the unseen
-    // vertices (numbers that follow a coordinate); the smallest wins.
+    // vertices (numbers that follow a coordinate), each with and without
+    // recency ranks (which small meshes may not repay); the smallest wins.
     std::vector<uint8_t> best;
     ConnectivityTally tally;
-    for (uint8_t mode = kNeighbourStepMode + 1; mode <= kLastCodingMode; ++mode) {
+    for (uint8_t mode = kFirstCodingMode; mode <= kLastCodingMode; ++mode) {
         std::vector<uint8_t> out = encodeChecked(_indices, _vertexCount, mode, _tally ? &tally : nullptr);
         if (best.empty() || out.size() < best.size()) {
             best = std::move(out);
