@@ -324,12 +324,12 @@ TEST(ConnectivityCodec, RowsOfShuffledNumbersNameThePreviousRowByRecency) {
 TEST(ConnectivityCodec, BorderRecencyRanksMatchAPlainList) {
     // Random faces, border changes and refreshes (several faces apart, as
     // far vertices come) against a list of the border vertices in the order
-    // of their last corners.
+    // of their last corners; the tree grows three times on the way.
     std::mt19937 rng(5);
     const int32_t V = 60;
-    const size_t F = 1000;
+    const size_t F = 1500;
     BorderVertices border(V);
-    BorderRecency recency(V, 3 * F);
+    BorderRecency recency(V);
     std::vector<int32_t> faces;
     std::vector<int32_t> lastCorner(static_cast<size_t>(V), -1);
     for (size_t f = 0; f < F; ++f) {

@@ -22,10 +22,10 @@ constexpr uint64_t kMaxFacesPerByte = 128;
 
 class FaceDecoder {
 public:
-    // _faceList: room for the _faces faces, three vertices each, that face()
-    // fills in turn.
-    FaceDecoder(const uint8_t* _data, size_t _size, int32_t _V, int32_t* _faceList, size_t _faces, uint8_t _mode)
-        : rc_(_data, _size), unseen_(_V), adjacency_(_V), open_(_V), border_(_V), recency_(_V, 3 * _faces),
+    // _faceList: room for the faces, three vertices each, that face() fills
+    // in turn.
+    FaceDecoder(const uint8_t* _data, size_t _size, int32_t _V, int32_t* _faceList, uint8_t _mode)
+        : rc_(_data, _size), unseen_(_V), adjacency_(_V), open_(_V), border_(_V), recency_(_V),
           faceList_(_faceList), V_(_V),
           newPrediction_(baseMode(_mode) == kNeighbourStepMode), rankedNew_(baseMode(_mode) == kFirstCodingMode + 1),
           unseenSteps_(baseMode(_mode) == kNeighbourStepMode), recencyOn_(recencyMode(_mode)) {
@@ -276,7 +276,7 @@ Connectivity decodeConnectivity(const uint8_t* _data, size_t _size) {
     Connectivity result;
     result.vertexCount = static_cast<int32_t>(V);
     result.indices.resize(static_cast<size_t>(F) * 3);
-    FaceDecoder decoder(_data + pos, payload, result.vertexCount, result.indices.data(), static_cast<size_t>(F), mode);
+    FaceDecoder decoder(_data + pos, payload, result.vertexCount, result.indices.data(), mode);
     for (size_t f = 0; f < F; ++f) {
         decoder.face(&result.indices[3 * f]);
         if (decoder.coder().overrun() > 0) malformed("the coded faces are truncated");

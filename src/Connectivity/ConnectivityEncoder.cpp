@@ -14,9 +14,9 @@ namespace {
 
 class FaceEncoder {
 public:
-    // _faceList: the _faces faces to be coded, three vertices each.
-    FaceEncoder(std::vector<uint8_t>& _out, int32_t _V, const int32_t* _faceList, size_t _faces, uint8_t _mode)
-        : rc_(_out), unseen_(_V), adjacency_(_V), open_(_V), border_(_V), recency_(_V, 3 * _faces), faceList_(_faceList),
+    // _faceList: the faces to be coded, three vertices each.
+    FaceEncoder(std::vector<uint8_t>& _out, int32_t _V, const int32_t* _faceList, uint8_t _mode)
+        : rc_(_out), unseen_(_V), adjacency_(_V), open_(_V), border_(_V), recency_(_V), faceList_(_faceList),
           newPrediction_(baseMode(_mode) == kNeighbourStepMode), V_(_V), rankedNew_(baseMode(_mode) == kFirstCodingMode + 1),
           unseenSteps_(baseMode(_mode) == kNeighbourStepMode), recencyOn_(recencyMode(_mode)) {}
 
@@ -320,7 +320,7 @@ std::vector<uint8_t> encodeChecked(const std::vector<int32_t>& _indices, int32_t
     const uint32_t sum = connectivityChecksum(_indices);
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(sum >> (8 * i)));
     out.push_back(_mode);
-    FaceEncoder encoder(out, _vertexCount, _indices.data(), _indices.size() / 3, _mode);
+    FaceEncoder encoder(out, _vertexCount, _indices.data(), _mode);
     if (_tally) {
         *_tally = ConnectivityTally{};
         encoder.setTally(_tally->bits.data());

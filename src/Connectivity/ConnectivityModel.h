@@ -468,16 +468,17 @@ private:
 // its last corner in the face list (three per face); the rank tree (a
 // Fenwick tree over stamps) is built when first needed and brought up to
 // date only then, from the faces coded since, so that meshes that never
-// name a vertex explicitly pay nothing per face.
+// name a vertex explicitly pay nothing per face. The tree grows with the
+// faces coded, never with the count a payload claims.
 class BorderRecency {
 public:
-    // _corners: three per face; every stamp lies below it.
-    BorderRecency(int32_t _V, size_t _corners) : V_(_V), corners_(_corners) {}
+    explicit BorderRecency(int32_t _V) : V_(_V) {}
 
     // Brings the ranks up to date with the first _faces faces of _indices
     // and the border they leave, _border.
     void refresh(const BorderVertices& _border, const int32_t* _indices, size_t _faces) {
         if (!built_) build();
+        if (3 * _faces > static_cast<size_t>(treeSize_)) grow(3 * _faces);
         for (size_t c = 3 * done_; c < 3 * _faces; ++c) {
             const size_t v = static_cast<size_t>(_indices[c]);
             stamp_[v] = static_cast<int32_t>(c);
@@ -518,14 +519,28 @@ public:
 private:
     void build() {
         built_ = true;
-        treeSize_ = static_cast<int32_t>(corners_);
-        tree_.assign(corners_ + 1, 0);
-        atStamp_.assign(corners_, -1);
         stamp_.assign(static_cast<size_t>(V_), -1);
         inTree_.assign(static_cast<size_t>(V_), -1);
         dirty_.assign(static_cast<size_t>(V_), 0);
+    }
+    // Room for stamps below _corners at least, the tree rebuilt from the
+    // vertices in it; doubling keeps the rebuilds rare.
+    void grow(size_t _corners) {
+        size_t n = 2 * static_cast<size_t>(treeSize_);
+        if (n > static_cast<size_t>(INT32_MAX)) n = static_cast<size_t>(INT32_MAX);
+        if (n < _corners) n = _corners;
+        if (n < 1024) n = 1024;
+        treeSize_ = static_cast<int32_t>(n);
+        atStamp_.resize(n, -1);
+        tree_.assign(n + 1, 0);
+        for (int32_t s : inTree_)
+            if (s >= 0) tree_[static_cast<size_t>(s) + 1] = 1;
+        for (size_t i = 1; i <= n; ++i) {
+            const size_t parent = i + (i & (~i + 1));
+            if (parent <= n) tree_[parent] += tree_[i];
+        }
         topBit_ = 1;
-        while (topBit_ * 2 <= treeSize_) topBit_ *= 2;
+        while (static_cast<int64_t>(topBit_) * 2 <= treeSize_) topBit_ *= 2;
     }
     void insert(int32_t _v) {
         const int32_t s = stamp_[static_cast<size_t>(_v)];
@@ -535,7 +550,7 @@ private:
     }
     void add(int32_t _stamp, int32_t _d) {
         size_ += _d;
-        for (int32_t i = _stamp + 1; i <= treeSize_; i += i & -i) tree_[static_cast<size_t>(i)] += _d;
+        for (int64_t i = static_cast<int64_t>(_stamp) + 1; i <= treeSize_; i += i & -i) tree_[static_cast<size_t>(i)] += _d;
     }
     // The number of tree entries with stamps up to _stamp.
     int32_t prefix(int32_t _stamp) const {
@@ -551,7 +566,6 @@ private:
     std::vector<int32_t> tree_;
     std::vector<int32_t> atStamp_;
     int32_t V_;
-    size_t corners_;
     size_t done_ = 0;  // the faces taken into account
     int32_t treeSize_ = 0;
     int32_t topBit_ = 0;
