@@ -109,8 +109,8 @@ double bitsPerTriangle(const GeneratedMesh& _m) {
 
 // Every single-bit flip of the coded _m is refused or decodes to exactly the
 // original: never a crash, never silently different faces.
-void expectBitFlipsCaught(const GeneratedMesh& _m) {
-    const std::vector<uint8_t> good = encodeConnectivity(_m.indices, _m.vertexCount);
+void expectBitFlipsCaught(const GeneratedMesh& _m, const std::vector<uint8_t>& _good) {
+    const std::vector<uint8_t>& good = _good;
     for (size_t i = 0; i < good.size(); ++i)
         for (int b = 0; b < 8; ++b) {
             std::vector<uint8_t> bad = good;
@@ -122,6 +122,8 @@ void expectBitFlipsCaught(const GeneratedMesh& _m) {
             }
         }
 }
+
+void expectBitFlipsCaught(const GeneratedMesh& _m) { expectBitFlipsCaught(_m, encodeConnectivity(_m.indices, _m.vertexCount)); }
 
 }  // namespace
 
@@ -355,4 +357,50 @@ TEST(ConnectivityCodec, BorderRecencyRanksMatchAPlainList) {
             ASSERT_EQ(recency.newestRank(order[i]), newest);
         }
     }
+}
+
+TEST(ConnectivityCodec, RecencyModesRefuseEveryDamage) {
+    // Recency ranks, pruned edge FIFOs and FIFO places among border vertices
+    // all decode from the damaged bytes here.
+    for (const GeneratedMesh& m : {orvtest::shuffledFaces(orvtest::torusMesh(9, 8)), interleavedRows(12, 9),
+                                   orvtest::shuffledVertices(orvtest::gridMesh(9, 8))})
+        for (uint8_t mode = kNeighbourStepMode + 1; mode <= kLastCodingMode; ++mode)
+            expectBitFlipsCaught(m, encodeConnectivityInMode(m.indices, m.vertexCount, mode));
+}
+
+TEST(ConnectivityCodec, FifosDropWhatAManifoldNeverUsesAgain) {
+    EdgeFifo edges;
+    for (int32_t i = 0; i < 5; ++i) edges.push(i, i + 1, 100 + i);  // 0->1 .. 4->5, newest last
+    edges.remove(2);                                               // 2->3
+    ASSERT_EQ(edges.count(), 4);
+    const int32_t order[] = {4, 3, 1, 0};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(edges.at(i).from, order[i]);
+        EXPECT_EQ(edges.at(i).opposite, 100 + order[i]);
+    }
+    edges.pushOrClose(4, 3, 7);  // closes 3->4: both gone
+    ASSERT_EQ(edges.count(), 3);
+    EXPECT_EQ(edges.at(0).from, 4);
+    edges.pushOrClose(9, 8, 7);  // closes nothing
+    ASSERT_EQ(edges.count(), 4);
+    EXPECT_EQ(edges.at(0).from, 9);
+    EXPECT_EQ(edges.at(3).from, 0);
+    // A full FIFO stays full after a push, and a removal frees one place.
+    for (int32_t i = 0; i < 40; ++i) edges.push(200 + i, 300 + i, 0);
+    edges.remove(kEdgeFifoSize - 1);
+    edges.push(1, 2, 0);
+    ASSERT_EQ(edges.count(), kEdgeFifoSize);
+    EXPECT_EQ(edges.at(kEdgeFifoSize - 1).from, 200 + 40 - kEdgeFifoSize + 1);
+
+    // Vertex FIFO places counted among the vertices still on the border.
+    VertexFifo vertices;
+    for (int32_t v : {10, 11, 12, 13, 11}) vertices.push(v);  // newest first: 11 13 12 11 10
+    auto live = [](int32_t _v) { return _v != 13 && _v != 10; };
+    EXPECT_EQ(vertices.findLive(11, live), 0);
+    EXPECT_EQ(vertices.findLive(12, live), 1);
+    EXPECT_EQ(vertices.findLive(13, live), -1);
+    EXPECT_EQ(vertices.findLive(10, live), -1);
+    EXPECT_EQ(vertices.atLive(1, live), 12);
+    EXPECT_EQ(vertices.atLive(2, live), 11);
+    EXPECT_EQ(vertices.atLive(3, live), -1);
 }

@@ -64,7 +64,7 @@ void report(const std::string& _name, int32_t _V, const std::vector<int32_t>& _i
         std::snprintf(part, sizeof part, "%s%s %.2f", c ? ", " : "", orv::ConnectivityTally::name(c), tally.bits[static_cast<size_t>(c)] / F);
         where += part;
     }
-    tallies_.push_back("| " + _name + " | " + where + " |");
+    tallies_.push_back("| " + _name + " | " + std::to_string(tally.mode) + " | " + where + " |");
 }
 
 }  // namespace
@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
         {"torus 200x250, shuffled faces", shuffledFaces(torusMesh(200, 250))},
     };
     for (const auto& [name, m] : generated) report(name, m.vertexCount, m.indices);
-    std::printf("\n| mesh | where the bits go (bits/triangle) |\n|---|---|\n");
+    std::printf("\n| mesh | mode | where the bits go (bits/triangle) |\n|---|---|---|\n");
     for (const std::string& t : tallies_) std::printf("%s\n", t.c_str());
     return 0;
 }

@@ -36,6 +36,7 @@ enum TallyCategory : int {
 };
 struct ConnectivityTally {
     std::array<double, kTallyCategories> bits{};
+    int mode = 0;  // the coding mode of the list
     static const char* name(int _category);
 };
 

@@ -38,6 +38,7 @@ public:
             if (hitIndex >= edges_.count()) malformed("a face refers to an edge that was never coded");
             auto& rp = p_.rotation[static_cast<size_t>((hitIndex < 3 ? hitIndex : 3) * 3 + prevRotation_)];
             const DirectedEdge e = edges_.at(hitIndex);
+            if (recencyOn_) edges_.remove(hitIndex);
             int kind = 0;
             opposite_ = e.opposite;
             closingPair_ = pairOpen_ && hitIndex == 0;
@@ -53,9 +54,9 @@ public:
             _t[1] = vertex(1, -1, _t[0], kind);
             _t[2] = vertex(2, _t[0], _t[1], kind);
             lastVertex_ = _t[2];
-            edges_.push(_t[0], _t[1], _t[2]);
-            edges_.push(_t[1], _t[2], _t[0]);
-            edges_.push(_t[2], _t[0], _t[1]);
+            pushEdge(_t[0], _t[1], _t[2]);
+            pushEdge(_t[1], _t[2], _t[0]);
+            pushEdge(_t[2], _t[0], _t[1]);
             prevKind_ = kNoEdge;
             prevShared_ = 0;
         }
@@ -92,8 +93,8 @@ private:
         _t[rotation] = _a;
         _t[(rotation + 1) % 3] = _b;
         _t[(rotation + 2) % 3] = c;
-        edges_.push(_b, c, _a);
-        edges_.push(c, _a, _b);
+        pushEdge(_b, c, _a);
+        pushEdge(c, _a, _b);
         prevKind_ = _kind;
         prevRotation_ = rotation;
         prevShared_ = _shared;
@@ -151,7 +152,10 @@ private:
             const int fifo = static_cast<int>(index(p_.vertexFifo[context], kVertexFifoBits));
             if (fifo >= vertices_.count()) malformed("a face refers to a vertex that was never coded");
             _kind = kVertexInFifo;
-            return vertices_.at(fifo);
+            if (!recencyOn_) return vertices_.at(fifo);
+            const int32_t u = vertices_.atLive(fifo, [this](int32_t _u) { return border_.has(_u); });
+            if (u < 0) malformed("a face refers to a recent border vertex that does not exist");
+            return u;
         }
         const int32_t local = OldVertexReference::local(_slot, _y, previousFirst_);
         int64_t v = 0;
@@ -217,6 +221,13 @@ private:
         const int rest = below - modelled;
         if (rest > 0) value = (value << rest) | rc_.direct(rest);
         return static_cast<uint32_t>(value);
+    }
+
+    void pushEdge(int32_t _from, int32_t _to, int32_t _opposite) {
+        if (recencyOn_)
+            edges_.pushOrClose(_from, _to, _opposite);
+        else
+            edges_.push(_from, _to, _opposite);
     }
 
     RangeDecoder rc_;

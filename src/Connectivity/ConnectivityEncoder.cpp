@@ -41,6 +41,7 @@ public:
             index(p_.edgeIndex[static_cast<size_t>(edgeContext(prevKind_, pairOpen_))], kEdgeFifoBits, static_cast<uint32_t>(hitIndex));
             auto& rp = p_.rotation[static_cast<size_t>((hitIndex < 3 ? hitIndex : 3) * 3 + prevRotation_)];
             opposite_ = edges_.at(hitIndex).opposite;
+            if (recencyOn_) edges_.remove(hitIndex);
             closingPair_ = pairOpen_ && hitIndex == 0;
             faceOnEdge(_t, rotation, rp, 0);
             pairOpen_ = !(pairOpen_ && hitIndex == 0);
@@ -56,9 +57,9 @@ public:
             vertex(_t[1], 1, -1, _t[0]);
             vertex(_t[2], 2, _t[0], _t[1]);
             lastVertex_ = _t[2];
-            edges_.push(_t[0], _t[1], _t[2]);
-            edges_.push(_t[1], _t[2], _t[0]);
-            edges_.push(_t[2], _t[0], _t[1]);
+            pushEdge(_t[0], _t[1], _t[2]);
+            pushEdge(_t[1], _t[2], _t[0]);
+            pushEdge(_t[2], _t[0], _t[1]);
             prevKind_ = kNoEdge;
             prevShared_ = 0;
         }
@@ -123,8 +124,8 @@ private:
         const int32_t a = _t[_rotation], b = _t[(_rotation + 1) % 3], c = _t[(_rotation + 2) % 3];
         const int kind = vertex(c, 3, a, b);
         lastVertex_ = c;
-        edges_.push(b, c, a);
-        edges_.push(c, a, b);
+        pushEdge(b, c, a);
+        pushEdge(c, a, b);
         prevKind_ = kind;
         prevRotation_ = _rotation;
         prevShared_ = _shared;
@@ -175,18 +176,19 @@ private:
                 return kVertexNeighbour;
             }
         }
-        const int fifo = vertices_.find(_v);
+        auto onBorder = [this](int32_t _u) { return border_.has(_u); };
+        const int fifo = recencyOn_ ? vertices_.findLive(_v, onBorder) : vertices_.find(_v);
         rc_.setCategory(kTallyFifo);
         rc_.bit(p_.isFifo[context], fifo >= 0);
         if (fifo >= 0) {
             index(p_.vertexFifo[context], kVertexFifoBits, static_cast<uint32_t>(fifo));
             return kVertexInFifo;
         }
-        const bool onBorder = border_.has(_v);
+        const bool isOnBorder = border_.has(_v);
         rc_.setCategory(kTallyFar);
-        if (border_.size() > 0) rc_.bit(p_.onBorder[context], onBorder);
+        if (border_.size() > 0) rc_.bit(p_.onBorder[context], isOnBorder);
         const int32_t local = OldVertexReference::local(_slot, _y, previousFirst_);
-        if (onBorder) {
+        if (isOnBorder) {
             const int choice = oldReference_.choice(_slot, recencyOn_);
             const int64_t rank = border_.rankBelow(_v);
             const int64_t fromLast = rank - border_.rankBelow(lastOld_), fromLocal = rank - border_.rankBelow(local);
@@ -261,6 +263,13 @@ private:
         if (rest > 0) rc_.direct(_value & ((1u << rest) - 1u), rest);
     }
 
+    void pushEdge(int32_t _from, int32_t _to, int32_t _opposite) {
+        if (recencyOn_)
+            edges_.pushOrClose(_from, _to, _opposite);
+        else
+            edges_.push(_from, _to, _opposite);
+    }
+
     RangeEncoder rc_;
     ConnectivityProbs p_;
     EdgeFifo edges_;
@@ -323,6 +332,7 @@ std::vector<uint8_t> encodeChecked(const std::vector<int32_t>& _indices, int32_t
     FaceEncoder encoder(out, _vertexCount, _indices.data(), _mode);
     if (_tally) {
         *_tally = ConnectivityTally{};
+        _tally->mode = _mode;
         encoder.setTally(_tally->bits.data());
     }
     for (size_t f = 0; f < _indices.size(); f += 3) encoder.face(&_indices[f]);

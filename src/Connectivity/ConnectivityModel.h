@@ -129,6 +129,25 @@ public:
     }
     // The _i-th most recent edge (0 = the last pushed); _i < count().
     const DirectedEdge& at(int _i) const { return edges_[(head_ - _i) & (kEdgeFifoSize - 1)]; }
+    // Pushes _from -> _to unless it closes a recent edge (_to -> _from is in
+    // the FIFO): then both are dropped, as a manifold mesh uses neither again.
+    void pushOrClose(int32_t _from, int32_t _to, int32_t _opposite) {
+        for (int i = 0; i < count_; ++i) {
+            const DirectedEdge& e = at(i);
+            if (e.from == _to && e.to == _from) {
+                remove(i);
+                return;
+            }
+        }
+        push(_from, _to, _opposite);
+    }
+    // Drops the _i-th most recent edge (_i < count()); the older ones keep
+    // their places, the newer ones move up one.
+    void remove(int _i) {
+        for (int k = _i; k > 0; --k) edges_[(head_ - k) & (kEdgeFifoSize - 1)] = edges_[(head_ - k + 1) & (kEdgeFifoSize - 1)];
+        head_ = (head_ - 1) & (kEdgeFifoSize - 1);
+        --count_;
+    }
     int count() const { return count_; }
 
 private:
@@ -150,6 +169,29 @@ public:
     int find(int32_t _v) const {
         for (int i = 0; i < count_; ++i)
             if (at(i) == _v) return i;
+        return -1;
+    }
+    // The same counting only the entries _live takes (a vertex inside the
+    // mesh so far is never named again on a manifold mesh): -1 also when
+    // _live does not take _v.
+    template <class Live>
+    int findLive(int32_t _v, const Live& _live) const {
+        if (!_live(_v)) return -1;
+        int k = 0;
+        for (int i = 0; i < count_; ++i) {
+            const int32_t u = at(i);
+            if (u == _v) return k;
+            k += _live(u) ? 1 : 0;
+        }
+        return -1;
+    }
+    // The _k-th entry that _live takes, or -1.
+    template <class Live>
+    int32_t atLive(int _k, const Live& _live) const {
+        for (int i = 0; i < count_; ++i) {
+            const int32_t u = at(i);
+            if (_live(u) && _k-- == 0) return u;
+        }
         return -1;
     }
 
