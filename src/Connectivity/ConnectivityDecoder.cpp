@@ -146,7 +146,10 @@ private:
             const int place = static_cast<int>(index(p_.neighbourIndex[context], kNeighbourBits));
             if (place >= cand.count()) malformed("a face refers to a neighbour that does not exist");
             _kind = kVertexNeighbour;
-            return cand.at(place);
+            if (!recencyOn_) return cand.at(place);
+            const int32_t u = cand.atLive(place, [this](int32_t _u) { return border_.has(_u); });
+            if (u < 0) malformed("a face refers to a neighbour on the border that does not exist");
+            return u;
         }
         if (rc_.bit(p_.isFifo[context])) {
             const int fifo = static_cast<int>(index(p_.vertexFifo[context], kVertexFifoBits));

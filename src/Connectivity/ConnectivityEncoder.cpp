@@ -168,15 +168,15 @@ private:
         const size_t context = _slot == 3 && closingPair_ ? 5 : static_cast<size_t>(_slot);
         const Candidates cand(open_, adjacency_, _x, _y, _slot == 3);
         rc_.setCategory(kTallyNeighbour);
+        auto onBorder = [this](int32_t _u) { return border_.has(_u); };
         if (cand.count() > 0) {
-            const int place = cand.find(_v);
+            const int place = recencyOn_ ? cand.findLive(_v, onBorder) : cand.find(_v);
             rc_.bit(p_.isNeighbour[context], place >= 0);
             if (place >= 0) {
                 index(p_.neighbourIndex[context], kNeighbourBits, static_cast<uint32_t>(place));
                 return kVertexNeighbour;
             }
         }
-        auto onBorder = [this](int32_t _u) { return border_.has(_u); };
         const int fifo = recencyOn_ ? vertices_.findLive(_v, onBorder) : vertices_.find(_v);
         rc_.setCategory(kTallyFifo);
         rc_.bit(p_.isFifo[context], fifo >= 0);

@@ -427,6 +427,26 @@ public:
             if (at(i) == _v) return i;
         return -1;
     }
+    // The same counting only the candidates _live takes (see VertexFifo).
+    template <class Live>
+    int findLive(int32_t _v, const Live& _live) const {
+        if (!_live(_v)) return -1;
+        int k = 0;
+        for (int i = 0; i < n_; ++i) {
+            const int32_t u = at(i);
+            if (u == _v) return k;
+            k += _live(u) ? 1 : 0;
+        }
+        return -1;
+    }
+    template <class Live>
+    int32_t atLive(int _k, const Live& _live) const {
+        for (int i = 0; i < n_; ++i) {
+            const int32_t u = at(i);
+            if (_live(u) && _k-- == 0) return u;
+        }
+        return -1;
+    }
 
 private:
     const OpenEdges& open_;
