@@ -404,3 +404,34 @@ TEST(ConnectivityCodec, FifosDropWhatAManifoldNeverUsesAgain) {
     EXPECT_EQ(vertices.atLive(2, live), 11);
     EXPECT_EQ(vertices.atLive(3, live), -1);
 }
+
+TEST(ConnectivityCodec, NearbyCandidatesListUnseenNumbersNextToTheFace) {
+    Adjacency adjacency(40);
+    adjacency.link(10, 20);
+    adjacency.link(10, 30);
+    UnseenVertices unseen(40);
+    for (int32_t v : {10, 20, 30, 11, 29, 0}) unseen.markSeen(v);
+    const NewVertexCandidates near(adjacency, unseen, 40, 0, 10);
+    // k = 1: 10 +- 1 (11 seen), 0 - 1 out of range, 0 + 1, then the
+    // neighbours of 10, newest first: 30 +- 1 (29 seen), 20 +- 1; then k = 2.
+    const std::vector<int32_t> expected = {9, 1, 31, 21, 19, 12, 8, 2, 32, 28, 22, 18};
+    ASSERT_GE(near.count(), static_cast<int>(expected.size()));
+    for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(near.at(static_cast<int>(i)), expected[i]) << i;
+    EXPECT_EQ(near.find(31), 2);
+    EXPECT_EQ(near.find(11), -1);
+    EXPECT_LE(near.count(), kMaxCandidates);
+}
+
+TEST(ConnectivityCodec, NumbersAlongPathsAreFoundNextToTheFace) {
+    // pcow numbers its vertices along paths of the surface in an order of
+    // its own: 9.24 bits per triangle without the nearby numbers, 8.85 with.
+    ORV_REQUIRE_SEQUENCE(dir, "pcow");
+    FaceList faces;
+    const auto first = readOBJ(orvtest::sequenceFrames(dir).front().string(), faces);
+    ASSERT_TRUE(first);
+    const std::vector<int32_t> flat = toFlatIndices(faces);
+    const std::vector<uint8_t> coded = encodeConnectivity(flat, first->V);
+    EXPECT_TRUE(nearbyMode(coded[modeByteAt(coded)]));
+    EXPECT_LT(8.0 * static_cast<double>(coded.size()) / static_cast<double>(flat.size() / 3), 8.95);
+    EXPECT_EQ(decodeConnectivity(coded.data(), coded.size()).indices, flat);
+}

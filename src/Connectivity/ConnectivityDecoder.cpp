@@ -28,7 +28,7 @@ public:
         : rc_(_data, _size), unseen_(_V), adjacency_(_V), open_(_V), border_(_V), recency_(_V),
           faceList_(_faceList), V_(_V),
           newPrediction_(baseMode(_mode) == kNeighbourStepMode), rankedNew_(baseMode(_mode) == kFirstCodingMode + 1),
-          unseenSteps_(baseMode(_mode) == kNeighbourStepMode), recencyOn_(recencyMode(_mode)) {
+          unseenSteps_(baseMode(_mode) == kNeighbourStepMode), recencyOn_(recencyMode(_mode)), nearbyOn_(nearbyMode(_mode)) {
         if (!rc_.validStart()) malformed("bad start of the coded faces");
     }
 
@@ -104,6 +104,19 @@ private:
         if (_slot == 0) newInFace_ = 0;
         if (_slot != 4 && rc_.bit(p_.isNew[static_cast<size_t>(isNewContext(_slot, prevKind_, newInFace_))])) {
             ++newInFace_;
+            if (nearbyOn_) {
+                const NewVertexCandidates near(adjacency_, unseen_, V_, _x, _y);
+                if (near.count() > 0 && rc_.bit(p_.newNearby[static_cast<size_t>(_slot)])) {
+                    const int place = static_cast<int>(index(p_.newNearbyIndex[static_cast<size_t>(_slot)], kNeighbourBits));
+                    if (place >= near.count()) malformed("a new vertex beside one that does not exist");
+                    const int32_t v = near.at(place);
+                    if (!rankedNew_) lastNew_ = v;
+                    unseen_.markSeen(v);
+                    vertices_.push(v);
+                    _kind = kVertexNew;
+                    return v;
+                }
+            }
             if (rankedNew_) {
                 const uint32_t rank = uintCode(p_.newRank[_slot == 3 ? 1 : 0]);
                 if (rank >= static_cast<uint32_t>(unseen_.remaining())) malformed("a new vertex beyond the vertex count");
@@ -261,6 +274,7 @@ private:
     bool rankedNew_;
     bool unseenSteps_;  // a new vertex's step from its prediction counts only unseen vertices
     bool recencyOn_;    // border vertices may be named by recency
+    bool nearbyOn_;     // new vertices may be named among NewVertexCandidates
 };
 
 }  // namespace

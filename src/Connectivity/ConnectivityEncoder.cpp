@@ -18,7 +18,7 @@ public:
     FaceEncoder(std::vector<uint8_t>& _out, int32_t _V, const int32_t* _faceList, uint8_t _mode)
         : rc_(_out), unseen_(_V), adjacency_(_V), open_(_V), border_(_V), recency_(_V), faceList_(_faceList),
           newPrediction_(baseMode(_mode) == kNeighbourStepMode), V_(_V), rankedNew_(baseMode(_mode) == kFirstCodingMode + 1),
-          unseenSteps_(baseMode(_mode) == kNeighbourStepMode), recencyOn_(recencyMode(_mode)) {}
+          unseenSteps_(baseMode(_mode) == kNeighbourStepMode), recencyOn_(recencyMode(_mode)), nearbyOn_(nearbyMode(_mode)) {}
 
     void setTally(double* _tally) { rc_.setTally(_tally); }
 
@@ -141,6 +141,20 @@ private:
         newInFace_ += isNew;
         if (isNew) {
             rc_.setCategory(kTallyNew);
+            if (nearbyOn_) {
+                const NewVertexCandidates near(adjacency_, unseen_, V_, _x, _y);
+                if (near.count() > 0) {
+                    const int place = near.find(_v);
+                    rc_.bit(p_.newNearby[static_cast<size_t>(_slot)], place >= 0);
+                    if (place >= 0) {
+                        index(p_.newNearbyIndex[static_cast<size_t>(_slot)], kNeighbourBits, static_cast<uint32_t>(place));
+                        if (!rankedNew_) lastNew_ = _v;
+                        unseen_.markSeen(_v);
+                        vertices_.push(_v);
+                        return kVertexNew;
+                    }
+                }
+            }
             if (rankedNew_) {
                 uintCode(p_.newRank[_slot == 3 ? 1 : 0], unseen_.rankOf(_v));
                 unseen_.markSeen(_v);
@@ -298,6 +312,7 @@ private:
     bool rankedNew_;
     bool unseenSteps_;  // a new vertex's step from its prediction counts only unseen vertices
     bool recencyOn_;    // border vertices may be named by recency
+    bool nearbyOn_;     // new vertices may be named among NewVertexCandidates
 };
 
 }  // namespace

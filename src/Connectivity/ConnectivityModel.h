@@ -23,14 +23,17 @@ namespace orv {
 constexpr uint8_t kFirstCodingMode = 2;
 constexpr uint8_t kNeighbourStepMode = kFirstCodingMode + 2;
 // The kRecencyModes after them code the same three ways with old border
-// vertices also named by recency (BorderRecency).
+// vertices also named by recency (BorderRecency) and FIFOs that drop what a
+// manifold mesh never uses again, and the three after those add the nearby
+// numbers of NewVertexCandidates for new vertices.
 constexpr uint8_t kRecencyModes = 3;
-constexpr uint8_t kLastCodingMode = kNeighbourStepMode + kRecencyModes;
-// The mode without recency, and whether recency is on.
+constexpr uint8_t kLastCodingMode = kNeighbourStepMode + 2 * kRecencyModes;
+// The mode without recency, and whether recency and the nearby numbers are on.
 inline uint8_t baseMode(uint8_t _mode) {
-    return static_cast<uint8_t>(_mode > kNeighbourStepMode ? _mode - kRecencyModes : _mode);
+    return static_cast<uint8_t>((_mode - kFirstCodingMode) % kRecencyModes + kFirstCodingMode);
 }
 inline bool recencyMode(uint8_t _mode) { return _mode > kNeighbourStepMode; }
+inline bool nearbyMode(uint8_t _mode) { return _mode > kNeighbourStepMode + kRecencyModes; }
 
 // The ways OldVertexReference names an old vertex.
 constexpr int kOldFromLast = 0, kOldFromLocal = 1, kOldNewest = 2, kOldOldest = 3, kOldWays = 4;
@@ -86,6 +89,8 @@ struct ConnectivityProbs {
     std::array<UIntProbs, kOldWays> borderDelta;  // [OldVertexReference's way]
     std::array<BitProb, 2> borderSign;
     std::array<BitProb, 9> newSign;
+    std::array<BitProb, 4> newNearby;  // [slot 0..3]: a new vertex among its NewVertexCandidates
+    std::array<IndexProbs, 4> newNearbyIndex;
     ConnectivityProbs() {
         edgeHit.fill(kProbHalf);
         sharedHit.fill(kProbHalf);
@@ -99,6 +104,7 @@ struct ConnectivityProbs {
         onBorder.fill(kProbHalf);
         borderSign.fill(kProbHalf);
         newSign.fill(kProbHalf);
+        newNearby.fill(kProbHalf);
     }
 };
 
@@ -315,6 +321,10 @@ public:
         return -1;
     }
 
+    int degree(int32_t _v) const { return count(_v); }
+    // The _i-th newest neighbour of _v (_i < degree(_v)).
+    int32_t neighbour(int32_t _v, int _i) const { return newest(_v, _i); }
+
 private:
     struct List {
         int32_t n = 0;
@@ -453,6 +463,47 @@ private:
     const Adjacency& adjacency_;
     int32_t x_, y_;
     int nInto_, nOut_, n_;
+};
+
+// Candidates for a new vertex, at most kMaxCandidates: for k = 1 ..
+// kNearbySteps, the unseen numbers n + k, then n - k, for n = _y, _x, then
+// the neighbours of _y and of _x (newest first). Files that number their
+// vertices along paths of the surface, in another order than their faces,
+// give a new vertex a number close to that of a vertex nearby.
+constexpr int32_t kNearbySteps = 4;
+
+class NewVertexCandidates {
+public:
+    NewVertexCandidates(const Adjacency& _adjacency, const UnseenVertices& _unseen, int32_t _V, int32_t _x, int32_t _y) {
+        for (int32_t step = 1; step <= kNearbySteps; ++step) {
+            for (int32_t w : {_y, _x})
+                if (w >= 0) {
+                    add(w + step, _unseen, _V);
+                    add(w - step, _unseen, _V);
+                }
+            for (int32_t w : {_y, _x})
+                for (int i = 0; w >= 0 && i < _adjacency.degree(w); ++i) {
+                    const int32_t u = _adjacency.neighbour(w, i);
+                    add(u + step, _unseen, _V);
+                    add(u - step, _unseen, _V);
+                }
+        }
+    }
+    int count() const { return n_; }
+    int32_t at(int _i) const { return v_[static_cast<size_t>(_i)]; }
+    int find(int32_t _v) const {
+        for (int i = 0; i < n_; ++i)
+            if (v_[static_cast<size_t>(i)] == _v) return i;
+        return -1;
+    }
+
+private:
+    void add(int32_t _c, const UnseenVertices& _unseen, int32_t _V) {
+        if (_c < 0 || _c >= _V || n_ == kMaxCandidates || _unseen.seen(_c) || find(_c) >= 0) return;
+        v_[static_cast<size_t>(n_++)] = _c;
+    }
+    std::array<int32_t, kMaxCandidates> v_;
+    int n_ = 0;
 };
 
 // The vertices that have an open edge (the border of what has been coded),
