@@ -411,15 +411,23 @@ TEST(ConnectivityCodec, NearbyCandidatesListUnseenNumbersNextToTheFace) {
     adjacency.link(10, 30);
     UnseenVertices unseen(40);
     for (int32_t v : {10, 20, 30, 11, 29, 0}) unseen.markSeen(v);
-    const NewVertexCandidates near(adjacency, unseen, 40, 0, 10);
-    // k = 1: 10 +- 1 (11 seen), 0 - 1 out of range, 0 + 1, then the
+    NearbyNumbers near(40);
+    near.start(adjacency, 0, 10);
+    std::vector<int32_t> list;
+    for (int32_t c = near.next(unseen); c >= 0; c = near.next(unseen)) list.push_back(c);
+    // k = 1: 10 +- 1 (11 seen), 0 + 1 (0 - 1 out of range), then the
     // neighbours of 10, newest first: 30 +- 1 (29 seen), 20 +- 1; then k = 2.
     const std::vector<int32_t> expected = {9, 1, 31, 21, 19, 12, 8, 2, 32, 28, 22, 18};
-    ASSERT_GE(near.count(), static_cast<int>(expected.size()));
-    for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(near.at(static_cast<int>(i)), expected[i]) << i;
-    EXPECT_EQ(near.find(31), 2);
-    EXPECT_EQ(near.find(11), -1);
-    EXPECT_LE(near.count(), kMaxCandidates);
+    ASSERT_GE(list.size(), expected.size());
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), list.begin()));
+    EXPECT_LE(list.size(), static_cast<size_t>(kMaxCandidates));
+    EXPECT_EQ(std::count(list.begin(), list.end(), 11), 0);
+    // A second list starts afresh: the marks of the first do not hide its numbers.
+    near.start(adjacency, -1, 10);
+    EXPECT_EQ(near.next(unseen), 9);
+    // Without known vertices the list is empty.
+    near.start(adjacency, -1, -1);
+    EXPECT_EQ(near.next(unseen), -1);
 }
 
 TEST(ConnectivityCodec, NumbersAlongPathsAreFoundNextToTheFace) {

@@ -26,7 +26,7 @@ public:
     // in turn.
     FaceDecoder(const uint8_t* _data, size_t _size, int32_t _V, int32_t* _faceList, uint8_t _mode)
         : rc_(_data, _size), unseen_(_V), adjacency_(_V), open_(_V), border_(_V), recency_(_V),
-          faceList_(_faceList), V_(_V),
+          nearby_(_V), faceList_(_faceList), V_(_V),
           newPrediction_(baseMode(_mode) == kNeighbourStepMode), rankedNew_(baseMode(_mode) == kFirstCodingMode + 1),
           unseenSteps_(baseMode(_mode) == kNeighbourStepMode), recencyOn_(recencyMode(_mode)), nearbyOn_(nearbyMode(_mode)) {
         if (!rc_.validStart()) malformed("bad start of the coded faces");
@@ -105,11 +105,12 @@ private:
         if (_slot != 4 && rc_.bit(p_.isNew[static_cast<size_t>(isNewContext(_slot, prevKind_, newInFace_))])) {
             ++newInFace_;
             if (nearbyOn_) {
-                const NewVertexCandidates near(adjacency_, unseen_, V_, _x, _y);
-                if (near.count() > 0 && rc_.bit(p_.newNearby[static_cast<size_t>(_slot)])) {
+                nearby_.start(adjacency_, _x, _y);
+                int32_t v = nearby_.next(unseen_);
+                if (v >= 0 && rc_.bit(p_.newNearby[static_cast<size_t>(_slot)])) {
                     const int place = static_cast<int>(index(p_.newNearbyIndex[static_cast<size_t>(_slot)], kNeighbourBits));
-                    if (place >= near.count()) malformed("a new vertex beside one that does not exist");
-                    const int32_t v = near.at(place);
+                    for (int i = 0; i < place && v >= 0; ++i) v = nearby_.next(unseen_);
+                    if (v < 0) malformed("a new vertex beside one that does not exist");
                     if (!rankedNew_) lastNew_ = v;
                     unseen_.markSeen(v);
                     vertices_.push(v);
@@ -255,6 +256,7 @@ private:
     OpenEdges open_;
     BorderVertices border_;
     BorderRecency recency_;
+    NearbyNumbers nearby_;
     const int32_t* faceList_;  // the faces, three vertices each, of which faces_ are coded
     size_t faces_ = 0;
     int32_t V_;
@@ -274,7 +276,7 @@ private:
     bool rankedNew_;
     bool unseenSteps_;  // a new vertex's step from its prediction counts only unseen vertices
     bool recencyOn_;    // border vertices may be named by recency
-    bool nearbyOn_;     // new vertices may be named among NewVertexCandidates
+    bool nearbyOn_;     // new vertices may be named among NearbyNumbers
 };
 
 }  // namespace

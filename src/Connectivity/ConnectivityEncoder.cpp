@@ -16,7 +16,7 @@ class FaceEncoder {
 public:
     // _faceList: the faces to be coded, three vertices each.
     FaceEncoder(std::vector<uint8_t>& _out, int32_t _V, const int32_t* _faceList, uint8_t _mode)
-        : rc_(_out), unseen_(_V), adjacency_(_V), open_(_V), border_(_V), recency_(_V), faceList_(_faceList),
+        : rc_(_out), unseen_(_V), adjacency_(_V), open_(_V), border_(_V), recency_(_V), nearby_(_V), faceList_(_faceList),
           newPrediction_(baseMode(_mode) == kNeighbourStepMode), V_(_V), rankedNew_(baseMode(_mode) == kFirstCodingMode + 1),
           unseenSteps_(baseMode(_mode) == kNeighbourStepMode), recencyOn_(recencyMode(_mode)), nearbyOn_(nearbyMode(_mode)) {}
 
@@ -142,9 +142,12 @@ private:
         if (isNew) {
             rc_.setCategory(kTallyNew);
             if (nearbyOn_) {
-                const NewVertexCandidates near(adjacency_, unseen_, V_, _x, _y);
-                if (near.count() > 0) {
-                    const int place = near.find(_v);
+                nearby_.start(adjacency_, _x, _y);
+                int32_t c = nearby_.next(unseen_);
+                if (c >= 0) {
+                    int place = 0;
+                    for (; c >= 0 && c != _v; c = nearby_.next(unseen_)) ++place;
+                    if (c < 0) place = -1;
                     rc_.bit(p_.newNearby[static_cast<size_t>(_slot)], place >= 0);
                     if (place >= 0) {
                         index(p_.newNearbyIndex[static_cast<size_t>(_slot)], kNeighbourBits, static_cast<uint32_t>(place));
@@ -293,6 +296,7 @@ private:
     OpenEdges open_;
     BorderVertices border_;
     BorderRecency recency_;
+    NearbyNumbers nearby_;
     const int32_t* faceList_;  // the faces, three vertices each, of which faces_ are coded
     size_t faces_ = 0;
     int32_t lastVertex_ = -1;
@@ -312,7 +316,7 @@ private:
     bool rankedNew_;
     bool unseenSteps_;  // a new vertex's step from its prediction counts only unseen vertices
     bool recencyOn_;    // border vertices may be named by recency
-    bool nearbyOn_;     // new vertices may be named among NewVertexCandidates
+    bool nearbyOn_;     // new vertices may be named among NearbyNumbers
 };
 
 }  // namespace

@@ -3,10 +3,13 @@
 // encoder predicted: a FIFO of recent directed edges (a face usually shares
 // one with a recent face), a FIFO of recent vertices, the set of vertices not
 // yet seen (a new vertex is coded as its rank among them, zero for meshes
-// numbered in the order their faces reach the vertices), and the adaptive
-// probabilities of every decision.
+// numbered in the order their faces reach the vertices), the neighbours and
+// open edges of the faces so far, the border vertices ranked by number and
+// by when they were last touched, the numbers a new vertex is likely to take
+// next to its face, and the adaptive probabilities of every decision.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -89,7 +92,7 @@ struct ConnectivityProbs {
     std::array<UIntProbs, kOldWays> borderDelta;  // [OldVertexReference's way]
     std::array<BitProb, 2> borderSign;
     std::array<BitProb, 9> newSign;
-    std::array<BitProb, 4> newNearby;  // [slot 0..3]: a new vertex among its NewVertexCandidates
+    std::array<BitProb, 4> newNearby;  // [slot 0..3]: a new vertex among its NearbyNumbers
     std::array<IndexProbs, 4> newNearbyIndex;
     ConnectivityProbs() {
         edgeHit.fill(kProbHalf);
@@ -467,43 +470,70 @@ private:
 
 // Candidates for a new vertex, at most kMaxCandidates: for k = 1 ..
 // kNearbySteps, the unseen numbers n + k, then n - k, for n = _y, _x, then
-// the neighbours of _y and of _x (newest first). Files that number their
-// vertices along paths of the surface, in another order than their faces,
-// give a new vertex a number close to that of a vertex nearby.
+// the neighbours of _y and of _x (newest first), each once. Files that
+// number their vertices along paths of the surface, in another order than
+// their faces, give a new vertex a number close to that of a vertex nearby.
+// The list is produced one candidate at a time (a decoder stops at the place
+// it reads), repeats are caught by a mark per vertex.
 constexpr int32_t kNearbySteps = 4;
 
-class NewVertexCandidates {
+class NearbyNumbers {
 public:
-    NewVertexCandidates(const Adjacency& _adjacency, const UnseenVertices& _unseen, int32_t _V, int32_t _x, int32_t _y) {
-        for (int32_t step = 1; step <= kNearbySteps; ++step) {
-            for (int32_t w : {_y, _x})
-                if (w >= 0) {
-                    add(w + step, _unseen, _V);
-                    add(w - step, _unseen, _V);
-                }
-            for (int32_t w : {_y, _x})
-                for (int i = 0; w >= 0 && i < _adjacency.degree(w); ++i) {
-                    const int32_t u = _adjacency.neighbour(w, i);
-                    add(u + step, _unseen, _V);
-                    add(u - step, _unseen, _V);
-                }
+    explicit NearbyNumbers(int32_t _V) : V_(_V) {}
+
+    // Starts the list of a new vertex beside _x and _y (either may be -1).
+    void start(const Adjacency& _adjacency, int32_t _x, int32_t _y) {
+        if (mark_.empty()) mark_.assign(static_cast<size_t>(V_), 0);
+        if (++epoch_ == 0) {
+            std::fill(mark_.begin(), mark_.end(), 0u);
+            epoch_ = 1;
         }
+        n_ = 0;
+        for (int32_t w : {_y, _x})
+            if (w >= 0) sources_[static_cast<size_t>(n_++)] = w;
+        for (int32_t w : {_y, _x})
+            for (int i = 0; w >= 0 && i < _adjacency.degree(w); ++i) sources_[static_cast<size_t>(n_++)] = _adjacency.neighbour(w, i);
+        k_ = n_ > 0 ? 1 : kNearbySteps + 1;
+        s_ = 0;
+        minus_ = false;
+        emitted_ = 0;
     }
-    int count() const { return n_; }
-    int32_t at(int _i) const { return v_[static_cast<size_t>(_i)]; }
-    int find(int32_t _v) const {
-        for (int i = 0; i < n_; ++i)
-            if (v_[static_cast<size_t>(i)] == _v) return i;
+
+    // The next candidate, or -1 when the list is complete.
+    int32_t next(const UnseenVertices& _unseen) {
+        while (emitted_ < kMaxCandidates && k_ <= kNearbySteps) {
+            const int64_t c = static_cast<int64_t>(sources_[static_cast<size_t>(s_)]) + (minus_ ? -k_ : k_);
+            advance();
+            if (c < 0 || c >= V_) continue;
+            const int32_t v = static_cast<int32_t>(c);
+            if (_unseen.seen(v) || mark_[static_cast<size_t>(v)] == epoch_) continue;
+            mark_[static_cast<size_t>(v)] = epoch_;
+            ++emitted_;
+            return v;
+        }
         return -1;
     }
 
 private:
-    void add(int32_t _c, const UnseenVertices& _unseen, int32_t _V) {
-        if (_c < 0 || _c >= _V || n_ == kMaxCandidates || _unseen.seen(_c) || find(_c) >= 0) return;
-        v_[static_cast<size_t>(n_++)] = _c;
+    void advance() {
+        if (!minus_) {
+            minus_ = true;
+            return;
+        }
+        minus_ = false;
+        if (++s_ == n_) {
+            s_ = 0;
+            ++k_;
+        }
     }
-    std::array<int32_t, kMaxCandidates> v_;
-    int n_ = 0;
+
+    std::vector<uint32_t> mark_;  // per vertex: the epoch of the last list that took it
+    std::array<int32_t, 2 + 2 * kMaxNeighbours> sources_{};
+    int32_t V_;
+    uint32_t epoch_ = 0;
+    int n_ = 0, s_ = 0, emitted_ = 0;
+    int32_t k_ = 0;
+    bool minus_ = false;
 };
 
 // The vertices that have an open edge (the border of what has been coded),
