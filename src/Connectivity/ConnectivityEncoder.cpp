@@ -378,22 +378,29 @@ std::vector<uint8_t> encodeConnectivity(const std::vector<int32_t>& _indices, in
     // New vertices are coded as their rank among the unseen ones (best for
     // meshes numbered at random), as a step from a prediction (best for
     // meshes numbered along their surface) or as a step among the unseen
-    // vertices (numbers that follow a coordinate), each without and with
-    // recency ranks and pruned FIFOs, and with nearby numbers too. The
-    // smallest wins, but the modes with recency ranks decode at up to half
-    // the speed when many vertices are named far from their faces: they are
-    // taken only when they save at least one part in kRecencyGain.
+    // vertices (numbers that follow a coordinate): the smallest of the three
+    // decides, and that way is tried again with recency ranks and pruned
+    // FIFOs, and with nearby numbers too (which way suits the numbers hardly
+    // depends on those). The smallest wins, but the modes with recency ranks
+    // decode at up to half the speed when many vertices are named far from
+    // their faces: they are taken only when they save at least one part in
+    // kRecencyGain.
     constexpr size_t kRecencyGain = 100;
     std::vector<uint8_t> best[2];  // [with recency ranks]
     ConnectivityTally tally, bestTally[2];
-    for (uint8_t mode = kFirstCodingMode; mode <= kLastCodingMode; ++mode) {
-        std::vector<uint8_t> out = encodeChecked(_indices, _vertexCount, mode, _tally ? &tally : nullptr);
-        const int r = recencyMode(mode) ? 1 : 0;
+    uint8_t bestBase = kFirstCodingMode;
+    auto consider = [&](uint8_t _mode) {
+        std::vector<uint8_t> out = encodeChecked(_indices, _vertexCount, _mode, _tally ? &tally : nullptr);
+        const int r = recencyMode(_mode) ? 1 : 0;
         if (best[r].empty() || out.size() < best[r].size()) {
             best[r] = std::move(out);
             bestTally[r] = tally;
+            if (r == 0) bestBase = _mode;
         }
-    }
+    };
+    for (uint8_t mode = kFirstCodingMode; mode <= kNeighbourStepMode; ++mode) consider(mode);
+    consider(static_cast<uint8_t>(bestBase + kRecencyModes));
+    consider(static_cast<uint8_t>(bestBase + 2 * kRecencyModes));
     const int r = best[1].size() + best[0].size() / kRecencyGain < best[0].size() ? 1 : 0;
     if (_tally) *_tally = bestTally[r];
     return std::move(best[r]);
