@@ -22,6 +22,8 @@
 
 namespace {
 
+std::vector<std::string> tallies_;
+
 // Bytes of xz -9 over the given bytes (run as a program), or 0 when xz fails.
 size_t xzSize(const std::string& _bytes) {
     const std::filesystem::path tmp = std::filesystem::temp_directory_path() / ("orv-xz-" + std::to_string(::getpid()));
@@ -43,7 +45,8 @@ void report(const std::string& _name, int32_t _V, const std::vector<int32_t>& _i
     for (size_t i = 0; i < _idx.size(); i += 3)
         faceLines += "f " + std::to_string(_idx[i] + 1) + " " + std::to_string(_idx[i + 1] + 1) + " " +
                      std::to_string(_idx[i + 2] + 1) + "\n";
-    const size_t ours = orv::encodeConnectivity(_idx, _V).size();
+    orv::ConnectivityTally tally;
+    const size_t ours = orv::encodeConnectivity(_idx, _V, &tally).size();
     const size_t xz = xzSize(faceLines);
     double meshopt = 0, meshoptXz = 0;
 #ifdef ORV_HAVE_MESHOPTIMIZER
@@ -55,6 +58,13 @@ void report(const std::string& _name, int32_t _V, const std::vector<int32_t>& _i
 #endif
     std::printf("| %s | %d | %.0f | %.2f | %.2f | %.2f | %.2f | %.3f |\n", _name.c_str(), _V, F, 8.0 * ours / F,
                 8.0 * xz / F, meshopt, meshoptXz, static_cast<double>(ours) / static_cast<double>(xz));
+    std::string where;
+    for (int c = 0; c < orv::kTallyCategories; ++c) {
+        char part[64];
+        std::snprintf(part, sizeof part, "%s%s %.2f", c ? ", " : "", orv::ConnectivityTally::name(c), tally.bits[static_cast<size_t>(c)] / F);
+        where += part;
+    }
+    tallies_.push_back("| " + _name + " | " + std::to_string(tally.mode) + " | " + where + " |");
 }
 
 }  // namespace
@@ -80,5 +90,7 @@ int main(int argc, char** argv) {
         {"torus 200x250, shuffled faces", shuffledFaces(torusMesh(200, 250))},
     };
     for (const auto& [name, m] : generated) report(name, m.vertexCount, m.indices);
+    std::printf("\n| mesh | mode | where the bits go (bits/triangle) |\n|---|---|---|\n");
+    for (const std::string& t : tallies_) std::printf("%s\n", t.c_str());
     return 0;
 }

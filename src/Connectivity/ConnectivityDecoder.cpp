@@ -22,10 +22,13 @@ constexpr uint64_t kMaxFacesPerByte = 128;
 
 class FaceDecoder {
 public:
-    FaceDecoder(const uint8_t* _data, size_t _size, int32_t _V, uint8_t _mode)
-        : rc_(_data, _size), unseen_(_V), adjacency_(_V), open_(_V), border_(_V), V_(_V),
-          newPrediction_(_mode == kNeighbourStepMode), rankedNew_(_mode == kFirstCodingMode + 1),
-          unseenSteps_(_mode == kNeighbourStepMode) {
+    // _faceList: room for the faces, three vertices each, that face() fills
+    // in turn.
+    FaceDecoder(const uint8_t* _data, size_t _size, int32_t _V, int32_t* _faceList, uint8_t _mode)
+        : rc_(_data, _size), unseen_(_V), adjacency_(_V), open_(_V), border_(_V), recency_(_V),
+          nearby_(_V), faceList_(_faceList), V_(_V),
+          newPrediction_(baseMode(_mode) == kNeighbourStepMode), rankedNew_(baseMode(_mode) == kFirstCodingMode + 1),
+          unseenSteps_(baseMode(_mode) == kNeighbourStepMode), recencyOn_(recencyMode(_mode)), nearbyOn_(nearbyMode(_mode)) {
         if (!rc_.validStart()) malformed("bad start of the coded faces");
     }
 
@@ -35,6 +38,7 @@ public:
             if (hitIndex >= edges_.count()) malformed("a face refers to an edge that was never coded");
             auto& rp = p_.rotation[static_cast<size_t>((hitIndex < 3 ? hitIndex : 3) * 3 + prevRotation_)];
             const DirectedEdge e = edges_.at(hitIndex);
+            if (recencyOn_) edges_.remove(hitIndex);
             int kind = 0;
             opposite_ = e.opposite;
             closingPair_ = pairOpen_ && hitIndex == 0;
@@ -50,9 +54,9 @@ public:
             _t[1] = vertex(1, -1, _t[0], kind);
             _t[2] = vertex(2, _t[0], _t[1], kind);
             lastVertex_ = _t[2];
-            edges_.push(_t[0], _t[1], _t[2]);
-            edges_.push(_t[1], _t[2], _t[0]);
-            edges_.push(_t[2], _t[0], _t[1]);
+            pushEdge(_t[0], _t[1], _t[2]);
+            pushEdge(_t[1], _t[2], _t[0]);
+            pushEdge(_t[2], _t[0], _t[1]);
             prevKind_ = kNoEdge;
             prevShared_ = 0;
         }
@@ -61,6 +65,7 @@ public:
         if (!open_.add(_t[1], _t[2])) adjacency_.link(_t[1], _t[2]);
         if (!open_.add(_t[2], _t[0])) adjacency_.link(_t[2], _t[0]);
         for (int k = 0; k < 3; ++k) border_.set(_t[k], open_.any(_t[k]));
+        ++faces_;
     }
 
     const RangeDecoder& coder() const { return rc_; }
@@ -88,8 +93,8 @@ private:
         _t[rotation] = _a;
         _t[(rotation + 1) % 3] = _b;
         _t[(rotation + 2) % 3] = c;
-        edges_.push(_b, c, _a);
-        edges_.push(c, _a, _b);
+        pushEdge(_b, c, _a);
+        pushEdge(c, _a, _b);
         prevKind_ = _kind;
         prevRotation_ = rotation;
         prevShared_ = _shared;
@@ -99,6 +104,20 @@ private:
         if (_slot == 0) newInFace_ = 0;
         if (_slot != 4 && rc_.bit(p_.isNew[static_cast<size_t>(isNewContext(_slot, prevKind_, newInFace_))])) {
             ++newInFace_;
+            if (nearbyOn_) {
+                nearby_.start(adjacency_, _x, _y);
+                int32_t v = nearby_.next(unseen_);
+                if (v >= 0 && rc_.bit(p_.newNearby[static_cast<size_t>(_slot)])) {
+                    const int place = static_cast<int>(index(p_.newNearbyIndex[static_cast<size_t>(_slot)], kNeighbourBits));
+                    for (int i = 0; i < place && v >= 0; ++i) v = nearby_.next(unseen_);
+                    if (v < 0) malformed("a new vertex beside one that does not exist");
+                    if (!rankedNew_) lastNew_ = v;
+                    unseen_.markSeen(v);
+                    vertices_.push(v);
+                    _kind = kVertexNew;
+                    return v;
+                }
+            }
             if (rankedNew_) {
                 const uint32_t rank = uintCode(p_.newRank[_slot == 3 ? 1 : 0]);
                 if (rank >= static_cast<uint32_t>(unseen_.remaining())) malformed("a new vertex beyond the vertex count");
@@ -141,26 +160,46 @@ private:
             const int place = static_cast<int>(index(p_.neighbourIndex[context], kNeighbourBits));
             if (place >= cand.count()) malformed("a face refers to a neighbour that does not exist");
             _kind = kVertexNeighbour;
-            return cand.at(place);
+            if (!recencyOn_) return cand.at(place);
+            const int32_t u = cand.atLive(place, [this](int32_t _u) { return border_.has(_u); });
+            if (u < 0) malformed("a face refers to a neighbour on the border that does not exist");
+            return u;
         }
         if (rc_.bit(p_.isFifo[context])) {
             const int fifo = static_cast<int>(index(p_.vertexFifo[context], kVertexFifoBits));
             if (fifo >= vertices_.count()) malformed("a face refers to a vertex that was never coded");
             _kind = kVertexInFifo;
-            return vertices_.at(fifo);
+            if (!recencyOn_) return vertices_.at(fifo);
+            const int32_t u = vertices_.atLive(fifo, [this](int32_t _u) { return border_.has(_u); });
+            if (u < 0) malformed("a face refers to a recent border vertex that does not exist");
+            return u;
         }
         const int32_t local = OldVertexReference::local(_slot, _y, previousFirst_);
-        const int choice = oldReference_.choice(_slot);
         int64_t v = 0;
         if (border_.size() > 0 && rc_.bit(p_.onBorder[context])) {
+            const int choice = oldReference_.choice(_slot, recencyOn_);
             const uint32_t magnitude = uintCode(p_.borderDelta[static_cast<size_t>(choice)]);
             const int64_t fromLast = border_.rankBelow(lastOld_), fromLocal = border_.rankBelow(local);
-            int64_t rank = choice ? fromLocal : fromLast;
-            if (magnitude != 0) rank += rc_.bit(p_.borderSign[_slot == 3 ? 1 : 0]) ? -static_cast<int64_t>(magnitude) : magnitude;
-            if (rank < 0 || rank >= border_.size()) malformed("a face names a border vertex that does not exist");
-            v = border_.atRank(static_cast<int32_t>(rank));
-            oldReference_.update(_slot, rank - fromLast, rank - fromLocal);
+            if (recencyOn_) recency_.refresh(border_, faceList_, faces_);
+            if (choice == kOldNewest || choice == kOldOldest) {
+                if (magnitude >= static_cast<uint32_t>(border_.size())) malformed("a face names a border vertex that does not exist");
+                const int32_t r = static_cast<int32_t>(magnitude);
+                v = choice == kOldNewest ? recency_.atNewestRank(r) : recency_.atOldestRank(r);
+            } else {
+                int64_t rank = choice == kOldFromLocal ? fromLocal : fromLast;
+                if (magnitude != 0) rank += rc_.bit(p_.borderSign[_slot == 3 ? 1 : 0]) ? -static_cast<int64_t>(magnitude) : magnitude;
+                if (rank < 0 || rank >= border_.size()) malformed("a face names a border vertex that does not exist");
+                v = border_.atRank(static_cast<int32_t>(rank));
+            }
+            const int64_t rank = border_.rankBelow(static_cast<int32_t>(v));
+            if (recencyOn_) {
+                const int32_t newest = recency_.newestRank(static_cast<int32_t>(v));
+                oldReference_.update(_slot, rank - fromLast, rank - fromLocal, newest, border_.size() - 1 - newest);
+            } else {
+                oldReference_.update(_slot, rank - fromLast, rank - fromLocal);
+            }
         } else {
+            const int choice = oldReference_.numberChoice(_slot);
             const uint32_t magnitude = uintCode(p_.oldDelta);
             v = choice ? local : lastOld_;
             if (magnitude != 0) v += rc_.bit(p_.oldSign[_slot == 3 ? 1 : 0]) ? -static_cast<int64_t>(magnitude) : magnitude;
@@ -201,6 +240,13 @@ private:
         return static_cast<uint32_t>(value);
     }
 
+    void pushEdge(int32_t _from, int32_t _to, int32_t _opposite) {
+        if (recencyOn_)
+            edges_.pushOrClose(_from, _to, _opposite);
+        else
+            edges_.push(_from, _to, _opposite);
+    }
+
     RangeDecoder rc_;
     ConnectivityProbs p_;
     EdgeFifo edges_;
@@ -209,6 +255,10 @@ private:
     Adjacency adjacency_;
     OpenEdges open_;
     BorderVertices border_;
+    BorderRecency recency_;
+    NearbyNumbers nearby_;
+    const int32_t* faceList_;  // the faces, three vertices each, of which faces_ are coded
+    size_t faces_ = 0;
     int32_t V_;
     int prevShared_ = 0;
     int32_t lastVertex_ = -1;
@@ -225,6 +275,8 @@ private:
     int32_t lastNew_ = -1;
     bool rankedNew_;
     bool unseenSteps_;  // a new vertex's step from its prediction counts only unseen vertices
+    bool recencyOn_;    // border vertices may be named by recency
+    bool nearbyOn_;     // new vertices may be named among NearbyNumbers
 };
 
 }  // namespace
@@ -249,12 +301,12 @@ Connectivity decodeConnectivity(const uint8_t* _data, size_t _size) {
     if (mode < kFirstCodingMode)
         throw Error("connectivity coded by an earlier version of the codec (mode " + std::to_string(mode) +
                     "), which this build no longer reads: encode the mesh again");
-    if (mode > kNeighbourStepMode) malformed("unknown coding mode " + std::to_string(mode));
+    if (mode > kLastCodingMode) malformed("unknown coding mode " + std::to_string(mode));
 
     Connectivity result;
     result.vertexCount = static_cast<int32_t>(V);
     result.indices.resize(static_cast<size_t>(F) * 3);
-    FaceDecoder decoder(_data + pos, payload, result.vertexCount, mode);
+    FaceDecoder decoder(_data + pos, payload, result.vertexCount, result.indices.data(), mode);
     for (size_t f = 0; f < F; ++f) {
         decoder.face(&result.indices[3 * f]);
         if (decoder.coder().overrun() > 0) malformed("the coded faces are truncated");

@@ -14,11 +14,16 @@ namespace {
 
 class FaceEncoder {
 public:
-    FaceEncoder(std::vector<uint8_t>& _out, int32_t _V, uint8_t _mode)
-        : rc_(_out), unseen_(_V), adjacency_(_V), open_(_V), border_(_V), newPrediction_(_mode == kNeighbourStepMode),
-          V_(_V), rankedNew_(_mode == kFirstCodingMode + 1), unseenSteps_(_mode == kNeighbourStepMode) {}
+    // _faceList: the faces to be coded, three vertices each.
+    FaceEncoder(std::vector<uint8_t>& _out, int32_t _V, const int32_t* _faceList, uint8_t _mode)
+        : rc_(_out), unseen_(_V), adjacency_(_V), open_(_V), border_(_V), recency_(_V), nearby_(_V), faceList_(_faceList),
+          newPrediction_(baseMode(_mode) == kNeighbourStepMode), V_(_V), rankedNew_(baseMode(_mode) == kFirstCodingMode + 1),
+          unseenSteps_(baseMode(_mode) == kNeighbourStepMode), recencyOn_(recencyMode(_mode)), nearbyOn_(nearbyMode(_mode)) {}
+
+    void setTally(double* _tally) { rc_.setTally(_tally); }
 
     void face(const int32_t* _t) {
+        rc_.setCategory(kTallyEdge);
         int hitIndex = -1;
         int rotation = 0;
         for (int i = 0; i < edges_.count() && hitIndex < 0; ++i) {
@@ -36,12 +41,14 @@ public:
             index(p_.edgeIndex[static_cast<size_t>(edgeContext(prevKind_, pairOpen_))], kEdgeFifoBits, static_cast<uint32_t>(hitIndex));
             auto& rp = p_.rotation[static_cast<size_t>((hitIndex < 3 ? hitIndex : 3) * 3 + prevRotation_)];
             opposite_ = edges_.at(hitIndex).opposite;
+            if (recencyOn_) edges_.remove(hitIndex);
             closingPair_ = pairOpen_ && hitIndex == 0;
             faceOnEdge(_t, rotation, rp, 0);
             pairOpen_ = !(pairOpen_ && hitIndex == 0);
         } else {
             rc_.bit(p_.edgeHit[static_cast<size_t>(edgeContext(prevKind_, pairOpen_))], 0);
             pairOpen_ = 1;
+            rc_.setCategory(kTallyShared);
             if (sharedFace(_t)) {
                 finishFace(_t);
                 return;
@@ -50,9 +57,9 @@ public:
             vertex(_t[1], 1, -1, _t[0]);
             vertex(_t[2], 2, _t[0], _t[1]);
             lastVertex_ = _t[2];
-            edges_.push(_t[0], _t[1], _t[2]);
-            edges_.push(_t[1], _t[2], _t[0]);
-            edges_.push(_t[2], _t[0], _t[1]);
+            pushEdge(_t[0], _t[1], _t[2]);
+            pushEdge(_t[1], _t[2], _t[0]);
+            pushEdge(_t[2], _t[0], _t[1]);
             prevKind_ = kNoEdge;
             prevShared_ = 0;
         }
@@ -66,6 +73,7 @@ public:
         if (!open_.add(_t[1], _t[2])) adjacency_.link(_t[1], _t[2]);
         if (!open_.add(_t[2], _t[0])) adjacency_.link(_t[2], _t[0]);
         for (int k = 0; k < 3; ++k) border_.set(_t[k], open_.any(_t[k]));
+        ++faces_;
     }
 
     void finish() { rc_.finish(); }
@@ -98,6 +106,7 @@ private:
         rc_.bit(p_.sharedHit[static_cast<size_t>(prevKind_)], best >= 0);
         if (best < 0) return false;
         vertex(_t[best], 4, -1, lastVertex_);
+        rc_.setCategory(kTallyShared);
         tree(p_.openIndex.data(), kOpenEdgeBits, static_cast<uint32_t>(bestPlace));
         opposite_ = kAcrossOpenEdge;
         closingPair_ = false;
@@ -109,13 +118,14 @@ private:
     // _rotation: the rotation, then the third vertex.
     template <class RotationModels>
     void faceOnEdge(const int32_t* _t, int _rotation, RotationModels& _rp, int _shared) {
+        rc_.setCategory(_shared ? kTallyShared : kTallyEdge);
         rc_.bit(_rp[0], _rotation != 0);
         if (_rotation != 0) rc_.bit(_rp[1], _rotation == 2);
         const int32_t a = _t[_rotation], b = _t[(_rotation + 1) % 3], c = _t[(_rotation + 2) % 3];
         const int kind = vertex(c, 3, a, b);
         lastVertex_ = c;
-        edges_.push(b, c, a);
-        edges_.push(c, a, b);
+        pushEdge(b, c, a);
+        pushEdge(c, a, b);
         prevKind_ = kind;
         prevRotation_ = _rotation;
         prevShared_ = _shared;
@@ -126,9 +136,28 @@ private:
         const bool isNew = !unseen_.seen(_v);
         // The first vertex of an open edge (slot 4) is never new.
         if (_slot == 0) newInFace_ = 0;
+        rc_.setCategory(kTallyIsNew);
         if (_slot != 4) rc_.bit(p_.isNew[static_cast<size_t>(isNewContext(_slot, prevKind_, newInFace_))], isNew);
         newInFace_ += isNew;
         if (isNew) {
+            rc_.setCategory(kTallyNew);
+            if (nearbyOn_) {
+                nearby_.start(adjacency_, _x, _y);
+                int32_t c = nearby_.next(unseen_);
+                if (c >= 0) {
+                    int place = 0;
+                    for (; c >= 0 && c != _v; c = nearby_.next(unseen_)) ++place;
+                    if (c < 0) place = -1;
+                    rc_.bit(p_.newNearby[static_cast<size_t>(_slot)], place >= 0);
+                    if (place >= 0) {
+                        index(p_.newNearbyIndex[static_cast<size_t>(_slot)], kNeighbourBits, static_cast<uint32_t>(place));
+                        if (!rankedNew_) lastNew_ = _v;
+                        unseen_.markSeen(_v);
+                        vertices_.push(_v);
+                        return kVertexNew;
+                    }
+                }
+            }
             if (rankedNew_) {
                 uintCode(p_.newRank[_slot == 3 ? 1 : 0], unseen_.rankOf(_v));
                 unseen_.markSeen(_v);
@@ -155,33 +184,51 @@ private:
 
         const size_t context = _slot == 3 && closingPair_ ? 5 : static_cast<size_t>(_slot);
         const Candidates cand(open_, adjacency_, _x, _y, _slot == 3);
+        rc_.setCategory(kTallyNeighbour);
+        auto onBorder = [this](int32_t _u) { return border_.has(_u); };
         if (cand.count() > 0) {
-            const int place = cand.find(_v);
+            const int place = recencyOn_ ? cand.findLive(_v, onBorder) : cand.find(_v);
             rc_.bit(p_.isNeighbour[context], place >= 0);
             if (place >= 0) {
                 index(p_.neighbourIndex[context], kNeighbourBits, static_cast<uint32_t>(place));
                 return kVertexNeighbour;
             }
         }
-        const int fifo = vertices_.find(_v);
+        const int fifo = recencyOn_ ? vertices_.findLive(_v, onBorder) : vertices_.find(_v);
+        rc_.setCategory(kTallyFifo);
         rc_.bit(p_.isFifo[context], fifo >= 0);
         if (fifo >= 0) {
             index(p_.vertexFifo[context], kVertexFifoBits, static_cast<uint32_t>(fifo));
             return kVertexInFifo;
         }
-        const bool onBorder = border_.has(_v);
-        if (border_.size() > 0) rc_.bit(p_.onBorder[context], onBorder);
+        const bool isOnBorder = border_.has(_v);
+        rc_.setCategory(kTallyFar);
+        if (border_.size() > 0) rc_.bit(p_.onBorder[context], isOnBorder);
         const int32_t local = OldVertexReference::local(_slot, _y, previousFirst_);
-        const int choice = oldReference_.choice(_slot);
-        if (onBorder) {
+        if (isOnBorder) {
+            const int choice = oldReference_.choice(_slot, recencyOn_);
             const int64_t rank = border_.rankBelow(_v);
             const int64_t fromLast = rank - border_.rankBelow(lastOld_), fromLocal = rank - border_.rankBelow(local);
-            const int64_t delta = choice ? fromLocal : fromLast;
-            const uint32_t magnitude = static_cast<uint32_t>(delta < 0 ? -delta : delta);
-            uintCode(p_.borderDelta[static_cast<size_t>(choice)], magnitude);
-            if (magnitude != 0) rc_.bit(p_.borderSign[_slot == 3 ? 1 : 0], delta < 0);
-            oldReference_.update(_slot, fromLast, fromLocal);
+            int32_t newest = 0, oldest = 0;
+            if (recencyOn_) {
+                recency_.refresh(border_, faceList_, faces_);
+                newest = recency_.newestRank(_v);
+                oldest = border_.size() - 1 - newest;
+            }
+            if (choice == kOldNewest || choice == kOldOldest) {
+                uintCode(p_.borderDelta[static_cast<size_t>(choice)], static_cast<uint32_t>(choice == kOldNewest ? newest : oldest));
+            } else {
+                const int64_t delta = choice == kOldFromLocal ? fromLocal : fromLast;
+                const uint32_t magnitude = static_cast<uint32_t>(delta < 0 ? -delta : delta);
+                uintCode(p_.borderDelta[static_cast<size_t>(choice)], magnitude);
+                if (magnitude != 0) rc_.bit(p_.borderSign[_slot == 3 ? 1 : 0], delta < 0);
+            }
+            if (recencyOn_)
+                oldReference_.update(_slot, fromLast, fromLocal, newest, oldest);
+            else
+                oldReference_.update(_slot, fromLast, fromLocal);
         } else {
+            const int choice = oldReference_.numberChoice(_slot);
             const int64_t fromLast = static_cast<int64_t>(_v) - lastOld_, fromLocal = static_cast<int64_t>(_v) - local;
             const int64_t delta = choice ? fromLocal : fromLast;
             const uint32_t magnitude = static_cast<uint32_t>(delta < 0 ? -delta : delta);
@@ -233,6 +280,13 @@ private:
         if (rest > 0) rc_.direct(_value & ((1u << rest) - 1u), rest);
     }
 
+    void pushEdge(int32_t _from, int32_t _to, int32_t _opposite) {
+        if (recencyOn_)
+            edges_.pushOrClose(_from, _to, _opposite);
+        else
+            edges_.push(_from, _to, _opposite);
+    }
+
     RangeEncoder rc_;
     ConnectivityProbs p_;
     EdgeFifo edges_;
@@ -241,6 +295,10 @@ private:
     Adjacency adjacency_;
     OpenEdges open_;
     BorderVertices border_;
+    BorderRecency recency_;
+    NearbyNumbers nearby_;
+    const int32_t* faceList_;  // the faces, three vertices each, of which faces_ are coded
+    size_t faces_ = 0;
     int32_t lastVertex_ = -1;
     int prevShared_ = 0;
     int prevKind_ = kNoEdge;
@@ -257,11 +315,20 @@ private:
     int32_t V_;
     bool rankedNew_;
     bool unseenSteps_;  // a new vertex's step from its prediction counts only unseen vertices
+    bool recencyOn_;    // border vertices may be named by recency
+    bool nearbyOn_;     // new vertices may be named among NearbyNumbers
 };
 
 }  // namespace
 
-std::vector<uint8_t> encodeConnectivity(const std::vector<int32_t>& _indices, int32_t _vertexCount) {
+const char* ConnectivityTally::name(int _category) {
+    static const char* const names[kTallyCategories] = {"edge", "open edge", "new?", "new vertex", "neighbour", "fifo", "far"};
+    return _category >= 0 && _category < kTallyCategories ? names[_category] : "?";
+}
+
+namespace {
+
+void checkList(const std::vector<int32_t>& _indices, int32_t _vertexCount) {
     if (_vertexCount < 0 || _vertexCount > kMaxCodedVertices)
         throw Error("connectivity: " + std::to_string(_vertexCount) + " vertices are more than the codec takes");
     if (_indices.size() % 3 != 0) throw Error("connectivity: the index list is not a whole number of triangles");
@@ -271,26 +338,72 @@ std::vector<uint8_t> encodeConnectivity(const std::vector<int32_t>& _indices, in
         if (_indices[i] < 0 || _indices[i] >= _vertexCount)
             throw Error("connectivity: face " + std::to_string(i / 3 + 1) + " names vertex " +
                         std::to_string(_indices[i]) + " outside 0.." + std::to_string(_vertexCount - 1));
-    // New vertices are coded either as their rank among the unseen ones (best
-    // for meshes numbered at random) or as a step from the last new vertex
-    // (best for meshes numbered along their surface); the smaller wins.
-    std::vector<uint8_t> best;
-    for (uint8_t mode = kFirstCodingMode; mode <= kNeighbourStepMode; ++mode) {
-        std::vector<uint8_t> out;
-        appendVarUInt(out, static_cast<uint64_t>(_vertexCount));
-        appendVarUInt(out, _indices.size() / 3);
-        const uint32_t sum = connectivityChecksum(_indices);
-        for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(sum >> (8 * i)));
-        out.push_back(mode);
-        FaceEncoder encoder(out, _vertexCount, mode);
-        for (size_t f = 0; f < _indices.size(); f += 3) encoder.face(&_indices[f]);
-        encoder.finish();
-        if (best.empty() || out.size() < best.size()) best = std::move(out);
+}
+
+std::vector<uint8_t> encodeChecked(const std::vector<int32_t>& _indices, int32_t _vertexCount, uint8_t _mode,
+                                   ConnectivityTally* _tally) {
+    std::vector<uint8_t> out;
+    appendVarUInt(out, static_cast<uint64_t>(_vertexCount));
+    appendVarUInt(out, _indices.size() / 3);
+    const uint32_t sum = connectivityChecksum(_indices);
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(sum >> (8 * i)));
+    out.push_back(_mode);
+    FaceEncoder encoder(out, _vertexCount, _indices.data(), _mode);
+    if (_tally) {
+        *_tally = ConnectivityTally{};
+        _tally->mode = _mode;
+        encoder.setTally(_tally->bits.data());
     }
-    const uint64_t payload = best.size();
+    for (size_t f = 0; f < _indices.size(); f += 3) encoder.face(&_indices[f]);
+    encoder.finish();
+    const uint64_t payload = out.size();
     if (static_cast<uint64_t>(_vertexCount) > 3 * (_indices.size() / 3) + payload * 8 + 64)
         throw Error("connectivity: " + std::to_string(_vertexCount) + " vertices, most of them in no face");
-    return best;
+    return out;
+}
+
+}  // namespace
+
+std::vector<uint8_t> encodeConnectivityInMode(const std::vector<int32_t>& _indices, int32_t _vertexCount, uint8_t _mode,
+                                              ConnectivityTally* _tally) {
+    if (_mode < kFirstCodingMode || _mode > kLastCodingMode)
+        throw Error("connectivity: no coding mode " + std::to_string(_mode));
+    checkList(_indices, _vertexCount);
+    return encodeChecked(_indices, _vertexCount, _mode, _tally);
+}
+
+std::vector<uint8_t> encodeConnectivity(const std::vector<int32_t>& _indices, int32_t _vertexCount,
+                                        ConnectivityTally* _tally) {
+    checkList(_indices, _vertexCount);
+    // New vertices are coded as their rank among the unseen ones (best for
+    // meshes numbered at random), as a step from a prediction (best for
+    // meshes numbered along their surface) or as a step among the unseen
+    // vertices (numbers that follow a coordinate): the smallest of the three
+    // decides, and that way is tried again with recency ranks and pruned
+    // FIFOs, and with nearby numbers too (which way suits the numbers hardly
+    // depends on those). The smallest wins, but the modes with recency ranks
+    // decode at up to half the speed when many vertices are named far from
+    // their faces: they are taken only when they save at least one part in
+    // kRecencyGain.
+    constexpr size_t kRecencyGain = 100;
+    std::vector<uint8_t> best[2];  // [with recency ranks]
+    ConnectivityTally tally, bestTally[2];
+    uint8_t bestBase = kFirstCodingMode;
+    auto consider = [&](uint8_t _mode) {
+        std::vector<uint8_t> out = encodeChecked(_indices, _vertexCount, _mode, _tally ? &tally : nullptr);
+        const int r = recencyMode(_mode) ? 1 : 0;
+        if (best[r].empty() || out.size() < best[r].size()) {
+            best[r] = std::move(out);
+            bestTally[r] = tally;
+            if (r == 0) bestBase = _mode;
+        }
+    };
+    for (uint8_t mode = kFirstCodingMode; mode <= kNeighbourStepMode; ++mode) consider(mode);
+    consider(static_cast<uint8_t>(bestBase + kRecencyModes));
+    consider(static_cast<uint8_t>(bestBase + 2 * kRecencyModes));
+    const int r = best[1].size() + best[0].size() / kRecencyGain < best[0].size() ? 1 : 0;
+    if (_tally) *_tally = bestTally[r];
+    return std::move(best[r]);
 }
 
 std::vector<int32_t> toFlatIndices(const FaceList& _faces) {

@@ -3,10 +3,13 @@
 // encoder predicted: a FIFO of recent directed edges (a face usually shares
 // one with a recent face), a FIFO of recent vertices, the set of vertices not
 // yet seen (a new vertex is coded as its rank among them, zero for meshes
-// numbered in the order their faces reach the vertices), and the adaptive
-// probabilities of every decision.
+// numbered in the order their faces reach the vertices), the neighbours and
+// open edges of the faces so far, the border vertices ranked by number and
+// by when they were last touched, the numbers a new vertex is likely to take
+// next to its face, and the adaptive probabilities of every decision.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -22,6 +25,21 @@ namespace orv {
 // prediction. Lists of the earlier model used 0 and 1.
 constexpr uint8_t kFirstCodingMode = 2;
 constexpr uint8_t kNeighbourStepMode = kFirstCodingMode + 2;
+// The kRecencyModes after them code the same three ways with old border
+// vertices also named by recency (BorderRecency) and FIFOs that drop what a
+// manifold mesh never uses again, and the three after those add the nearby
+// numbers of NewVertexCandidates for new vertices.
+constexpr uint8_t kRecencyModes = 3;
+constexpr uint8_t kLastCodingMode = kNeighbourStepMode + 2 * kRecencyModes;
+// The mode without recency, and whether recency and the nearby numbers are on.
+inline uint8_t baseMode(uint8_t _mode) {
+    return static_cast<uint8_t>((_mode - kFirstCodingMode) % kRecencyModes + kFirstCodingMode);
+}
+inline bool recencyMode(uint8_t _mode) { return _mode > kNeighbourStepMode; }
+inline bool nearbyMode(uint8_t _mode) { return _mode > kNeighbourStepMode + kRecencyModes; }
+
+// The ways OldVertexReference names an old vertex.
+constexpr int kOldFromLast = 0, kOldFromLocal = 1, kOldNewest = 2, kOldOldest = 3, kOldWays = 4;
 
 constexpr int kEdgeFifoBits = 5;
 constexpr int kEdgeFifoSize = 1 << kEdgeFifoBits;
@@ -71,9 +89,11 @@ struct ConnectivityProbs {
     UIntProbs oldDelta;
     std::array<BitProb, 2> oldSign;
     std::array<BitProb, 6> onBorder;  // [slot]: an old vertex named explicitly has an open edge
-    std::array<UIntProbs, 2> borderDelta;  // [from OldVertexReference's local reference?]
+    std::array<UIntProbs, kOldWays> borderDelta;  // [OldVertexReference's way]
     std::array<BitProb, 2> borderSign;
     std::array<BitProb, 9> newSign;
+    std::array<BitProb, 4> newNearby;  // [slot 0..3]: a new vertex among its NearbyNumbers
+    std::array<IndexProbs, 4> newNearbyIndex;
     ConnectivityProbs() {
         edgeHit.fill(kProbHalf);
         sharedHit.fill(kProbHalf);
@@ -87,6 +107,7 @@ struct ConnectivityProbs {
         onBorder.fill(kProbHalf);
         borderSign.fill(kProbHalf);
         newSign.fill(kProbHalf);
+        newNearby.fill(kProbHalf);
     }
 };
 
@@ -117,6 +138,25 @@ public:
     }
     // The _i-th most recent edge (0 = the last pushed); _i < count().
     const DirectedEdge& at(int _i) const { return edges_[(head_ - _i) & (kEdgeFifoSize - 1)]; }
+    // Pushes _from -> _to unless it closes a recent edge (_to -> _from is in
+    // the FIFO): then both are dropped, as a manifold mesh uses neither again.
+    void pushOrClose(int32_t _from, int32_t _to, int32_t _opposite) {
+        for (int i = 0; i < count_; ++i) {
+            const DirectedEdge& e = at(i);
+            if (e.from == _to && e.to == _from) {
+                remove(i);
+                return;
+            }
+        }
+        push(_from, _to, _opposite);
+    }
+    // Drops the _i-th most recent edge (_i < count()); the older ones keep
+    // their places, the newer ones move up one.
+    void remove(int _i) {
+        for (int k = _i; k > 0; --k) edges_[(head_ - k) & (kEdgeFifoSize - 1)] = edges_[(head_ - k + 1) & (kEdgeFifoSize - 1)];
+        head_ = (head_ - 1) & (kEdgeFifoSize - 1);
+        --count_;
+    }
     int count() const { return count_; }
 
 private:
@@ -138,6 +178,29 @@ public:
     int find(int32_t _v) const {
         for (int i = 0; i < count_; ++i)
             if (at(i) == _v) return i;
+        return -1;
+    }
+    // The same counting only the entries _live takes (a vertex inside the
+    // mesh so far is never named again on a manifold mesh): -1 also when
+    // _live does not take _v.
+    template <class Live>
+    int findLive(int32_t _v, const Live& _live) const {
+        if (!_live(_v)) return -1;
+        int k = 0;
+        for (int i = 0; i < count_; ++i) {
+            const int32_t u = at(i);
+            if (u == _v) return k;
+            k += _live(u) ? 1 : 0;
+        }
+        return -1;
+    }
+    // The _k-th entry that _live takes, or -1.
+    template <class Live>
+    int32_t atLive(int _k, const Live& _live) const {
+        for (int i = 0; i < count_; ++i) {
+            const int32_t u = at(i);
+            if (_live(u) && _k-- == 0) return u;
+        }
         return -1;
     }
 
@@ -261,6 +324,10 @@ public:
         return -1;
     }
 
+    int degree(int32_t _v) const { return count(_v); }
+    // The _i-th newest neighbour of _v (_i < degree(_v)).
+    int32_t neighbour(int32_t _v, int _i) const { return newest(_v, _i); }
+
 private:
     struct List {
         int32_t n = 0;
@@ -373,12 +440,100 @@ public:
             if (at(i) == _v) return i;
         return -1;
     }
+    // The same counting only the candidates _live takes (see VertexFifo).
+    template <class Live>
+    int findLive(int32_t _v, const Live& _live) const {
+        if (!_live(_v)) return -1;
+        int k = 0;
+        for (int i = 0; i < n_; ++i) {
+            const int32_t u = at(i);
+            if (u == _v) return k;
+            k += _live(u) ? 1 : 0;
+        }
+        return -1;
+    }
+    template <class Live>
+    int32_t atLive(int _k, const Live& _live) const {
+        for (int i = 0; i < n_; ++i) {
+            const int32_t u = at(i);
+            if (_live(u) && _k-- == 0) return u;
+        }
+        return -1;
+    }
 
 private:
     const OpenEdges& open_;
     const Adjacency& adjacency_;
     int32_t x_, y_;
     int nInto_, nOut_, n_;
+};
+
+// Candidates for a new vertex, at most kMaxCandidates: for k = 1 ..
+// kNearbySteps, the unseen numbers n + k, then n - k, for n = _y, _x, then
+// the neighbours of _y and of _x (newest first), each once. Files that
+// number their vertices along paths of the surface, in another order than
+// their faces, give a new vertex a number close to that of a vertex nearby.
+// The list is produced one candidate at a time (a decoder stops at the place
+// it reads), repeats are caught by a mark per vertex.
+constexpr int32_t kNearbySteps = 4;
+
+class NearbyNumbers {
+public:
+    explicit NearbyNumbers(int32_t _V) : V_(_V) {}
+
+    // Starts the list of a new vertex beside _x and _y (either may be -1).
+    void start(const Adjacency& _adjacency, int32_t _x, int32_t _y) {
+        if (mark_.empty()) mark_.assign(static_cast<size_t>(V_), 0);
+        if (++epoch_ == 0) {
+            std::fill(mark_.begin(), mark_.end(), 0u);
+            epoch_ = 1;
+        }
+        n_ = 0;
+        for (int32_t w : {_y, _x})
+            if (w >= 0) sources_[static_cast<size_t>(n_++)] = w;
+        for (int32_t w : {_y, _x})
+            for (int i = 0; w >= 0 && i < _adjacency.degree(w); ++i) sources_[static_cast<size_t>(n_++)] = _adjacency.neighbour(w, i);
+        k_ = n_ > 0 ? 1 : kNearbySteps + 1;
+        s_ = 0;
+        minus_ = false;
+        emitted_ = 0;
+    }
+
+    // The next candidate, or -1 when the list is complete.
+    int32_t next(const UnseenVertices& _unseen) {
+        while (emitted_ < kMaxCandidates && k_ <= kNearbySteps) {
+            const int64_t c = static_cast<int64_t>(sources_[static_cast<size_t>(s_)]) + (minus_ ? -k_ : k_);
+            advance();
+            if (c < 0 || c >= V_) continue;
+            const int32_t v = static_cast<int32_t>(c);
+            if (_unseen.seen(v) || mark_[static_cast<size_t>(v)] == epoch_) continue;
+            mark_[static_cast<size_t>(v)] = epoch_;
+            ++emitted_;
+            return v;
+        }
+        return -1;
+    }
+
+private:
+    void advance() {
+        if (!minus_) {
+            minus_ = true;
+            return;
+        }
+        minus_ = false;
+        if (++s_ == n_) {
+            s_ = 0;
+            ++k_;
+        }
+    }
+
+    std::vector<uint32_t> mark_;  // per vertex: the epoch of the last list that took it
+    std::array<int32_t, 2 + 2 * kMaxNeighbours> sources_{};
+    int32_t V_;
+    uint32_t epoch_ = 0;
+    int n_ = 0, s_ = 0, emitted_ = 0;
+    int32_t k_ = 0;
+    bool minus_ = false;
 };
 
 // The vertices that have an open edge (the border of what has been coded),
@@ -446,6 +601,119 @@ private:
     int32_t blocks_;
     int32_t size_ = 0;
     int32_t topBit_ = 0;
+};
+
+// The border vertices ranked by when a face last touched them. Faces that
+// sweep a mesh in rows come back to the vertices of the row before in the
+// order they left them, and a vertex named far from the face was usually
+// touched either just before or long ago: its rank from the newest or the
+// oldest end is small where its rank by number is not. A vertex's stamp is
+// its last corner in the face list (three per face); the rank tree (a
+// Fenwick tree over stamps) is built when first needed and brought up to
+// date only then, from the faces coded since, so that meshes that never
+// name a vertex explicitly pay nothing per face. The tree grows with the
+// faces coded, never with the count a payload claims.
+class BorderRecency {
+public:
+    explicit BorderRecency(int32_t _V) : V_(_V) {}
+
+    // Brings the ranks up to date with the first _faces faces of _indices
+    // and the border they leave, _border.
+    void refresh(const BorderVertices& _border, const int32_t* _indices, size_t _faces) {
+        if (!built_) build();
+        if (3 * _faces > static_cast<size_t>(treeSize_)) grow(3 * _faces);
+        for (size_t c = 3 * done_; c < 3 * _faces; ++c) {
+            const size_t v = static_cast<size_t>(_indices[c]);
+            stamp_[v] = static_cast<int32_t>(c);
+            if (!dirty_[v]) {
+                dirty_[v] = 1;
+                touched_.push_back(static_cast<int32_t>(v));
+            }
+        }
+        done_ = _faces;
+        for (int32_t v : touched_) {
+            const size_t i = static_cast<size_t>(v);
+            dirty_[i] = 0;
+            if (inTree_[i] >= 0) add(inTree_[i], -1);
+            inTree_[i] = -1;
+            if (_border.has(v)) insert(v);
+        }
+        touched_.clear();
+    }
+
+    // The number of border vertices touched after _v (0: the newest).
+    int32_t newestRank(int32_t _v) const { return size_ - prefix(inTree_[static_cast<size_t>(_v)]); }
+    // The border vertex of newest-first rank _r (< the border's size).
+    int32_t atNewestRank(int32_t _r) const { return atOldestRank(size_ - 1 - _r); }
+    // The border vertex of oldest-first rank _r (< the border's size).
+    int32_t atOldestRank(int32_t _r) const {
+        int32_t pos = 0;
+        for (int32_t step = topBit_; step > 0; step >>= 1) {
+            const int32_t next = pos + step;
+            if (next <= treeSize_ && tree_[static_cast<size_t>(next)] <= _r) {
+                pos = next;
+                _r -= tree_[static_cast<size_t>(next)];
+            }
+        }
+        return atStamp_[static_cast<size_t>(pos)];  // stamp pos: the (pos+1)-th tree entry
+    }
+    int32_t size() const { return size_; }
+
+private:
+    void build() {
+        built_ = true;
+        stamp_.assign(static_cast<size_t>(V_), -1);
+        inTree_.assign(static_cast<size_t>(V_), -1);
+        dirty_.assign(static_cast<size_t>(V_), 0);
+    }
+    // Room for stamps below _corners at least, the tree rebuilt from the
+    // vertices in it; doubling keeps the rebuilds rare.
+    void grow(size_t _corners) {
+        size_t n = 2 * static_cast<size_t>(treeSize_);
+        if (n > static_cast<size_t>(INT32_MAX)) n = static_cast<size_t>(INT32_MAX);
+        if (n < _corners) n = _corners;
+        if (n < 1024) n = 1024;
+        treeSize_ = static_cast<int32_t>(n);
+        atStamp_.resize(n, -1);
+        tree_.assign(n + 1, 0);
+        for (int32_t s : inTree_)
+            if (s >= 0) tree_[static_cast<size_t>(s) + 1] = 1;
+        for (size_t i = 1; i <= n; ++i) {
+            const size_t parent = i + (i & (~i + 1));
+            if (parent <= n) tree_[parent] += tree_[i];
+        }
+        topBit_ = 1;
+        while (static_cast<int64_t>(topBit_) * 2 <= treeSize_) topBit_ *= 2;
+    }
+    void insert(int32_t _v) {
+        const int32_t s = stamp_[static_cast<size_t>(_v)];
+        inTree_[static_cast<size_t>(_v)] = s;
+        atStamp_[static_cast<size_t>(s)] = _v;
+        add(s, 1);
+    }
+    void add(int32_t _stamp, int32_t _d) {
+        size_ += _d;
+        for (int64_t i = static_cast<int64_t>(_stamp) + 1; i <= treeSize_; i += i & -i) tree_[static_cast<size_t>(i)] += _d;
+    }
+    // The number of tree entries with stamps up to _stamp.
+    int32_t prefix(int32_t _stamp) const {
+        int32_t sum = 0;
+        for (int32_t i = _stamp + 1; i > 0; i -= i & -i) sum += tree_[static_cast<size_t>(i)];
+        return sum;
+    }
+
+    std::vector<int32_t> stamp_;    // per vertex, -1: never touched
+    std::vector<int32_t> inTree_;   // per vertex, the stamp it holds in the tree, -1: none
+    std::vector<uint8_t> dirty_;    // per vertex: touched by the faces of a refresh
+    std::vector<int32_t> touched_;  // those vertices
+    std::vector<int32_t> tree_;
+    std::vector<int32_t> atStamp_;
+    int32_t V_;
+    size_t done_ = 0;  // the faces taken into account
+    int32_t treeSize_ = 0;
+    int32_t topBit_ = 0;
+    int32_t size_ = 0;
+    bool built_ = false;
 };
 
 // A new vertex is predicted either as the number after the last new vertex
@@ -537,26 +805,51 @@ private:
 // numbers) from a reference: the last vertex named that way, or one from the
 // face: for the first vertex of a face (slots 0 and 4) the previous face's
 // first vertex (faces scattered over the mesh still often start near where
-// the last one started), for the others the vertex coded before it. Per slot
-// the one whose steps have lately been shorter is used, both sides alike.
+// the last one started), for the others the vertex coded before it. Lists
+// coded with recency ranks may name a border vertex instead by its rank from
+// the newest or the oldest end of BorderRecency. Per slot the way whose
+// codes have lately been shortest is used, both sides alike.
 class OldVertexReference {
 public:
-    int choice(int _slot) const { return score_[_slot][1] < score_[_slot][0] ? 1 : 0; }
+    // The way to name a vertex on the border; with _recency false, or for a
+    // vertex off the border (numberChoice), one of the two steps.
+    int choice(int _slot, bool _recency) const {
+        const uint32_t* s = score_[_slot];
+        int best = s[kOldFromLocal] < s[kOldFromLast] ? kOldFromLocal : kOldFromLast;
+        if (_recency)
+            for (int k = kOldNewest; k < kOldWays; ++k)
+                if (s[k] < s[best]) best = k;
+        return best;
+    }
+    int numberChoice(int _slot) const { return choice(_slot, false); }
     static int32_t local(int _slot, int32_t _y, int32_t _previousFirst) {
         return _slot == 0 || _slot == 4 ? _previousFirst : _y;
     }
     void update(int _slot, int64_t _fromLast, int64_t _fromLocal) {
-        const int64_t steps[2] = {_fromLast, _fromLocal};
-        for (int k = 0; k < 2; ++k) {
-            uint64_t m = static_cast<uint64_t>(steps[k] < 0 ? -steps[k] : steps[k]);
-            uint32_t n = 0;
-            for (; m != 0; m >>= 1) ++n;
-            score_[_slot][k] = score_[_slot][k] - (score_[_slot][k] >> 4) + 16u * n;
-        }
+        score(_slot, kOldFromLast, cost(_fromLast));
+        score(_slot, kOldFromLocal, cost(_fromLocal));
+    }
+    // A border vertex of a list with recency ranks: the steps count their
+    // sign bit, the ranks have none.
+    void update(int _slot, int64_t _fromLast, int64_t _fromLocal, int32_t _newest, int32_t _oldest) {
+        score(_slot, kOldFromLast, cost(_fromLast) + (_fromLast != 0));
+        score(_slot, kOldFromLocal, cost(_fromLocal) + (_fromLocal != 0));
+        score(_slot, kOldNewest, cost(_newest));
+        score(_slot, kOldOldest, cost(_oldest));
     }
 
 private:
-    uint32_t score_[5][2] = {{0, 1}, {0, 1}, {0, 1}, {0, 1}, {0, 1}};
+    static uint32_t cost(int64_t _step) {
+        uint64_t m = static_cast<uint64_t>(_step < 0 ? -_step : _step);
+        uint32_t n = 0;
+        for (; m != 0; m >>= 1) ++n;
+        return n;
+    }
+    void score(int _slot, int _way, uint32_t _bits) {
+        uint32_t& s = score_[_slot][_way];
+        s = s - (s >> 4) + 16u * _bits;
+    }
+    uint32_t score_[5][kOldWays] = {{0, 1, 2, 3}, {0, 1, 2, 3}, {0, 1, 2, 3}, {0, 1, 2, 3}, {0, 1, 2, 3}};
 };
 
 // One checksum over the decoded list, so that corruption the model cannot

@@ -4,6 +4,7 @@
 // would have needed, so a truncated payload is detected instead of read over.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -17,7 +18,13 @@ class RangeEncoder {
 public:
     explicit RangeEncoder(std::vector<uint8_t>& _out) : out_(_out) {}
 
+    // Where the bits go: with a tally set, the ideal cost of every decision
+    // is added to the entry of the current category (figures only).
+    void setTally(double* _tally) { tally_ = _tally; }
+    void setCategory(int _category) { category_ = _category; }
+
     void bit(BitProb& _p, int _bit) {
+        if (tally_) tally_[category_] -= std::log2((_bit ? 2048.0 - _p : _p) / 2048.0);
         const uint32_t bound = (range_ >> 11) * _p;
         if (_bit == 0) {
             range_ = bound;
@@ -35,6 +42,7 @@ public:
 
     // _n (at most 32) bits at probability one half, most significant first.
     void direct(uint32_t _value, int _n) {
+        if (tally_) tally_[category_] += _n;
         for (int i = _n - 1; i >= 0; --i) {
             range_ >>= 1;
             if ((_value >> i) & 1u) low_ += range_;
@@ -65,6 +73,8 @@ private:
     }
 
     std::vector<uint8_t>& out_;
+    double* tally_ = nullptr;
+    int category_ = 0;
     uint64_t low_ = 0;
     uint32_t range_ = 0xFFFFFFFFu;
     uint8_t cache_ = 0;
