@@ -130,3 +130,56 @@ TEST(EffortTrials, PrefixTrialsGiveDecodableStreams) {
                 ASSERT_EQ(decoded.frame(f)[i], e.reconstruction.frame(f)[i]) << "effort " << effort;
     }
 }
+
+// The trials' candidates are encoded side by side on the threads and then
+// weighed in a fixed order: no thread count, fewer or more than a batch's
+// candidates, may change what is chosen, the count of encodes or the stream.
+TEST(EffortTrials, ThreadCountsChangeNoChoice) {
+    for (int F : {kTrialFrames, kLayoutTrialFrames + 9}) {
+        const Wave w = makeWave(10, 9, F);
+        const double q = sequenceBoundingBox(w.positions).diagonal() / 1500;
+        for (int effort = 1; effort <= kMaxEffort; ++effort) {
+            const EncodingPlan one = planByTrial(w.positions, w.faces, Settings{}, q, RdOptions::forEffort(effort), 1);
+            const EncodedSequence oneStream = encodeSequence(w.positions, w.faces, one.settings, q, one.options);
+            for (int threads : {2, 3, 7}) {
+                const EncodingPlan many =
+                    planByTrial(w.positions, w.faces, Settings{}, q, RdOptions::forEffort(effort), threads);
+                const std::string at = "F " + std::to_string(F) + " effort " + std::to_string(effort) + " threads " +
+                                       std::to_string(threads);
+                EXPECT_EQ(many.trialEncodes, one.trialEncodes) << at;
+                EXPECT_EQ(many.settings.nTL, one.settings.nTL) << at;
+                EXPECT_EQ(many.settings.refFirstFrame, one.settings.refFirstFrame) << at;
+                EXPECT_EQ(many.settings.baseLayerPred, one.settings.baseLayerPred) << at;
+                EXPECT_EQ(many.options.spatialLayers, one.options.spatialLayers) << at;
+                EXPECT_EQ(many.options.firstFrameRatio, one.options.firstFrameRatio) << at;
+                EXPECT_EQ(many.options.rdoq, one.options.rdoq) << at;
+                ASSERT_EQ(many.encoded.has_value(), one.encoded.has_value()) << at;
+                if (one.encoded) {
+                    EXPECT_EQ(many.encoded->streamFile, one.encoded->streamFile) << at;
+                }
+                EXPECT_EQ(encodeSequence(w.positions, w.faces, many.settings, q, many.options).streamFile,
+                          oneStream.streamFile)
+                    << at;
+            }
+        }
+    }
+}
+
+// Effort 1 on a prefix: four candidates on the prefix, and each distinct
+// first frame once (steps q, q / sqrt 2 and the finer first frame of
+// effort 1; the dead zone alone shares the plain encoder's). On the whole
+// sequence no first frame is encoded apart.
+TEST(EffortTrials, EachFirstFrameIsEncodedOnce) {
+    for (int threads : {1, 2, 4}) {
+        const Wave prefix = makeWave(9, 8, kTrialFrames + 10);
+        const double q = sequenceBoundingBox(prefix.positions).diagonal() / 1024;
+        EXPECT_EQ(planByTrial(prefix.positions, prefix.faces, Settings{}, q, RdOptions::forEffort(1), threads)
+                      .trialEncodes,
+                  4 + 3)
+            << threads;
+        const Wave whole = makeWave(9, 8, kTrialFrames);
+        EXPECT_EQ(
+            planByTrial(whole.positions, whole.faces, Settings{}, q, RdOptions::forEffort(1), threads).trialEncodes, 4)
+            << threads;
+    }
+}

@@ -12,8 +12,10 @@
 
 namespace orv {
 
-// Blocks from this size on are mapped directly.
-constexpr size_t kLargeZeroedBlock = size_t{4} << 20;
+// Blocks from this size on are mapped directly, their length rounded up to
+// whole huge pages (an untouched tail costs nothing).
+constexpr size_t kLargeZeroedBlock = size_t{1} << 20;
+constexpr size_t kHugePage = size_t{2} << 20;
 
 // _bytes of zeroed memory, or nullptr when there is none (_bytes 0 gives
 // nullptr too). Release it with freeZeroed and the same _bytes.

@@ -98,23 +98,25 @@ int32_t GeometryEncoder::quantize(double _error, double _q, const ResidualSite& 
 // is what an encoder without this mode has to do in two passes).
 void GeometryEncoder::chooseDeadZone(const double _err[3], double _q, int _f, int _l, int _v, int* _R) const {
     const DeadZone& dz = *deadZone_;
+    // One quotient per component serves every rounding of it.
+    const double x[3] = {_err[0] / _q, _err[1] / _q, _err[2] / _q};
+    const bool guard = dz.componentLimit < INFINITY;
     if (!(dz.vertexLimit < INFINITY)) {
-        const bool guard = dz.componentLimit < INFINITY;
         for (int c = 0; c < 3; ++c) {
-            double r = deadZoneRound(_err[c], _q, dz.theta, dz.zeroOnly);
-            if (guard && !(std::fabs(_err[c] - _q * r) <= dz.componentLimit)) r = roundToNearest(_err[c], _q);
+            double r = deadZoneQuotient(x[c], dz.theta, dz.zeroOnly);
+            if (guard && !(std::fabs(_err[c] - _q * r) <= dz.componentLimit)) r = roundQuotient(x[c]);
             _R[c] = accept(r, ResidualSite{_f, _l, _v, c});
         }
         return;
     }
     int32_t plain[3];
-    for (int c = 0; c < 3; ++c) plain[c] = accept(roundToNearest(_err[c], _q), ResidualSite{_f, _l, _v, c});
+    for (int c = 0; c < 3; ++c) plain[c] = accept(roundQuotient(x[c]), ResidualSite{_f, _l, _v, c});
     int32_t zoned[3];
     double squared = 0;
     for (int c = 0; c < 3; ++c) {
-        double r = deadZoneRound(_err[c], _q, dz.theta, dz.zeroOnly);
-        if (dz.componentLimit < INFINITY && !(std::fabs(_err[c] - _q * r) <= dz.componentLimit))
-            r = roundToNearest(_err[c], _q);
+        double r = deadZoneQuotient(x[c], dz.theta, dz.zeroOnly);
+        // Rounded to nearest, r is the plain residual, which fits.
+        if (guard && !(std::fabs(_err[c] - _q * r) <= dz.componentLimit)) r = plain[c];
         zoned[c] = static_cast<int32_t>(r);  // |r| <= |plain|, which fits
         const double e = _err[c] - _q * zoned[c];
         squared += e * e;
