@@ -101,6 +101,24 @@ void GeometryEncoder::chooseDeadZone(const double _err[3], double _q, int _f, in
     // One quotient per component serves every rounding of it.
     const double x[3] = {_err[0] / _q, _err[1] / _q, _err[2] / _q};
     const bool guard = dz.componentLimit < INFINITY;
+    // Quotients well inside 32 bits round to residuals that fit either way
+    // (the zone's theta lies in [0, 1]): no check per residual is needed.
+    constexpr double kSafe = 1073741824.0;
+    if (std::fabs(x[0]) < kSafe && std::fabs(x[1]) < kSafe && std::fabs(x[2]) < kSafe && dz.theta >= 0.0 &&
+        dz.theta <= 1.0) {
+        const bool vertexGuard = dz.vertexLimit < INFINITY;
+        double squared = 0;
+        for (int c = 0; c < 3; ++c) {
+            double r = deadZoneQuotient(x[c], dz.theta, dz.zeroOnly);
+            if (guard && !(std::fabs(_err[c] - _q * r) <= dz.componentLimit)) r = roundQuotient(x[c]);
+            _R[c] = static_cast<int32_t>(r);
+            const double e = _err[c] - _q * _R[c];
+            squared += e * e;
+        }
+        if (vertexGuard && !(squared <= dz.vertexLimit * dz.vertexLimit))
+            for (int c = 0; c < 3; ++c) _R[c] = static_cast<int32_t>(roundQuotient(x[c]));
+        return;
+    }
     if (!(dz.vertexLimit < INFINITY)) {
         for (int c = 0; c < 3; ++c) {
             double r = deadZoneQuotient(x[c], dz.theta, dz.zeroOnly);
