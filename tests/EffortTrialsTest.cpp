@@ -5,7 +5,9 @@
 // the encoder's reconstruction.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "SequenceEncoder/EffortTrials.h"
 #include "SequenceEncoder/QualityMetrics.h"
@@ -165,17 +167,49 @@ TEST(EffortTrials, ThreadCountsChangeNoChoice) {
     }
 }
 
-// Effort 1 on a prefix: four candidates on the prefix, and each distinct
-// first frame once (steps q, q / sqrt 2 and the finer first frame of
-// effort 1; the dead zone alone shares the plain encoder's). On the whole
-// sequence no first frame is encoded apart.
-TEST(EffortTrials, EachFirstFrameIsEncodedOnce) {
+// The trials take a candidate's first-frame cost from its own encode of the
+// prefix: the bytes up to the end of the first record must be the stream of
+// that frame alone at the first-frame step (plain rounding, whatever the
+// options), and its reconstruction that stream's, for every layout.
+TEST(EffortTrials, FirstRecordOfAnEncodeIsTheStreamOfThatFrameAlone) {
+    const Wave w = makeWave(10, 9, kTrialFrames);
+    GeometryT<double> first(w.positions.V, 1);
+    std::copy(w.positions.frame(0), w.positions.frame(0) + 3 * w.positions.V, first.frame(0));
+    const double q = sequenceBoundingBox(w.positions).diagonal() / 1200;
+    for (int effort = 0; effort <= kMaxEffort; ++effort)
+        for (int nTL : {1, 4})
+            for (int blp : {0, 1}) {
+                Settings s;
+                s.nTL = nTL;
+                s.baseLayerPred = blp;
+                s.refFirstFrame = nTL == 4;
+                const RdOptions o = RdOptions::fixedForEffort(effort);
+                const EncodedSequence all = encodeSequence(w.positions, w.faces, s, q, o, {}, 2);
+                Settings alone = s;
+                alone.nSL = o.spatialLayers > 0 ? o.spatialLayers : s.nSL;
+                const double step = q * o.firstFrameRatio;
+                const double steps[3] = {step, step, step};
+                const EncodedSequence one = encodeSequence(first, w.faces, alone, steps);
+                const std::string at = "effort " + std::to_string(effort) + " nTL " + std::to_string(nTL) +
+                                       " baseLayerPred " + std::to_string(blp);
+                EXPECT_EQ(all.firstRecordEnd, one.streamFile.size()) << at;
+                EXPECT_EQ(one.firstRecordEnd, one.streamFile.size()) << at;
+                EXPECT_EQ(std::memcmp(all.reconstruction.frame(0), one.reconstruction.frame(0),
+                                      sizeof(double) * 3 * static_cast<size_t>(first.V)),
+                          0)
+                    << at;
+            }
+}
+
+// Effort 1 encodes its four candidates once each, on a prefix or on the
+// whole sequence; no first frame is encoded apart.
+TEST(EffortTrials, EffortOneEncodesFourCandidates) {
     for (int threads : {1, 2, 4}) {
         const Wave prefix = makeWave(9, 8, kTrialFrames + 10);
         const double q = sequenceBoundingBox(prefix.positions).diagonal() / 1024;
         EXPECT_EQ(planByTrial(prefix.positions, prefix.faces, Settings{}, q, RdOptions::forEffort(1), threads)
                       .trialEncodes,
-                  4 + 3)
+                  4)
             << threads;
         const Wave whole = makeWave(9, 8, kTrialFrames);
         EXPECT_EQ(

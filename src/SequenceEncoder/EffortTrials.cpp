@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
-#include <map>
 #include <utility>
 #include <vector>
 
@@ -84,57 +83,33 @@ public:
     // The estimates of candidates that do not depend on one another, their
     // encodes side by side on the threads: each encode's stream is the same
     // on any thread count, so the results are those of encoding the
-    // candidates one after the other, and so is the count of encodes (a
-    // first frame is encoded only for the candidates whose prefix encoded).
+    // candidates one after the other.
     std::vector<TrialResult> estimate(const std::vector<std::pair<Candidate, double>>& _batch) {
         const size_t n = _batch.size();
         std::vector<TrialResult> out(n);
+        std::vector<Estimate> firsts(n);
         runSideBySide(n, [&](size_t _i, int _threads) {
             const Candidate& c = _batch[_i].first;
             EncodedSequence enc = encodeSequence(sample_, faces_, c.settings, _batch[_i].second, c.options, {},
                                                  _threads, &layerings_);
             out[_i].estimate = {8.0 * static_cast<double>(enc.streamFile.size() - 4),
                                 squaredError(sample_, enc.reconstruction)};
+            // The first frame is coded first, alone, with plain rounding at
+            // its step and the candidate's layers: its record after the
+            // fixed-size header is the stream of that frame alone, and its
+            // reconstruction that stream's (squaredError reads frame 0 only).
+            firsts[_i] = {8.0 * static_cast<double>(enc.firstRecordEnd - 4), squaredError(first_, enc.reconstruction)};
             if (wholeSequence()) out[_i].encoded = std::move(enc);
         }, [&](size_t _i, std::exception_ptr _e) { out[_i].failure = _e; });
         for (const TrialResult& r : out) encodes_ += r.failure ? 0 : 1;
         if (wholeSequence()) return out;
-
-        // The first frames still missing, each once, encoded with the
-        // switches of the first candidate that needs it.
-        std::vector<std::pair<double, int>> keys;
-        std::vector<const Settings*> keySettings;
-        for (size_t i = 0; i < n; ++i) {
-            if (out[i].failure) continue;
-            const std::pair<double, int> key = firstFrameKey(_batch[i].first, _batch[i].second);
-            if (cache_.count(key) || std::find(keys.begin(), keys.end(), key) != keys.end()) continue;
-            keys.push_back(key);
-            keySettings.push_back(&_batch[i].first.settings);
-        }
-        std::vector<Estimate> firsts(keys.size());
-        std::vector<std::exception_ptr> firstFailures(keys.size());
-        runSideBySide(keys.size(), [&](size_t _k, int _threads) {
-            firsts[_k] = encodeFirstFrame(*keySettings[_k], keys[_k], _threads);
-        }, [&](size_t _k, std::exception_ptr _e) { firstFailures[_k] = _e; });
-        for (size_t k = 0; k < keys.size(); ++k)
-            if (!firstFailures[k]) {
-                cache_.emplace(keys[k], firsts[k]);
-                ++encodes_;
-            }
 
         // The first frame is coded once whatever the length; the later
         // frames of the prefix stand for all later frames.
         const double scale = static_cast<double>(F_ - 1) / static_cast<double>(S_ - 1);
         for (size_t i = 0; i < n; ++i) {
             if (out[i].failure) continue;
-            const std::pair<double, int> key = firstFrameKey(_batch[i].first, _batch[i].second);
-            auto it = cache_.find(key);
-            if (it == cache_.end()) {
-                const size_t k = static_cast<size_t>(std::find(keys.begin(), keys.end(), key) - keys.begin());
-                out[i].failure = firstFailures[k];
-                continue;
-            }
-            const Estimate& f = it->second;
+            const Estimate& f = firsts[i];
             Estimate& e = out[i].estimate;
             e.bits = f.bits + scale * (e.bits - f.bits);
             e.sse = f.sse + scale * std::fmax(0.0, e.sse - f.sse);
@@ -143,20 +118,6 @@ public:
     }
 
 private:
-    static std::pair<double, int> firstFrameKey(const Candidate& _c, double _q) {
-        const int nSL = _c.options.spatialLayers > 0 ? _c.options.spatialLayers : _c.settings.nSL;
-        return {_q * _c.options.firstFrameRatio, nSL};
-    }
-
-    // The first frame alone depends on its step and the layer count only.
-    Estimate encodeFirstFrame(const Settings& _settings, const std::pair<double, int>& _key, int _threads) {
-        Settings s = _settings;
-        s.nSL = _key.second;
-        const double steps[3] = {_key.first, _key.first, _key.first};
-        const EncodedSequence enc = encodeSequence(first_, faces_, s, steps, {}, _threads, &layerings_);
-        return {8.0 * static_cast<double>(enc.streamFile.size() - 4), squaredError(first_, enc.reconstruction)};
-    }
-
     // Runs _task(i, threads) for i < _n, as many at once as there are
     // threads, the threads left over shared among those running; what a task
     // throws goes to _failed(i, exception), in any order.
@@ -183,7 +144,6 @@ private:
     LayeringCache& layerings_;
     int F_, S_;
     GeometryT<double> sample_, first_;
-    std::map<std::pair<double, int>, Estimate> cache_;
     int encodes_ = 0;
 };
 

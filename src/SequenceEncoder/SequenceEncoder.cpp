@@ -311,6 +311,7 @@ EncodedSequence encodeWith(const GeometryT<double>& _positions, const FaceList& 
     context.setWorkingFrames(threads);
     std::vector<std::unique_ptr<FrameCoder>> coders(static_cast<size_t>(threads));
     std::vector<std::vector<uint8_t>> records(static_cast<size_t>(F));
+    size_t firstRecordEnd = 0;
     const auto code = [&](int _p, int _w) {
         std::unique_ptr<FrameCoder>& fc = coders[static_cast<size_t>(_w)];
         if (!fc) fc = std::make_unique<FrameCoder>(settings, context, _options, _qStep[2]);
@@ -325,6 +326,7 @@ EncodedSequence encodeWith(const GeometryT<double>& _positions, const FaceList& 
     const auto deliver = [&](int _p) {
         std::vector<uint8_t>& record = records[static_cast<size_t>(_p)];
         stream.insert(stream.end(), record.begin(), record.end());
+        if (_p == 0) firstRecordEnd = stream.size();
         std::vector<uint8_t>().swap(record);
         {
             const std::lock_guard<std::mutex> lock(slotsMutex);
@@ -337,7 +339,9 @@ EncodedSequence encodeWith(const GeometryT<double>& _positions, const FaceList& 
 
     const uint64_t N = stream.size() - 4;
     for (int i = 0; i < 4; ++i) stream[i] = static_cast<uint8_t>(N >> (8 * i));
-    return EncodedSequence{std::move(stream), std::move(context.GDec), choice.framesChanged};
+    EncodedSequence out{std::move(stream), std::move(context.GDec), choice.framesChanged};
+    out.firstRecordEnd = firstRecordEnd;
+    return out;
 }
 
 }  // namespace
