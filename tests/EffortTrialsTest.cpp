@@ -5,7 +5,9 @@
 // the encoder's reconstruction.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "SequenceEncoder/EffortTrials.h"
 #include "SequenceEncoder/QualityMetrics.h"
@@ -128,5 +130,90 @@ TEST(EffortTrials, PrefixTrialsGiveDecodableStreams) {
         for (int f = 0; f < decoded.F; ++f)
             for (int i = 0; i < 3 * decoded.V; ++i)
                 ASSERT_EQ(decoded.frame(f)[i], e.reconstruction.frame(f)[i]) << "effort " << effort;
+    }
+}
+
+// The trials' candidates are encoded side by side on the threads and then
+// weighed in a fixed order: no thread count, fewer or more than a batch's
+// candidates, may change what is chosen, the count of encodes or the stream.
+TEST(EffortTrials, ThreadCountsChangeNoChoice) {
+    for (int F : {kTrialFrames, kLayoutTrialFrames + 9}) {
+        const Wave w = makeWave(10, 9, F);
+        const double q = sequenceBoundingBox(w.positions).diagonal() / 1500;
+        for (int effort = 1; effort <= kMaxEffort; ++effort) {
+            const EncodingPlan one = planByTrial(w.positions, w.faces, Settings{}, q, RdOptions::forEffort(effort), 1);
+            const EncodedSequence oneStream = encodeSequence(w.positions, w.faces, one.settings, q, one.options);
+            for (int threads : {2, 3, 7}) {
+                const EncodingPlan many =
+                    planByTrial(w.positions, w.faces, Settings{}, q, RdOptions::forEffort(effort), threads);
+                const std::string at = "F " + std::to_string(F) + " effort " + std::to_string(effort) + " threads " +
+                                       std::to_string(threads);
+                EXPECT_EQ(many.trialEncodes, one.trialEncodes) << at;
+                EXPECT_EQ(many.settings.nTL, one.settings.nTL) << at;
+                EXPECT_EQ(many.settings.refFirstFrame, one.settings.refFirstFrame) << at;
+                EXPECT_EQ(many.settings.baseLayerPred, one.settings.baseLayerPred) << at;
+                EXPECT_EQ(many.options.spatialLayers, one.options.spatialLayers) << at;
+                EXPECT_EQ(many.options.firstFrameRatio, one.options.firstFrameRatio) << at;
+                EXPECT_EQ(many.options.rdoq, one.options.rdoq) << at;
+                ASSERT_EQ(many.encoded.has_value(), one.encoded.has_value()) << at;
+                if (one.encoded) {
+                    EXPECT_EQ(many.encoded->streamFile, one.encoded->streamFile) << at;
+                }
+                EXPECT_EQ(encodeSequence(w.positions, w.faces, many.settings, q, many.options).streamFile,
+                          oneStream.streamFile)
+                    << at;
+            }
+        }
+    }
+}
+
+// The trials take a candidate's first-frame cost from its own encode of the
+// prefix: the bytes up to the end of the first record must be the stream of
+// that frame alone at the first-frame step (plain rounding, whatever the
+// options), and its reconstruction that stream's, for every layout.
+TEST(EffortTrials, FirstRecordOfAnEncodeIsTheStreamOfThatFrameAlone) {
+    const Wave w = makeWave(10, 9, kTrialFrames);
+    GeometryT<double> first(w.positions.V, 1);
+    std::copy(w.positions.frame(0), w.positions.frame(0) + 3 * w.positions.V, first.frame(0));
+    const double q = sequenceBoundingBox(w.positions).diagonal() / 1200;
+    for (int effort = 0; effort <= kMaxEffort; ++effort)
+        for (int nTL : {1, 4})
+            for (int blp : {0, 1}) {
+                Settings s;
+                s.nTL = nTL;
+                s.baseLayerPred = blp;
+                s.refFirstFrame = nTL == 4;
+                const RdOptions o = RdOptions::fixedForEffort(effort);
+                const EncodedSequence all = encodeSequence(w.positions, w.faces, s, q, o, {}, 2);
+                Settings alone = s;
+                alone.nSL = o.spatialLayers > 0 ? o.spatialLayers : s.nSL;
+                const double step = q * o.firstFrameRatio;
+                const double steps[3] = {step, step, step};
+                const EncodedSequence one = encodeSequence(first, w.faces, alone, steps);
+                const std::string at = "effort " + std::to_string(effort) + " nTL " + std::to_string(nTL) +
+                                       " baseLayerPred " + std::to_string(blp);
+                EXPECT_EQ(all.firstRecordEnd, one.streamFile.size()) << at;
+                EXPECT_EQ(one.firstRecordEnd, one.streamFile.size()) << at;
+                EXPECT_EQ(std::memcmp(all.reconstruction.frame(0), one.reconstruction.frame(0),
+                                      sizeof(double) * 3 * static_cast<size_t>(first.V)),
+                          0)
+                    << at;
+            }
+}
+
+// Effort 1 encodes its four candidates once each, on a prefix or on the
+// whole sequence; no first frame is encoded apart.
+TEST(EffortTrials, EffortOneEncodesFourCandidates) {
+    for (int threads : {1, 2, 4}) {
+        const Wave prefix = makeWave(9, 8, kTrialFrames + 10);
+        const double q = sequenceBoundingBox(prefix.positions).diagonal() / 1024;
+        EXPECT_EQ(planByTrial(prefix.positions, prefix.faces, Settings{}, q, RdOptions::forEffort(1), threads)
+                      .trialEncodes,
+                  4)
+            << threads;
+        const Wave whole = makeWave(9, 8, kTrialFrames);
+        EXPECT_EQ(
+            planByTrial(whole.positions, whole.faces, Settings{}, q, RdOptions::forEffort(1), threads).trialEncodes, 4)
+            << threads;
     }
 }

@@ -233,3 +233,76 @@ TEST(ReadOBJ, FrameBuffersReadWhatTheReaderReads) {
         EXPECT_EQ(buffers.triangles, flat) << text;
     }
 }
+
+// Later frames that repeat the first frame's face lines take its triangles
+// without parsing them; any difference before or within those lines (a
+// vertex more, which moves relative ids; a face changed, added or cut) must
+// parse as without the shortcut, errors included.
+TEST(ReadOBJ, FaceTailsStandInOnlyForTheSameTextAfterAsManyVertices) {
+    const orv::ObjFaceOptions options{.triangulate = true, .relativeIndices = true};
+    const std::string faces = "f 1 2 3 4\n# a comment\nf -3 -2 -1\n";
+    orv::ObjFrameBuffers first;
+    first.text = "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nv 2 2 2\n" + faces;
+    orv::ObjFaceTail tail;
+    orv::parseOBJFrame("0.obj", options, first, &tail);
+    ASSERT_TRUE(tail.usable);
+    EXPECT_EQ(tail.verticesBefore, 5u);
+    EXPECT_EQ(tail.text, faces);
+    EXPECT_EQ(tail.triangles, first.triangles);
+    EXPECT_EQ(tail.polygonsSplit, 1);
+
+    const std::vector<std::string> later = {
+        "v 0 0 1\nv 1 0 1\nv 1 1 1\nv 0 1 1\nv 3 3 3\n" + faces,          // the shortcut
+        "v 0 0 1\nv 1 0 1\nv 1 1 1\nv 0 1 1\nv 3 3 3\nv 4 4 4\n" + faces, // relative ids move
+        "v 0 0 1\nv 1 0 1\nv 1 1 1\nv 0 1 1\n" + faces,                   // and here too
+        "v 0 0 1\nv 1 0 1\nv 1 1 1\nv 0 1 1\nv 3 3 3\n" + faces + "f 1 2 5\n",
+        "v 0 0 1\nv 1 0 1\nv 1 1 1\nv 0 1 1\nv 3 3 3\nf 1 2 3 4\n# a comment\nf -3 -1 -2\n",
+        "v 0 0 1\nv 1 0 1\nv 1 1 1\nv 0 1 1\nv 3 3 3\nf 1 2 3 4\n",
+        "v 0 0 1\nv 1 0 1\nv 1 1 1\nv 0 1 1\nv 3 3 3\n" + faces + "v 1 2\n",
+        "v 0 0 1\nv 1 0 1\nv 1 1 1\nv 0 1 1\nv 3 3 3\nf 1 2 3 4\nf 1 2 -9\n",
+    };
+    orv::ObjFrameBuffers with, without;
+    with.knownTail = &tail;
+    for (const std::string& text : later) {
+        std::string expected, got;
+        without.text = with.text = text;
+        try {
+            orv::parseOBJFrame("1.obj", options, without);
+        } catch (const orv::Error& e) {
+            expected = e.what();
+        }
+        try {
+            orv::parseOBJFrame("1.obj", options, with);
+        } catch (const orv::Error& e) {
+            got = e.what();
+        }
+        EXPECT_EQ(got, expected) << text;
+        if (!expected.empty()) continue;
+        EXPECT_EQ(with.xyz, without.xyz) << text;
+        EXPECT_EQ(with.triangles, without.triangles) << text;
+        EXPECT_EQ(with.polygonsSplit, without.polygonsSplit) << text;
+    }
+
+    // The shortcut is taken on the same text after as many vertices (a
+    // planted tail shows it), and only then.
+    orv::ObjFaceTail planted{"f 1 2 3\n", 3, {2, 1, 0}, 0, true};
+    with.knownTail = &planted;
+    with.text = "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+    orv::parseOBJFrame("2.obj", options, with);
+    EXPECT_EQ(with.triangles, (std::vector<int>{2, 1, 0}));
+    with.text = "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 1 1 1\nf 1 2 3\n";
+    orv::parseOBJFrame("2.obj", options, with);
+    EXPECT_EQ(with.triangles, (std::vector<int>{0, 1, 2}));
+    planted.usable = false;
+    with.text = "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+    orv::parseOBJFrame("2.obj", options, with);
+    EXPECT_EQ(with.triangles, (std::vector<int>{0, 1, 2}));
+
+    // A vertex after the faces makes a tail unusable: what follows the
+    // first face line is then not faces alone.
+    orv::ObjFrameBuffers mixed;
+    mixed.text = "v 0 0 0\nv 1 0 0\nf 1 2 3\nv 0 1 0\n";
+    orv::ObjFaceTail mixedTail;
+    orv::parseOBJFrame("3.obj", options, mixed, &mixedTail);
+    EXPECT_FALSE(mixedTail.usable);
+}

@@ -85,6 +85,15 @@ public:
 
     int polygonsSplit() const { return polygonsSplit_; }
 
+    // Frames of a sequence (triangle lists without texture): _known lets the
+    // parser stop at the first face line when the rest is _known's tail;
+    // _record keeps this text's tail.
+    void useFaceTails(const ObjFaceTail* _known, ObjFaceTail* _record) {
+        if (texture_ || !triangles_) return;
+        known_ = _known && _known->usable ? _known : nullptr;
+        record_ = _record;
+    }
+
     void parse() {
         // A UTF-8 byte-order mark (some editors write one) is not part of the first line.
         if (end_ - p_ >= 3 && std::memcmp(p_, "\xEF\xBB\xBF", 3) == 0) p_ += 3;
@@ -97,8 +106,10 @@ public:
             while (p_ < end_ && !isWhite(*p_) && p_ - line_ < 15) ++p_;
             if (p_ - line_ == 1 && *line_ == 'v')
                 parseVertex();
-            else if (p_ - line_ == 1 && *line_ == 'f')
+            else if (p_ - line_ == 1 && *line_ == 'f') {
+                if (!tailStart_ && startTail()) return;
                 parseFace();
+            }
             else if (texture_ && p_ - line_ == 2 && line_[0] == 'v' && line_[1] == 't')
                 parseTextureVertex();
             // A comment ends at its line feed, however long it is.
@@ -106,9 +117,34 @@ public:
             skipRestOfLine();
         }
         if (texture_) textureCheck(texture_->finish(line_));
+        if (record_) {
+            record_->usable = tailStart_ && xyz_.size() == 3 * record_->verticesBefore;
+            record_->text.assign(tailStart_ ? tailStart_ : end_, end_);
+            record_->triangles = *triangles_;
+            record_->polygonsSplit = polygonsSplit_;
+        }
     }
 
 private:
+    // At the first face line: true when the rest of the text is the known
+    // tail after as many vertices, its triangles then taken as they are.
+    bool startTail() {
+        tailStart_ = line_;
+        if (record_) record_->verticesBefore = xyz_.size() / 3;
+        if (!known_ || xyz_.size() != 3 * known_->verticesBefore) return false;
+        const size_t rest = static_cast<size_t>(end_ - line_);
+        if (rest != known_->text.size() || std::memcmp(line_, known_->text.data(), rest) != 0) return false;
+        *triangles_ = known_->triangles;
+        polygonsSplit_ = known_->polygonsSplit;
+        if (record_) {
+            record_->usable = true;
+            record_->text = known_->text;
+            record_->triangles = known_->triangles;
+            record_->polygonsSplit = known_->polygonsSplit;
+        }
+        return true;
+    }
+
     [[noreturn]] void fail(const std::string& _problem) const {
         const auto line = std::count(begin_, line_, '\n') + 1;
         throw Error(path_ + ", line " + std::to_string(line) + ": " + _problem);
@@ -238,6 +274,9 @@ private:
     Face face_;
     int polygonsSplit_ = 0;
     std::optional<ObjTextureReader> texture_;
+    const ObjFaceTail* known_ = nullptr;
+    ObjFaceTail* record_ = nullptr;
+    const char* tailStart_ = nullptr;  // the first face line, once reached
 };
 
 void appendInt(std::string& _out, long long _value) {
@@ -307,16 +346,19 @@ std::unique_ptr<GeometryT<double>> parseOBJ(const std::string& _path, const std:
     return geometry;
 }
 
-bool readOBJFrame(const std::string& _path, const ObjFaceOptions& _options, ObjFrameBuffers& _buffers) {
+bool readOBJFrame(const std::string& _path, const ObjFaceOptions& _options, ObjFrameBuffers& _buffers,
+                  ObjFaceTail* _record) {
     if (!readWholeFile(_path, _buffers.text)) return false;
-    parseOBJFrame(_path, _options, _buffers);
+    parseOBJFrame(_path, _options, _buffers, _record);
     return true;
 }
 
-void parseOBJFrame(const std::string& _path, const ObjFaceOptions& _options, ObjFrameBuffers& _buffers) {
+void parseOBJFrame(const std::string& _path, const ObjFaceOptions& _options, ObjFrameBuffers& _buffers,
+                   ObjFaceTail* _record) {
     _buffers.xyz.clear();
     _buffers.triangles.clear();
     ObjParser parser(_path, _buffers.text, nullptr, &_buffers.triangles, _buffers.xyz, _options);
+    parser.useFaceTails(_buffers.knownTail, _record);
     parser.parse();
     _buffers.polygonsSplit = parser.polygonsSplit();
 }

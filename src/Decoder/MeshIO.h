@@ -49,16 +49,36 @@ std::unique_ptr<GeometryT<double>> parseOBJ(const std::string& _path, const std:
 // xyz holds three coordinates per vertex (empty: no vertex line), triangles
 // three 0-based ids per triangle, polygons already split. The values and the
 // errors are exactly parseOBJ's.
+struct ObjFaceTail;
 struct ObjFrameBuffers {
     std::string text;
     std::vector<double> xyz;
     std::vector<int> triangles;
     int polygonsSplit = 0;
+    // A sequence's frames mostly repeat the first frame's face lines byte
+    // for byte. When set (and usable), a frame whose text from its first
+    // face line on is knownTail's text, after as many vertices, takes its
+    // triangles from knownTail instead of parsing them again: the same
+    // bytes parsed from the same state give the same triangles and no error.
+    const ObjFaceTail* knownTail = nullptr;
+};
+// The face part of one frame: the text from the first line whose first word
+// is "f" to the end, and what parsing it gave.
+struct ObjFaceTail {
+    std::string text;
+    size_t verticesBefore = 0;
+    std::vector<int> triangles;
+    int polygonsSplit = 0;
+    bool usable = false;  // a face line and no vertex line after it
 };
 // Reads _path into _buffers.text and parses it; false when it cannot be opened.
-bool readOBJFrame(const std::string& _path, const ObjFaceOptions& _options, ObjFrameBuffers& _buffers);
-// Parses _buffers.text; _path only names it in errors.
-void parseOBJFrame(const std::string& _path, const ObjFaceOptions& _options, ObjFrameBuffers& _buffers);
+bool readOBJFrame(const std::string& _path, const ObjFaceOptions& _options, ObjFrameBuffers& _buffers,
+                  ObjFaceTail* _record = nullptr);
+// Parses _buffers.text; _path only names it in errors. With _record, its
+// face tail is kept there (for the buffers of later frames); without
+// texture options only.
+void parseOBJFrame(const std::string& _path, const ObjFaceOptions& _options, ObjFrameBuffers& _buffers,
+                   ObjFaceTail* _record = nullptr);
 
 // The triangles of one polygon as ObjFaceOptions::triangulate describes:
 // (s, s+k, s+k+1) for k = 1..n-2, indices mod n, s = triangulationStart.

@@ -18,7 +18,12 @@ class FrameSlots {
 public:
     FrameSlots() = default;
     // _values doubles per frame, frames 0.._F-1.
-    FrameSlots(size_t _values, int _F) : values_(_values), slotOf_(static_cast<size_t>(_F), -1) {}
+    // Room for a slot per frame is reserved, so taking a slot never moves
+    // the others: at() of frames held may run beside take() and release()
+    // of other frames (those two kept to one thread at a time by the caller).
+    FrameSlots(size_t _values, int _F) : values_(_values), slotOf_(static_cast<size_t>(_F), -1) {
+        blocks_.reserve(static_cast<size_t>(_F));
+    }
 
     bool holds(int _f) const { return inRange(_f) && slotOf_[static_cast<size_t>(_f)] >= 0; }
 

@@ -264,8 +264,9 @@ void checkFrameAsInOrder(const std::vector<std::string>& _paths, int _f, const L
 // frame in every way; false when it does not (or cannot be read), leaving the
 // exact message to checkFrameAsInOrder.
 bool loadMatchingFrame(const std::string& _path, const std::vector<int>& _firstTriangles, double* _out, size_t _n,
-                       ObjFrameBuffers& _buffers) {
-    if (!readOBJFrame(_path, ObjFaceOptions{.triangulate = true, .relativeIndices = true}, _buffers)) return false;
+                       ObjFrameBuffers& _buffers, ObjFaceTail* _record) {
+    if (!readOBJFrame(_path, ObjFaceOptions{.triangulate = true, .relativeIndices = true}, _buffers, _record))
+        return false;
     if (_buffers.xyz.size() != _n || _buffers.triangles != _firstTriangles) return false;
     for (double x : _buffers.xyz)
         if (!std::isfinite(x)) return false;
@@ -318,6 +319,9 @@ LoadedAnimation loadAnimation(const std::vector<std::string>& _paths, const Load
     int reported = 1;
     auto work = [&](bool _reports) {
         ObjFrameBuffers buffers;
+        // The face lines of this thread's first frame, once it matched:
+        // later frames that repeat them byte for byte skip parsing them.
+        ObjFaceTail tail;
         for (;;) {
             const int f = next.fetch_add(1);
             if (f >= F || f > firstFailed.load()) return;
@@ -325,7 +329,8 @@ LoadedAnimation loadAnimation(const std::vector<std::string>& _paths, const Load
             std::exception_ptr thrown;
             try {
                 ok = loadMatchingFrame(_paths[static_cast<size_t>(f)], firstTriangles, anim.positions.frame(f), n,
-                                       buffers);
+                                       buffers, buffers.knownTail ? nullptr : &tail);
+                if (ok && !buffers.knownTail && tail.usable) buffers.knownTail = &tail;
             } catch (...) {
                 thrown = std::current_exception();
             }

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "Common/Check.h"
+#include "Common/ZeroedBlocks.h"
 
 namespace orv {
 
@@ -29,9 +30,9 @@ protected:
     ~MatrixT() = default;
 };
 
-// Zero-initialised element storage from calloc: large blocks come as fresh
-// zero pages from the system, so a geometry of several gigabytes is not
-// written once with zeros before the decoder writes it again, and pages a
+// Zero-initialised element storage (Common/ZeroedBlocks): large blocks come
+// as fresh zero pages from the system, so a geometry of several gigabytes is
+// not written once with zeros before the decoder writes it again, and pages a
 // decoding never reaches cost nothing.
 template <typename T>
 class ZeroedArray {
@@ -48,7 +49,7 @@ public:
         std::swap(p_, _b.p_);
         return *this;
     }
-    ~ZeroedArray() { std::free(p_); }
+    ~ZeroedArray() { freeZeroed(p_, n_ * sizeof(T)); }
 
     T* data() { return p_; }
     const T* data() const { return p_; }
@@ -58,7 +59,8 @@ public:
 private:
     static T* allocate(size_t _n) {
         if (_n == 0) return nullptr;
-        void* p = std::calloc(_n, sizeof(T));
+        if (_n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+        void* p = allocateZeroed(_n * sizeof(T));
         if (p == nullptr) throw std::bad_alloc();
         return static_cast<T*>(p);
     }

@@ -3,14 +3,16 @@
 // chosen decodes exactly like any other stream.
 #include "SequenceEncoder/EffortTrials.h"
 
+#include <algorithm>
 #include <cmath>
-#include <map>
+#include <exception>
 #include <utility>
 #include <vector>
 
 #include "Common/Check.h"
 #include "Common/StreamRules.h"
 #include "Encoder/FrameCodingOrderGen.h"
+#include "SequenceEncoder/FrameScheduler.h"
 #include "SequenceEncoder/LayeringCache.h"
 
 namespace orv {
@@ -61,47 +63,80 @@ struct Estimate {
     double sse = 0;
 };
 
+// One trial's outcome: its estimate, or what its encode threw.
+struct TrialResult {
+    Estimate estimate;
+    std::optional<EncodedSequence> encoded;  // whole-sequence trials only
+    std::exception_ptr failure;
+};
+
 class Trials {
 public:
     Trials(const GeometryT<double>& _positions, const FaceList& _faces, int _frames, int _threads,
            LayeringCache& _layerings)
-        : faces_(_faces), threads_(_threads), layerings_(_layerings), F_(_positions.F), S_(std::min(_positions.F, _frames)), sample_(firstFrames(_positions, S_)),
-          first_(firstFrames(_positions, 1)) {}
+        : faces_(_faces), threads_(std::max(1, _threads)), layerings_(_layerings), F_(_positions.F),
+          S_(std::min(_positions.F, _frames)), sample_(firstFrames(_positions, S_)), first_(firstFrames(_positions, 1)) {}
 
     bool wholeSequence() const { return S_ == F_; }
     int encodes() const { return encodes_; }
 
-    Estimate estimate(const Candidate& _c, double _q, std::optional<EncodedSequence>* _keep = nullptr) {
-        EncodedSequence enc = encodeSequence(sample_, faces_, _c.settings, _q, _c.options, {}, threads_, &layerings_);
-        ++encodes_;
-        Estimate e{8.0 * static_cast<double>(enc.streamFile.size() - 4), squaredError(sample_, enc.reconstruction)};
-        if (!wholeSequence()) {
-            // The first frame is coded once whatever the length; the later
-            // frames of the prefix stand for all later frames.
-            const Estimate f = firstFrame(_c, _q);
-            const double scale = static_cast<double>(F_ - 1) / static_cast<double>(S_ - 1);
+    // The estimates of candidates that do not depend on one another, their
+    // encodes side by side on the threads: each encode's stream is the same
+    // on any thread count, so the results are those of encoding the
+    // candidates one after the other.
+    std::vector<TrialResult> estimate(const std::vector<std::pair<Candidate, double>>& _batch) {
+        const size_t n = _batch.size();
+        std::vector<TrialResult> out(n);
+        std::vector<Estimate> firsts(n);
+        runSideBySide(n, [&](size_t _i, int _threads) {
+            const Candidate& c = _batch[_i].first;
+            EncodedSequence enc = encodeSequence(sample_, faces_, c.settings, _batch[_i].second, c.options, {},
+                                                 _threads, &layerings_);
+            out[_i].estimate = {8.0 * static_cast<double>(enc.streamFile.size() - 4),
+                                squaredError(sample_, enc.reconstruction)};
+            // The first frame is coded first, alone, with plain rounding at
+            // its step and the candidate's layers: its record after the
+            // fixed-size header is the stream of that frame alone, and its
+            // reconstruction that stream's (squaredError reads frame 0 only).
+            firsts[_i] = {8.0 * static_cast<double>(enc.firstRecordEnd - 4), squaredError(first_, enc.reconstruction)};
+            if (wholeSequence()) out[_i].encoded = std::move(enc);
+        }, [&](size_t _i, std::exception_ptr _e) { out[_i].failure = _e; });
+        for (const TrialResult& r : out) encodes_ += r.failure ? 0 : 1;
+        if (wholeSequence()) return out;
+
+        // The first frame is coded once whatever the length; the later
+        // frames of the prefix stand for all later frames.
+        const double scale = static_cast<double>(F_ - 1) / static_cast<double>(S_ - 1);
+        for (size_t i = 0; i < n; ++i) {
+            if (out[i].failure) continue;
+            const Estimate& f = firsts[i];
+            Estimate& e = out[i].estimate;
             e.bits = f.bits + scale * (e.bits - f.bits);
             e.sse = f.sse + scale * std::fmax(0.0, e.sse - f.sse);
-        } else if (_keep) {
-            *_keep = std::move(enc);
         }
-        return e;
+        return out;
     }
 
 private:
-    Estimate firstFrame(const Candidate& _c, double _q) {
-        const int nSL = _c.options.spatialLayers > 0 ? _c.options.spatialLayers : _c.settings.nSL;
-        const std::pair<double, int> key{_q * _c.options.firstFrameRatio, nSL};
-        auto it = cache_.find(key);
-        if (it != cache_.end()) return it->second;
-        Settings s = _c.settings;
-        s.nSL = nSL;
-        const double steps[3] = {key.first, key.first, key.first};
-        const EncodedSequence enc = encodeSequence(first_, faces_, s, steps, {}, threads_, &layerings_);
-        ++encodes_;
-        const Estimate e{8.0 * static_cast<double>(enc.streamFile.size() - 4), squaredError(first_, enc.reconstruction)};
-        cache_.emplace(key, e);
-        return e;
+    // Runs _task(i, threads) for i < _n, as many at once as there are
+    // threads, the threads left over shared among those running; what a task
+    // throws goes to _failed(i, exception), in any order.
+    template <class Task, class Failed>
+    void runSideBySide(size_t _n, const Task& _task, const Failed& _failed) {
+        if (_n == 0) return;
+        const int side = static_cast<int>(std::min<size_t>(_n, static_cast<size_t>(threads_)));
+        const int each = threads_ / side;
+        std::vector<std::exception_ptr> failures(_n);
+        const std::vector<std::vector<int>> independent(_n);
+        runFramesInOrder(independent, side, [&](int _p, int) {
+            try {
+                _task(static_cast<size_t>(_p), each);
+            } catch (...) {
+                failures[static_cast<size_t>(_p)] = std::current_exception();
+            }
+        }, [](int) {});
+        for (size_t i = 0; i < _n; ++i)
+            if (failures[i]) _failed(i, failures[i]);
     }
 
     const FaceList& faces_;
@@ -109,7 +144,6 @@ private:
     LayeringCache& layerings_;
     int F_, S_;
     GeometryT<double> sample_, first_;
-    std::map<std::pair<double, int>, Estimate> cache_;
     int encodes_ = 0;
 };
 
@@ -147,11 +181,31 @@ EncodingPlan planByTrial(const GeometryT<double>& _positions, const FaceList& _f
     Trials trials(_positions, _faces, level >= 2 ? kLayoutTrialFrames : kTrialFrames, _threads, *_layerings);
 
     // The plain encoder at q and at q / sqrt 2 gives the reference error and
-    // the local slope of log rate against log KG error.
+    // the local slope of log rate against log KG error. The candidates of
+    // the options do not depend on one another: all are encoded in one batch
+    // and then weighed in turn.
     const Candidate plain{_settings, candidateOptions(_options, RdOptions::fixedForEffort(0))};
-    std::optional<EncodedSequence> bestEncode;
-    const Estimate ref = trials.estimate(plain, _q, &bestEncode);
-    const Estimate finer = trials.estimate(plain, _q / std::sqrt(2.0));
+    RdOptions deadZoneOnly = RdOptions::fixedForEffort(1);
+    deadZoneOnly.firstFrameRatio = 1.0;
+    std::vector<std::pair<Candidate, double>> first = {
+        {plain, _q},
+        {plain, _q / std::sqrt(2.0)},
+        {{_settings, candidateOptions(_options, deadZoneOnly)}, _q},
+        {{_settings, candidateOptions(_options, RdOptions::fixedForEffort(1))}, _q}};
+    if (level >= 2) {
+        first.push_back({{_settings, candidateOptions(_options, RdOptions::fixedForEffort(2))}, _q});
+        // RDOQ and empty chunks with the milder step ratios of effort 1.
+        RdOptions mild = RdOptions::fixedForEffort(2);
+        mild.firstFrameRatio = RdOptions::fixedForEffort(1).firstFrameRatio;
+        mild.baseLayerRatio = 1.0;
+        first.push_back({{_settings, candidateOptions(_options, mild)}, _q});
+    }
+    std::vector<TrialResult> results = trials.estimate(first);
+    for (size_t i = 0; i < 2; ++i)
+        if (results[i].failure) std::rethrow_exception(results[i].failure);
+    const Estimate ref = results[0].estimate;
+    const Estimate finer = results[1].estimate;
+    std::optional<EncodedSequence> bestEncode = std::move(results[0].encoded);
     double slope = std::log(finer.bits / ref.bits) / (0.5 * std::log(finer.sse / ref.sse));
     if (!std::isfinite(slope) || slope > -0.05) slope = -1.0;
     auto score = [&](const Estimate& _e) { return rateAtEqualError(_e.bits, _e.sse, ref.sse, slope); };
@@ -160,61 +214,62 @@ EncodingPlan planByTrial(const GeometryT<double>& _positions, const FaceList& _f
     double bestScore = score(ref);
     // A candidate must win by a margin: the prefix only estimates the whole,
     // and a layout's estimate strays more (its groups barely fit the prefix).
-    auto consider = [&](const Candidate& _c, double _margin) {
-        std::optional<EncodedSequence> enc;
+    auto weigh = [&](const Candidate& _c, TrialResult& _r, double _margin) {
         double s;
         try {
-            s = score(trials.estimate(_c, _q, &enc));
+            if (_r.failure) std::rethrow_exception(_r.failure);
+            s = score(_r.estimate);
         } catch (const Error&) {
             return;  // a layout this sequence cannot carry
         }
         if (s < bestScore * (1.0 - _margin)) {
             best = _c;
             bestScore = s;
-            bestEncode = std::move(enc);
+            bestEncode = std::move(_r.encoded);
         }
     };
+    for (size_t i = 2; i < first.size(); ++i) weigh(first[i].first, results[i], kOptionsMargin);
+    // Candidates built from the same best, weighed in the order given.
+    auto consider = [&](const std::vector<Candidate>& _batch) {
+        std::vector<std::pair<Candidate, double>> atQ;
+        for (const Candidate& c : _batch) atQ.push_back({c, _q});
+        std::vector<TrialResult> r = trials.estimate(atQ);
+        for (size_t i = 0; i < _batch.size(); ++i) weigh(_batch[i], r[i], kLayoutMargin);
+    };
 
-    RdOptions deadZoneOnly = RdOptions::fixedForEffort(1);
-    deadZoneOnly.firstFrameRatio = 1.0;
-    consider({_settings, candidateOptions(_options, deadZoneOnly)}, kOptionsMargin);
-    consider({_settings, candidateOptions(_options, RdOptions::fixedForEffort(1))}, kOptionsMargin);
     if (level >= 2) {
-        consider({_settings, candidateOptions(_options, RdOptions::fixedForEffort(2))}, kOptionsMargin);
-        // RDOQ and empty chunks with the milder step ratios of effort 1.
-        RdOptions mild = RdOptions::fixedForEffort(2);
-        mild.firstFrameRatio = RdOptions::fixedForEffort(1).firstFrameRatio;
-        mild.baseLayerRatio = 1.0;
-        consider({_settings, candidateOptions(_options, mild)}, kOptionsMargin);
-
         // The layout, one switch at a time from the best so far.
         const int F = _positions.F;
         const Candidate start = best;
         if (!_options.fixedBasePred) {
             Candidate c = start;
             c.settings.baseLayerPred = 1 - c.settings.baseLayerPred;
-            consider(c, kLayoutMargin);
+            consider({c});
         }
         if (!_options.fixedTemporal) {
             const Candidate base = best;
+            std::vector<Candidate> batch;
             for (int nTL : {base.settings.nTL + 1, base.settings.nTL - 1}) {
                 Candidate c = base;
                 c.settings.nTL = nTL;
-                if (layoutWritable(F, nTL, c.settings.refFirstFrame)) consider(c, kLayoutMargin);
+                if (layoutWritable(F, nTL, c.settings.refFirstFrame)) batch.push_back(c);
             }
+            consider(batch);
             Candidate c = best;
             c.settings.refFirstFrame = !c.settings.refFirstFrame;
-            if (layoutWritable(F, c.settings.nTL, c.settings.refFirstFrame)) consider(c, kLayoutMargin);
+            if (layoutWritable(F, c.settings.nTL, c.settings.refFirstFrame)) consider({c});
         }
         if (!_options.fixedSpatial) {
             const Candidate base = best;
             const int nSL = base.options.spatialLayers > 0 ? base.options.spatialLayers : base.settings.nSL;
+            std::vector<Candidate> batch;
             for (int n : {nSL + 2, nSL - 2}) {
                 if (n < 1 || n > stream_rules::kMaxSpatialLayers) continue;
                 Candidate c = base;
                 c.options.spatialLayers = n;
-                consider(c, kLayoutMargin);
+                batch.push_back(c);
             }
+            consider(batch);
         }
     }
     plan.settings = best.settings;

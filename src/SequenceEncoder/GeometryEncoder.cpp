@@ -98,23 +98,43 @@ int32_t GeometryEncoder::quantize(double _error, double _q, const ResidualSite& 
 // is what an encoder without this mode has to do in two passes).
 void GeometryEncoder::chooseDeadZone(const double _err[3], double _q, int _f, int _l, int _v, int* _R) const {
     const DeadZone& dz = *deadZone_;
-    if (!(dz.vertexLimit < INFINITY)) {
-        const bool guard = dz.componentLimit < INFINITY;
+    // One quotient per component serves every rounding of it.
+    const double x[3] = {_err[0] / _q, _err[1] / _q, _err[2] / _q};
+    const bool guard = dz.componentLimit < INFINITY;
+    // Quotients well inside 32 bits round to residuals that fit either way
+    // (the zone's theta lies in [0, 1]): no check per residual is needed.
+    constexpr double kSafe = 1073741824.0;
+    if (std::fabs(x[0]) < kSafe && std::fabs(x[1]) < kSafe && std::fabs(x[2]) < kSafe && dz.theta >= 0.0 &&
+        dz.theta <= 1.0) {
+        const bool vertexGuard = dz.vertexLimit < INFINITY;
+        double squared = 0;
         for (int c = 0; c < 3; ++c) {
-            double r = deadZoneRound(_err[c], _q, dz.theta, dz.zeroOnly);
-            if (guard && !(std::fabs(_err[c] - _q * r) <= dz.componentLimit)) r = roundToNearest(_err[c], _q);
+            double r = deadZoneQuotient(x[c], dz.theta, dz.zeroOnly);
+            if (guard && !(std::fabs(_err[c] - _q * r) <= dz.componentLimit)) r = roundQuotient(x[c]);
+            _R[c] = static_cast<int32_t>(r);
+            const double e = _err[c] - _q * _R[c];
+            squared += e * e;
+        }
+        if (vertexGuard && !(squared <= dz.vertexLimit * dz.vertexLimit))
+            for (int c = 0; c < 3; ++c) _R[c] = static_cast<int32_t>(roundQuotient(x[c]));
+        return;
+    }
+    if (!(dz.vertexLimit < INFINITY)) {
+        for (int c = 0; c < 3; ++c) {
+            double r = deadZoneQuotient(x[c], dz.theta, dz.zeroOnly);
+            if (guard && !(std::fabs(_err[c] - _q * r) <= dz.componentLimit)) r = roundQuotient(x[c]);
             _R[c] = accept(r, ResidualSite{_f, _l, _v, c});
         }
         return;
     }
     int32_t plain[3];
-    for (int c = 0; c < 3; ++c) plain[c] = accept(roundToNearest(_err[c], _q), ResidualSite{_f, _l, _v, c});
+    for (int c = 0; c < 3; ++c) plain[c] = accept(roundQuotient(x[c]), ResidualSite{_f, _l, _v, c});
     int32_t zoned[3];
     double squared = 0;
     for (int c = 0; c < 3; ++c) {
-        double r = deadZoneRound(_err[c], _q, dz.theta, dz.zeroOnly);
-        if (dz.componentLimit < INFINITY && !(std::fabs(_err[c] - _q * r) <= dz.componentLimit))
-            r = roundToNearest(_err[c], _q);
+        double r = deadZoneQuotient(x[c], dz.theta, dz.zeroOnly);
+        // Rounded to nearest, r is the plain residual, which fits.
+        if (guard && !(std::fabs(_err[c] - _q * r) <= dz.componentLimit)) r = plain[c];
         zoned[c] = static_cast<int32_t>(r);  // |r| <= |plain|, which fits
         const double e = _err[c] - _q * zoned[c];
         squared += e * e;

@@ -20,13 +20,15 @@ BoundingBox sequenceBoundingBox(const GeometryT<double>& _g) {
     if (_g.V == 0 || _g.F == 0) return box;
     double lo[3], hi[3];
     for (int c = 0; c < 3; ++c) lo[c] = hi[c] = _g.frame(0)[c];
+    // Vertex by vertex: each component sees its values in the same order
+    // as a pass over the coordinates would, without a remainder per value.
     for (int f = 0; f < _g.F; ++f) {
         const double* p = _g.frame(f);
-        for (size_t i = 0; i < 3 * static_cast<size_t>(_g.V); ++i) {
-            const int c = static_cast<int>(i % 3);
-            lo[c] = std::min(lo[c], p[i]);
-            hi[c] = std::max(hi[c], p[i]);
-        }
+        for (size_t v = 0; v < static_cast<size_t>(_g.V); ++v, p += 3)
+            for (int c = 0; c < 3; ++c) {
+                lo[c] = std::min(lo[c], p[c]);
+                hi[c] = std::max(hi[c], p[c]);
+            }
     }
     box.lo = {lo[0], lo[1], lo[2]};
     box.hi = {hi[0], hi[1], hi[2]};
@@ -49,7 +51,8 @@ QualityMetrics measureQuality(const GeometryT<double>& _original, const Geometry
         const double* a = _original.frame(f);
         const double* b = _reconstruction.frame(f);
         long double mean[3] = {0, 0, 0};
-        for (size_t i = 0; i < 3 * V; ++i) mean[i % 3] += a[i];
+        for (size_t v = 0; v < V; ++v)
+            for (size_t c = 0; c < 3; ++c) mean[c] += a[3 * v + c];
         for (long double& m : mean) m /= static_cast<long double>(V);
         for (size_t v = 0; v < V; ++v) {
             double vertexSq = 0;

@@ -25,27 +25,31 @@ struct ResidualSite {
 using Quantizer = std::function<double(double, double, const ResidualSite&)>;
 
 // The default: nearest integer, halves away from zero (std::round without the
-// library call: the fraction x - trunc(x) is exact below 2^63).
-inline double roundToNearest(double _error, double _q) {
-    const double x = _error / _q;
-    if (!(std::fabs(x) < 4.0e18)) return x;  // not finite or far beyond 32 bits: refused by the caller
-    const double t = static_cast<double>(static_cast<int64_t>(x));
-    const double frac = x - t;
+// library call: the fraction x - trunc(x) is exact below 2^63), of the
+// quotient _x = _error / _q; callers that round one quotient several ways
+// divide once.
+inline double roundQuotient(double _x) {
+    if (!(std::fabs(_x) < 4.0e18)) return _x;  // not finite or far beyond 32 bits: refused by the caller
+    const double t = static_cast<double>(static_cast<int64_t>(_x));
+    const double frac = _x - t;
     if (frac >= 0.5) return t + 1.0;
     if (frac <= -0.5) return t - 1.0;
     return t;
 }
+inline double roundToNearest(double _error, double _q) { return roundQuotient(_error / _q); }
 
 // sign(a) * floor(|a/q| + theta) as an integer-valued double (a dead zone);
 // with _zeroOnly every value the zone does not make 0 is rounded to nearest.
-inline double deadZoneRound(double _error, double _q, double _theta, bool _zeroOnly = false) {
-    const double x = _error / _q;
-    if (!(std::fabs(x) < 4.0e18)) return x;  // refused by the coder like any residual beyond 32 bits
-    double r = std::floor(std::fabs(x) + _theta);
+inline double deadZoneQuotient(double _x, double _theta, bool _zeroOnly = false) {
+    if (!(std::fabs(_x) < 4.0e18)) return _x;  // refused by the coder like any residual beyond 32 bits
+    double r = std::floor(std::fabs(_x) + _theta);
     // A large residual costs about the same rounded either way, while the
     // zone's bias adds to its error: only the zeros are the zone's.
-    if (_zeroOnly && r != 0) r = std::floor(std::fabs(x) + 0.5);
-    return x < 0 ? -r : r;
+    if (_zeroOnly && r != 0) r = std::floor(std::fabs(_x) + 0.5);
+    return _x < 0 ? -r : r;
+}
+inline double deadZoneRound(double _error, double _q, double _theta, bool _zeroOnly = false) {
+    return deadZoneQuotient(_error / _q, _theta, _zeroOnly);
 }
 
 }  // namespace orv

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -253,7 +254,11 @@ EncodedSequence encodeWith(const GeometryT<double>& _positions, const FaceList& 
     settings.enhLayerPred = 0;
     settings.entrType = Settings::CABAC;
 
-    DecoderContext context(V, F, nSL, DecoderContext::Keep::CodedFrameOnly);
+    // The positions of every frame (the reconstruction), the details only
+    // of frames a record still to come references: they take fresh memory
+    // frame by frame, and reusing it halves what an encode first touches.
+    DecoderContext context = DecoderContext::windowed(V, F, nSL, true);
+    context.filterDec.assign(static_cast<size_t>(F), std::vector<std::vector<double>>(static_cast<size_t>(nSL)));
     for (int i = 0; i < 3; ++i) context.qStep[i] = _qStep[i];
     if (_layerings && _layerings->serves(_faces, V)) {
         const std::shared_ptr<const Layering> layering = _layerings->get(nSL);
@@ -273,6 +278,24 @@ EncodedSequence encodeWith(const GeometryT<double>& _positions, const FaceList& 
     context.codingRefs = std::move(order.refs);
     context.codingLayers = std::move(order.layers);
     const std::vector<std::vector<int>> deps = referencePositions(context);
+    // Each frame's detail is given back once the last record reading it (its
+    // own or a later one referencing it) is delivered: every record up to
+    // that one is done then.
+    std::vector<std::vector<int>> releaseAfter(static_cast<size_t>(F));
+    {
+        std::vector<int> lastUse(static_cast<size_t>(F), -1);
+        for (size_t p = 0; p < context.codingOrder.size(); ++p) {
+            const size_t f = static_cast<size_t>(context.codingOrder[p]);
+            lastUse[f] = std::max(lastUse[f], static_cast<int>(p));
+            for (int at : deps[p]) {
+                const size_t r = static_cast<size_t>(context.codingOrder[static_cast<size_t>(at)]);
+                lastUse[r] = std::max(lastUse[r], static_cast<int>(p));
+            }
+        }
+        for (size_t f = 0; f < lastUse.size(); ++f)
+            if (lastUse[f] >= 0) releaseAfter[static_cast<size_t>(lastUse[f])].push_back(static_cast<int>(f));
+    }
+    std::mutex slotsMutex;  // taking and giving back detail slots
 
     std::vector<uint8_t> stream(4, 0);  // the length field, filled at the end
     {
@@ -288,16 +311,27 @@ EncodedSequence encodeWith(const GeometryT<double>& _positions, const FaceList& 
     context.setWorkingFrames(threads);
     std::vector<std::unique_ptr<FrameCoder>> coders(static_cast<size_t>(threads));
     std::vector<std::vector<uint8_t>> records(static_cast<size_t>(F));
+    size_t firstRecordEnd = 0;
     const auto code = [&](int _p, int _w) {
         std::unique_ptr<FrameCoder>& fc = coders[static_cast<size_t>(_w)];
         if (!fc) fc = std::make_unique<FrameCoder>(settings, context, _options, _qStep[2]);
-        context.useWorkingFrame(context.codingOrder[static_cast<size_t>(_p)], _w);
+        const int f = context.codingOrder[static_cast<size_t>(_p)];
+        context.useWorkingFrame(f, _w);
+        {
+            const std::lock_guard<std::mutex> lock(slotsMutex);
+            context.takeFrame(f);
+        }
         codeRecord(_p, *fc, context, settings, _positions, records[static_cast<size_t>(_p)]);
     };
     const auto deliver = [&](int _p) {
         std::vector<uint8_t>& record = records[static_cast<size_t>(_p)];
         stream.insert(stream.end(), record.begin(), record.end());
+        if (_p == 0) firstRecordEnd = stream.size();
         std::vector<uint8_t>().swap(record);
+        {
+            const std::lock_guard<std::mutex> lock(slotsMutex);
+            for (int f : releaseAfter[static_cast<size_t>(_p)]) context.releaseDetail(f);
+        }
         if (stream.size() - 4 > 0xffffffffull) throw Error("the stream exceeds the 4 GiB its length field can hold");
         if (_progress) _progress(_p + 1, F);
     };
@@ -305,7 +339,9 @@ EncodedSequence encodeWith(const GeometryT<double>& _positions, const FaceList& 
 
     const uint64_t N = stream.size() - 4;
     for (int i = 0; i < 4; ++i) stream[i] = static_cast<uint8_t>(N >> (8 * i));
-    return EncodedSequence{std::move(stream), std::move(context.GDec), choice.framesChanged};
+    EncodedSequence out{std::move(stream), std::move(context.GDec), choice.framesChanged};
+    out.firstRecordEnd = firstRecordEnd;
+    return out;
 }
 
 }  // namespace

@@ -19,6 +19,9 @@ struct EncodedSequence {
     std::vector<uint8_t> streamFile;  // 4-byte little-endian length N, then N bytes of bit stream
     GeometryT<double> reconstruction{0, 0};
     int chosenReferenceRecords = 0;  // records whose references replace the hierarchy's
+    // Bytes of streamFile up to the end of the first frame's record: with the
+    // fixed-size stream header, what a stream of that frame alone would take.
+    size_t firstRecordEnd = 0;
     // What the stream carries: the switches of its header and its steps
     // (the effort's trials may have chosen them).
     Settings settings{};
