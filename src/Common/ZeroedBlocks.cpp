@@ -4,7 +4,17 @@
 #include <cstdint>
 #include <cstdlib>
 
-#if defined(__linux__) && !defined(__EMSCRIPTEN__)
+// Under AddressSanitizer every block comes from calloc: a mapping rounded up
+// to whole huge pages would let a write past the end go unnoticed.
+#if defined(__SANITIZE_ADDRESS__)
+#define ORV_ADDRESS_CHECKED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ORV_ADDRESS_CHECKED 1
+#endif
+#endif
+
+#if defined(__linux__) && !defined(__EMSCRIPTEN__) && !defined(ORV_ADDRESS_CHECKED)
 #include <sys/mman.h>
 #define ORV_MAPPED_BLOCKS 1
 #endif
