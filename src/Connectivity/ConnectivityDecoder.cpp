@@ -64,11 +64,15 @@ public:
         if (!open_.add(_t[0], _t[1])) adjacency_.link(_t[0], _t[1]);
         if (!open_.add(_t[1], _t[2])) adjacency_.link(_t[1], _t[2]);
         if (!open_.add(_t[2], _t[0])) adjacency_.link(_t[2], _t[0]);
-        for (int k = 0; k < 3; ++k) border_.set(_t[k], open_.any(_t[k]));
+        for (int k = 0; k < 3; ++k) {
+            border_.set(_t[k], open_.any(_t[k]));
+            checksum_.add(_t[k]);
+        }
         ++faces_;
     }
 
     const RangeDecoder& coder() const { return rc_; }
+    uint32_t checksum() const { return checksum_.value(); }
 
 private:
     void sharedFace(int32_t* _t) {
@@ -248,6 +252,7 @@ private:
     }
 
     RangeDecoder rc_;
+    RunningChecksum checksum_;  // over the faces decoded so far
     ConnectivityProbs p_;
     EdgeFifo edges_;
     VertexFifo vertices_;
@@ -312,7 +317,7 @@ Connectivity decodeConnectivity(const uint8_t* _data, size_t _size) {
         if (decoder.coder().overrun() > 0) malformed("the coded faces are truncated");
     }
     if (decoder.coder().unread() != 0) malformed("trailing bytes after the last face");
-    if (connectivityChecksum(result.indices) != sum) malformed("checksum mismatch");
+    if (decoder.checksum() != sum) malformed("checksum mismatch");
     return result;
 }
 

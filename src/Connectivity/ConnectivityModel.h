@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+#include "Connectivity/BitWords.h"
 #include "Connectivity/RangeCoder.h"
 
 namespace orv {
@@ -129,22 +130,26 @@ struct DirectedEdge {
     int32_t from, to, opposite;  // opposite: the third vertex of the face that coded the edge
 };
 
+// The edges sit newest last in a window of a longer buffer, so that a search
+// walks memory in order and a removal moves a contiguous run (the shorter
+// side of the removed edge); the window slides back to the buffer's start
+// once every few hundred edges.
 class EdgeFifo {
 public:
     void push(int32_t _from, int32_t _to, int32_t _opposite) {
-        head_ = (head_ + 1) & (kEdgeFifoSize - 1);
-        edges_[head_] = {_from, _to, _opposite};
-        if (count_ < kEdgeFifoSize) ++count_;
+        if (end_ == kBuffer) slideBack();
+        edges_[end_++] = {_from, _to, _opposite};
+        if (end_ - start_ > kEdgeFifoSize) ++start_;
     }
     // The _i-th most recent edge (0 = the last pushed); _i < count().
-    const DirectedEdge& at(int _i) const { return edges_[(head_ - _i) & (kEdgeFifoSize - 1)]; }
+    const DirectedEdge& at(int _i) const { return edges_[static_cast<size_t>(end_ - 1 - _i)]; }
     // Pushes _from -> _to unless it closes a recent edge (_to -> _from is in
     // the FIFO): then both are dropped, as a manifold mesh uses neither again.
     void pushOrClose(int32_t _from, int32_t _to, int32_t _opposite) {
-        for (int i = 0; i < count_; ++i) {
-            const DirectedEdge& e = at(i);
+        for (int k = end_ - 1; k >= start_; --k) {
+            const DirectedEdge& e = edges_[static_cast<size_t>(k)];
             if (e.from == _to && e.to == _from) {
-                remove(i);
+                remove(end_ - 1 - k);
                 return;
             }
         }
@@ -153,16 +158,26 @@ public:
     // Drops the _i-th most recent edge (_i < count()); the older ones keep
     // their places, the newer ones move up one.
     void remove(int _i) {
-        for (int k = _i; k > 0; --k) edges_[(head_ - k) & (kEdgeFifoSize - 1)] = edges_[(head_ - k + 1) & (kEdgeFifoSize - 1)];
-        head_ = (head_ - 1) & (kEdgeFifoSize - 1);
-        --count_;
+        const int k = end_ - 1 - _i;
+        if (_i <= k - start_) {
+            std::copy(edges_.begin() + k + 1, edges_.begin() + end_, edges_.begin() + k);
+            --end_;
+        } else {
+            std::copy_backward(edges_.begin() + start_, edges_.begin() + k, edges_.begin() + k + 1);
+            ++start_;
+        }
     }
-    int count() const { return count_; }
+    int count() const { return end_ - start_; }
 
 private:
-    std::array<DirectedEdge, kEdgeFifoSize> edges_{};
-    int head_ = 0;
-    int count_ = 0;
+    static constexpr int kBuffer = 8 * kEdgeFifoSize;
+    void slideBack() {
+        std::copy(edges_.begin() + start_, edges_.begin() + end_, edges_.begin());
+        end_ -= start_;
+        start_ = 0;
+    }
+    std::array<DirectedEdge, kBuffer> edges_{};
+    int start_ = 0, end_ = 0;  // the window of edges in the FIFO, oldest first
 };
 
 class VertexFifo {
@@ -210,14 +225,20 @@ private:
     int count_ = 0;
 };
 
-// The vertices not seen yet, with ranks. The rank tree (a Fenwick tree of
-// unseen counts) is built only when a rank other than zero is first needed:
-// meshes numbered in first-use order never pay for it.
+// The vertices not seen yet, with ranks: a bit per vertex (set: unseen) and
+// a Fenwick tree over the unseen counts of 64-vertex words, so that a rank
+// walks a tree a 64th of the vertex count (in cache where a tree over every
+// vertex is not) and finishes inside one word. The tree is built only when a
+// rank other than zero is first needed: meshes numbered in first-use order
+// never pay for it.
 class UnseenVertices {
 public:
-    explicit UnseenVertices(int32_t _V) : seen_(static_cast<size_t>(_V), 0), V_(_V), remaining_(_V) {}
+    explicit UnseenVertices(int32_t _V)
+        : unseen_(static_cast<size_t>(_V) / 64 + 1, ~0ull), words_(static_cast<int32_t>(unseen_.size())), V_(_V), remaining_(_V) {
+        unseen_.back() = (1ull << (_V & 63)) - 1;  // no bits past the last vertex
+    }
 
-    bool seen(int32_t _v) const { return seen_[static_cast<size_t>(_v)] != 0; }
+    bool seen(int32_t _v) const { return !((unseen_[static_cast<size_t>(_v) >> 6] >> (_v & 63)) & 1u); }
     int32_t remaining() const { return remaining_; }
 
     // The number of unseen vertices below _v (0 <= _v <= V).
@@ -225,52 +246,58 @@ public:
         if (_v == lowest()) return 0;
         buildTree();
         int64_t sum = 0;
-        for (int32_t i = _v; i > 0; i -= i & -i) sum += tree_[static_cast<size_t>(i)];
-        return static_cast<uint32_t>(sum);
+        for (int32_t i = _v >> 6; i > 0; i -= i & -i) sum += tree_[static_cast<size_t>(i)];
+        const uint64_t below = unseen_[static_cast<size_t>(_v) >> 6] & ((1ull << (_v & 63)) - 1);
+        return static_cast<uint32_t>(sum + popcount64(below));
     }
 
     // The unseen vertex of rank _r (< remaining()).
     int32_t atRank(uint32_t _r) {
         if (_r == 0) return lowest();
         buildTree();
-        int32_t pos = 0;
+        int32_t word = 0;
         int64_t left = _r;
         for (int32_t step = topBit_; step > 0; step >>= 1) {
-            const int32_t next = pos + step;
-            if (next <= V_ && tree_[static_cast<size_t>(next)] <= left) {
-                pos = next;
+            const int32_t next = word + step;
+            if (next <= words_ && tree_[static_cast<size_t>(next)] <= left) {
+                word = next;
                 left -= tree_[static_cast<size_t>(next)];
             }
         }
-        return pos;  // zero-based: the (pos+1)-th entry
+        return word * 64 + selectBit(unseen_[static_cast<size_t>(word)], static_cast<int>(left));
     }
 
     void markSeen(int32_t _v) {
-        seen_[static_cast<size_t>(_v)] = 1;
+        unseen_[static_cast<size_t>(_v) >> 6] &= ~(1ull << (_v & 63));
         --remaining_;
         if (!tree_.empty())
-            for (int32_t i = _v + 1; i <= V_; i += i & -i) --tree_[static_cast<size_t>(i)];
+            for (int32_t i = (_v >> 6) + 1; i <= words_; i += i & -i) --tree_[static_cast<size_t>(i)];
     }
 
 private:
+    // The lowest unseen vertex, V when there is none.
     int32_t lowest() {
-        while (lowest_ < V_ && seen_[static_cast<size_t>(lowest_)]) ++lowest_;
+        size_t w = static_cast<size_t>(lowest_) >> 6;
+        uint64_t bits = unseen_[w] & (~0ull << (lowest_ & 63));
+        while (bits == 0 && ++w < unseen_.size()) bits = unseen_[w];
+        lowest_ = bits == 0 ? V_ : static_cast<int32_t>(64 * w) + __builtin_ctzll(bits);
         return lowest_;
     }
     void buildTree() {
         if (!tree_.empty()) return;
-        tree_.assign(static_cast<size_t>(V_) + 1, 0);
-        for (int32_t i = 1; i <= V_; ++i) {
-            tree_[static_cast<size_t>(i)] += seen_[static_cast<size_t>(i - 1)] ? 0 : 1;
+        tree_.assign(static_cast<size_t>(words_) + 1, 0);
+        for (int32_t i = 1; i <= words_; ++i) {
+            tree_[static_cast<size_t>(i)] += popcount64(unseen_[static_cast<size_t>(i - 1)]);
             const int32_t parent = i + (i & -i);
-            if (parent <= V_) tree_[static_cast<size_t>(parent)] += tree_[static_cast<size_t>(i)];
+            if (parent <= words_) tree_[static_cast<size_t>(parent)] += tree_[static_cast<size_t>(i)];
         }
         topBit_ = 1;
-        while (topBit_ * 2 <= V_) topBit_ *= 2;
+        while (topBit_ * 2 <= words_) topBit_ *= 2;
     }
 
-    std::vector<uint8_t> seen_;
+    std::vector<uint64_t> unseen_;  // a bit per vertex, set while unseen
     std::vector<int32_t> tree_;
+    int32_t words_;
     int32_t V_;
     int32_t remaining_;
     int32_t lowest_ = 0;
@@ -564,7 +591,7 @@ public:
         int32_t sum = 0;
         for (int32_t i = _v >> 6; i > 0; i -= i & -i) sum += tree_[static_cast<size_t>(i)];
         const uint64_t below = bits_[static_cast<size_t>(_v) >> 6] & ((1ull << (_v & 63)) - 1);
-        return sum + __builtin_popcountll(below);
+        return sum + popcount64(below);
     }
 
     // The border vertex of rank _r (< size()).
@@ -578,9 +605,7 @@ public:
                 _r -= tree_[static_cast<size_t>(next)];
             }
         }
-        uint64_t word = bits_[static_cast<size_t>(block)];
-        for (; _r > 0; --_r) word &= word - 1;
-        return block * 64 + __builtin_ctzll(word);
+        return block * 64 + selectBit(bits_[static_cast<size_t>(block)], _r);
     }
 
 private:
@@ -588,7 +613,7 @@ private:
         if (!tree_.empty()) return;
         tree_.assign(static_cast<size_t>(blocks_) + 1, 0);
         for (int32_t i = 1; i <= blocks_; ++i) {
-            tree_[static_cast<size_t>(i)] += __builtin_popcountll(bits_[static_cast<size_t>(i - 1)]);
+            tree_[static_cast<size_t>(i)] += popcount64(bits_[static_cast<size_t>(i - 1)]);
             const int32_t parent = i + (i & -i);
             if (parent <= blocks_) tree_[static_cast<size_t>(parent)] += tree_[static_cast<size_t>(i)];
         }
@@ -854,10 +879,20 @@ private:
 
 // One checksum over the decoded list, so that corruption the model cannot
 // see (a flipped bit that still decodes to valid faces) is refused.
+// The decoder takes it face by face, where its chain of multiplications
+// overlaps the decoding instead of running alone at the end.
+class RunningChecksum {
+public:
+    void add(int32_t _v) { h_ = (h_ ^ static_cast<uint32_t>(_v)) * 0x100000001b3ull; }
+    uint32_t value() const { return static_cast<uint32_t>(h_ ^ (h_ >> 32)); }
+
+private:
+    uint64_t h_ = 0xcbf29ce484222325ull;
+};
 inline uint32_t connectivityChecksum(const std::vector<int32_t>& _indices) {
-    uint64_t h = 0xcbf29ce484222325ull;
-    for (int32_t v : _indices) h = (h ^ static_cast<uint32_t>(v)) * 0x100000001b3ull;
-    return static_cast<uint32_t>(h ^ (h >> 32));
+    RunningChecksum sum;
+    for (int32_t v : _indices) sum.add(v);
+    return sum.value();
 }
 
 inline int bitLength(uint32_t _v) {
