@@ -133,37 +133,41 @@ struct DirectedEdge {
 // The edges sit newest last in a window of a longer buffer, so that a search
 // walks memory in order and a removal moves a contiguous run (the shorter
 // side of the removed edge); the window slides back to the buffer's start
-// once every few hundred edges.
+// once every few hundred edges. A count of the edges in the FIFO per hash of
+// their ends lets pushOrClose skip the search for an edge that closes none.
 class EdgeFifo {
 public:
     void push(int32_t _from, int32_t _to, int32_t _opposite) {
         if (end_ == kBuffer) slideBack();
-        edges_[end_++] = {_from, _to, _opposite};
-        if (end_ - start_ > kEdgeFifoSize) ++start_;
+        edges_[static_cast<size_t>(end_++)] = {_from, _to, _opposite};
+        ++inFifo_[bucket(_from, _to)];
+        if (end_ - start_ > kEdgeFifoSize) drop(start_++);
     }
     // The _i-th most recent edge (0 = the last pushed); _i < count().
     const DirectedEdge& at(int _i) const { return edges_[static_cast<size_t>(end_ - 1 - _i)]; }
     // Pushes _from -> _to unless it closes a recent edge (_to -> _from is in
     // the FIFO): then both are dropped, as a manifold mesh uses neither again.
     void pushOrClose(int32_t _from, int32_t _to, int32_t _opposite) {
-        for (int k = end_ - 1; k >= start_; --k) {
-            const DirectedEdge& e = edges_[static_cast<size_t>(k)];
-            if (e.from == _to && e.to == _from) {
-                remove(end_ - 1 - k);
-                return;
+        if (inFifo_[bucket(_to, _from)] != 0)
+            for (int k = end_ - 1; k >= start_; --k) {
+                const DirectedEdge& e = edges_[static_cast<size_t>(k)];
+                if (e.from == _to && e.to == _from) {
+                    remove(end_ - 1 - k);
+                    return;
+                }
             }
-        }
         push(_from, _to, _opposite);
     }
     // Drops the _i-th most recent edge (_i < count()); the older ones keep
     // their places, the newer ones move up one.
     void remove(int _i) {
         const int k = end_ - 1 - _i;
+        drop(k);
         if (_i <= k - start_) {
-            std::copy(edges_.begin() + k + 1, edges_.begin() + end_, edges_.begin() + k);
+            for (int j = k; j < end_ - 1; ++j) edges_[static_cast<size_t>(j)] = edges_[static_cast<size_t>(j + 1)];
             --end_;
         } else {
-            std::copy_backward(edges_.begin() + start_, edges_.begin() + k, edges_.begin() + k + 1);
+            for (int j = k; j > start_; --j) edges_[static_cast<size_t>(j)] = edges_[static_cast<size_t>(j - 1)];
             ++start_;
         }
     }
@@ -171,13 +175,23 @@ public:
 
 private:
     static constexpr int kBuffer = 8 * kEdgeFifoSize;
+    static constexpr uint32_t kBuckets = 256;
+    static size_t bucket(int32_t _from, int32_t _to) {
+        const uint32_t h = (static_cast<uint32_t>(_from) * 0x9E3779B1u) ^ (static_cast<uint32_t>(_to) * 0x85EBCA77u);
+        return (h >> 24) & (kBuckets - 1);
+    }
+    void drop(int _k) {
+        const DirectedEdge& e = edges_[static_cast<size_t>(_k)];
+        --inFifo_[bucket(e.from, e.to)];
+    }
     void slideBack() {
-        std::copy(edges_.begin() + start_, edges_.begin() + end_, edges_.begin());
+        for (int j = start_; j < end_; ++j) edges_[static_cast<size_t>(j - start_)] = edges_[static_cast<size_t>(j)];
         end_ -= start_;
         start_ = 0;
     }
     std::array<DirectedEdge, kBuffer> edges_{};
-    int start_ = 0, end_ = 0;  // the window of edges in the FIFO, oldest first
+    std::array<uint8_t, kBuckets> inFifo_{};  // edges in the FIFO per bucket()
+    int start_ = 0, end_ = 0;                 // the window of edges in the FIFO, oldest first
 };
 
 class VertexFifo {
