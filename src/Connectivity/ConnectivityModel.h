@@ -647,8 +647,9 @@ private:
 // order they left them, and a vertex named far from the face was usually
 // touched either just before or long ago: its rank from the newest or the
 // oldest end is small where its rank by number is not. A vertex's stamp is
-// its last corner in the face list (three per face); the rank tree (a
-// Fenwick tree over stamps) is built when first needed and brought up to
+// its last corner in the face list (three per face); the rank tree (a bit
+// per stamp in it and a Fenwick tree over the counts of 64-stamp words, as
+// in UnseenVertices) is built when first needed and brought up to
 // date only then, from the faces coded since, so that meshes that never
 // name a vertex explicitly pay nothing per face. The tree grows with the
 // faces coded, never with the count a payload claims.
@@ -686,15 +687,15 @@ public:
     int32_t atNewestRank(int32_t _r) const { return atOldestRank(size_ - 1 - _r); }
     // The border vertex of oldest-first rank _r (< the border's size).
     int32_t atOldestRank(int32_t _r) const {
-        int32_t pos = 0;
+        int32_t word = 0;
         for (int32_t step = topBit_; step > 0; step >>= 1) {
-            const int32_t next = pos + step;
-            if (next <= treeSize_ && tree_[static_cast<size_t>(next)] <= _r) {
-                pos = next;
+            const int32_t next = word + step;
+            if (next <= words_ && tree_[static_cast<size_t>(next)] <= _r) {
+                word = next;
                 _r -= tree_[static_cast<size_t>(next)];
             }
         }
-        return atStamp_[static_cast<size_t>(pos)];  // stamp pos: the (pos+1)-th tree entry
+        return atStamp_[static_cast<size_t>(word) * 64 + static_cast<size_t>(selectBit(inUse_[static_cast<size_t>(word)], _r))];
     }
     int32_t size() const { return size_; }
 
@@ -713,16 +714,19 @@ private:
         if (n < _corners) n = _corners;
         if (n < 1024) n = 1024;
         treeSize_ = static_cast<int32_t>(n);
+        words_ = static_cast<int32_t>(n / 64 + 1);
         atStamp_.resize(n, -1);
-        tree_.assign(n + 1, 0);
+        inUse_.assign(static_cast<size_t>(words_), 0);
         for (int32_t s : inTree_)
-            if (s >= 0) tree_[static_cast<size_t>(s) + 1] = 1;
-        for (size_t i = 1; i <= n; ++i) {
-            const size_t parent = i + (i & (~i + 1));
-            if (parent <= n) tree_[parent] += tree_[i];
+            if (s >= 0) inUse_[static_cast<size_t>(s) >> 6] |= 1ull << (s & 63);
+        tree_.assign(static_cast<size_t>(words_) + 1, 0);
+        for (int32_t i = 1; i <= words_; ++i) {
+            tree_[static_cast<size_t>(i)] += popcount64(inUse_[static_cast<size_t>(i - 1)]);
+            const int32_t parent = i + (i & -i);
+            if (parent <= words_) tree_[static_cast<size_t>(parent)] += tree_[static_cast<size_t>(i)];
         }
         topBit_ = 1;
-        while (static_cast<int64_t>(topBit_) * 2 <= treeSize_) topBit_ *= 2;
+        while (topBit_ * 2 <= words_) topBit_ *= 2;
     }
     void insert(int32_t _v) {
         const int32_t s = stamp_[static_cast<size_t>(_v)];
@@ -730,26 +734,33 @@ private:
         atStamp_[static_cast<size_t>(s)] = _v;
         add(s, 1);
     }
+    // _d = 1: _stamp enters the tree, -1: it leaves.
     void add(int32_t _stamp, int32_t _d) {
         size_ += _d;
-        for (int64_t i = static_cast<int64_t>(_stamp) + 1; i <= treeSize_; i += i & -i) tree_[static_cast<size_t>(i)] += _d;
+        uint64_t& word = inUse_[static_cast<size_t>(_stamp) >> 6];
+        word = _d > 0 ? word | 1ull << (_stamp & 63) : word & ~(1ull << (_stamp & 63));
+        for (int32_t i = (_stamp >> 6) + 1; i <= words_; i += i & -i) tree_[static_cast<size_t>(i)] += _d;
     }
     // The number of tree entries with stamps up to _stamp.
     int32_t prefix(int32_t _stamp) const {
+        if (_stamp < 0) return 0;
         int32_t sum = 0;
-        for (int32_t i = _stamp + 1; i > 0; i -= i & -i) sum += tree_[static_cast<size_t>(i)];
-        return sum;
+        for (int32_t i = _stamp >> 6; i > 0; i -= i & -i) sum += tree_[static_cast<size_t>(i)];
+        const uint64_t upTo = inUse_[static_cast<size_t>(_stamp) >> 6] & ((2ull << (_stamp & 63)) - 1);
+        return sum + popcount64(upTo);
     }
 
     std::vector<int32_t> stamp_;    // per vertex, -1: never touched
     std::vector<int32_t> inTree_;   // per vertex, the stamp it holds in the tree, -1: none
     std::vector<uint8_t> dirty_;    // per vertex: touched by the faces of a refresh
     std::vector<int32_t> touched_;  // those vertices
-    std::vector<int32_t> tree_;
+    std::vector<uint64_t> inUse_;  // a bit per stamp, set while a vertex holds it in the tree
+    std::vector<int32_t> tree_;    // over the counts of inUse_'s words
     std::vector<int32_t> atStamp_;
     int32_t V_;
     size_t done_ = 0;  // the faces taken into account
-    int32_t treeSize_ = 0;
+    int32_t treeSize_ = 0;  // stamps below it have room
+    int32_t words_ = 0;
     int32_t topBit_ = 0;
     int32_t size_ = 0;
     bool built_ = false;
