@@ -48,7 +48,7 @@ uint64_t fnv1a(const std::vector<uint8_t>& _bytes) {
     return h;
 }
 
-TEST(ConnectivityModel, BitCountsAndSelectionMatchABitByBitWalk) {
+TEST(ConnectivityModel, BitCountsWidthsAndSelectionMatchABitByBitWalk) {
     std::mt19937_64 rng(3);
     std::vector<uint64_t> words = {0, 1, 1ull << 63, ~0ull, 0x8000000000000001ull, 0xFF00FF00FF00FF00ull};
     for (int i = 0; i < 2000; ++i) words.push_back(rng() & rng());  // sparse and dense words
@@ -60,6 +60,9 @@ TEST(ConnectivityModel, BitCountsAndSelectionMatchABitByBitWalk) {
             ++n;
         }
         ASSERT_EQ(popcount64(w), n) << std::hex << w;
+        uint32_t width = 0;
+        for (uint64_t m = w; m != 0; m >>= 1) ++width;
+        ASSERT_EQ(bitWidth64(w), width) << std::hex << w;
     }
 }
 

@@ -1,7 +1,8 @@
-// BitWords: counting and selecting the set bits of a 64-bit word, for the
-// rank structures of ConnectivityModel.h (vertex sets kept as bit words with
-// a Fenwick tree over the words' counts). Written out rather than left to
-// the builtins, which the baseline x86-64 target turns into library calls.
+// BitWords: the width of a 64-bit word, and counting and selecting its set
+// bits, for the model's step costs and the rank structures of
+// ConnectivityModel.h (vertex sets kept as bit words with a Fenwick tree over
+// the words' counts). The counts are written out rather than left to the
+// builtins, which the baseline x86-64 target turns into library calls.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,9 @@ inline uint64_t byteCounts(uint64_t _w) {
     _w = (_w & 0x3333333333333333ull) + ((_w >> 2) & 0x3333333333333333ull);
     return (_w + (_w >> 4)) & 0x0F0F0F0F0F0F0F0Full;
 }
+
+// The number of bits up to the highest set one (0 for 0).
+inline uint32_t bitWidth64(uint64_t _w) { return _w == 0 ? 0u : 64u - static_cast<uint32_t>(__builtin_clzll(_w)); }
 
 inline int popcount64(uint64_t _w) { return static_cast<int>((byteCounts(_w) * 0x0101010101010101ull) >> 56); }
 

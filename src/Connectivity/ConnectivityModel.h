@@ -819,9 +819,7 @@ public:
         for (int k = 0; k < kNewPredictors; ++k) {
             if (!(n >> k & 1)) continue;
             const int64_t miss = _v - p[k];
-            uint64_t m = static_cast<uint64_t>(miss < 0 ? -miss : miss);
-            uint32_t bits = 0;
-            for (; m != 0; m >>= 1) ++bits;
+            const uint32_t bits = bitWidth64(static_cast<uint64_t>(miss < 0 ? -miss : miss));
             score[k] = score[k] - (score[k] >> 4) + 16u * bits;
         }
     }
@@ -890,10 +888,7 @@ public:
 
 private:
     static uint32_t cost(int64_t _step) {
-        uint64_t m = static_cast<uint64_t>(_step < 0 ? -_step : _step);
-        uint32_t n = 0;
-        for (; m != 0; m >>= 1) ++n;
-        return n;
+        return bitWidth64(static_cast<uint64_t>(_step < 0 ? -_step : _step));
     }
     void score(int _slot, int _way, uint32_t _bits) {
         uint32_t& s = score_[_slot][_way];
@@ -920,13 +915,6 @@ inline uint32_t connectivityChecksum(const std::vector<int32_t>& _indices) {
     return sum.value();
 }
 
-inline int bitLength(uint32_t _v) {
-    int n = 0;
-    while (_v != 0) {
-        ++n;
-        _v >>= 1;
-    }
-    return n;
-}
+inline int bitLength(uint32_t _v) { return static_cast<int>(bitWidth64(_v)); }
 
 }  // namespace orv
