@@ -325,10 +325,35 @@ private:
 constexpr int kMaxNeighbours = 7;
 constexpr int kNeighbourBits = 5;
 constexpr int kMaxCandidates = 1 << kNeighbourBits;
+constexpr int kMaxOpenEdges = 3;  // see OpenEdges
+constexpr int kOpenEdgeBits = 2;
+
+// What OpenEdges and Adjacency keep of one vertex, side by side in one cache
+// line: a face updates both for each of its three vertices, which in a mesh
+// numbered at random lie anywhere in memory. The lists are left
+// uninitialised (only the entries below their counts are read).
+struct alignas(64) VertexLinks {
+    uint8_t nInto = 0, nOut = 0;  // OpenEdges
+    int32_t into[kMaxOpenEdges];
+    int32_t outOf[kMaxOpenEdges];
+    int32_t n = 0;  // Adjacency
+    int32_t v[kMaxNeighbours];
+};
+static_assert(sizeof(VertexLinks) == 64, "one cache line per vertex");
+class VertexLinkTable {
+public:
+    explicit VertexLinkTable(int32_t _V) : links_(new VertexLinks[static_cast<size_t>(_V)]) {}
+    VertexLinks* data() const { return links_.get(); }
+
+private:
+    std::unique_ptr<VertexLinks[]> links_;
+};
 
 class Adjacency {
 public:
-    explicit Adjacency(int32_t _V) : lists_(static_cast<size_t>(_V)) {}
+    // Alone, or sharing _table with an OpenEdges.
+    explicit Adjacency(int32_t _V) : own_(std::make_unique<VertexLinkTable>(_V)), lists_(own_->data()) {}
+    explicit Adjacency(const VertexLinkTable& _table) : lists_(_table.data()) {}
 
     void link(int32_t _a, int32_t _b) {
         if (_a == _b) return;
@@ -370,22 +395,19 @@ public:
     int32_t neighbour(int32_t _v, int _i) const { return newest(_v, _i); }
 
 private:
-    struct List {
-        int32_t n = 0;
-        std::array<int32_t, kMaxNeighbours> v;
-    };
     int count(int32_t _v) const { return _v < 0 ? 0 : lists_[static_cast<size_t>(_v)].n; }
     int32_t newest(int32_t _v, int _i) const {
-        const List& l = lists_[static_cast<size_t>(_v)];
+        const VertexLinks& l = lists_[static_cast<size_t>(_v)];
         return l.v[static_cast<size_t>(l.n - 1 - _i)];
     }
     void add(int32_t _a, int32_t _b) {
-        List& l = lists_[static_cast<size_t>(_a)];
+        VertexLinks& l = lists_[static_cast<size_t>(_a)];
         for (int i = 0; i < l.n; ++i)
             if (l.v[static_cast<size_t>(i)] == _b) return;
         if (l.n < kMaxNeighbours) l.v[static_cast<size_t>(l.n++)] = _b;
     }
-    std::vector<List> lists_;
+    std::unique_ptr<VertexLinkTable> own_;
+    VertexLinks* lists_;
 };
 
 // The open half-edges of the faces coded so far: the directed edges u->w
@@ -395,12 +417,11 @@ private:
 // kept, on both sides alike). A face that shares no recent FIFO edge still
 // usually continues one of these, and the third vertex of a face often
 // closes one more; on a manifold mesh a vertex has only one or two.
-constexpr int kMaxOpenEdges = 3;
-constexpr int kOpenEdgeBits = 2;
-
 class OpenEdges {
 public:
-    explicit OpenEdges(int32_t _V) : nodes_(new Node[static_cast<size_t>(_V)]) {}
+    // Alone, or sharing _table with an Adjacency.
+    explicit OpenEdges(int32_t _V) : own_(std::make_unique<VertexLinkTable>(_V)), nodes_(own_->data()) {}
+    explicit OpenEdges(const VertexLinkTable& _table) : nodes_(_table.data()) {}
 
     // A face uses the directed edge _u->_w: it closes the open edge _w->_u
     // (true: the face that opened it has linked the two vertices already), or
@@ -434,13 +455,7 @@ public:
     }
 
 private:
-    // One vertex's lists in one cache line's half: a face touches three.
-    // The lists are left uninitialised (only their first entries are read).
-    struct alignas(32) Node {
-        uint8_t nInto = 0, nOut = 0;
-        int32_t into[kMaxOpenEdges];
-        int32_t outOf[kMaxOpenEdges];
-    };
+    using Node = VertexLinks;
     Node& node(int32_t _v) { return nodes_[static_cast<size_t>(_v)]; }
     const Node& node(int32_t _v) const { return nodes_[static_cast<size_t>(_v)]; }
     // Removes _x from a list; false when it is not there.
@@ -453,7 +468,8 @@ private:
             }
         return false;
     }
-    std::unique_ptr<Node[]> nodes_;
+    std::unique_ptr<VertexLinkTable> own_;
+    Node* nodes_;
 };
 
 // The candidates for a vertex that is not new, in the order they are
