@@ -25,7 +25,7 @@ public:
     // _faceList: room for the faces, three vertices each, that face() fills
     // in turn.
     FaceDecoder(const uint8_t* _data, size_t _size, int32_t _V, int32_t* _faceList, uint8_t _mode)
-        : rc_(_data, _size), unseen_(_V), links_(_V), adjacency_(links_), open_(links_), border_(_V), recency_(_V),
+        : rc_(_data, _size), edges_(recencyMode(_mode)), unseen_(_V), links_(_V), adjacency_(links_), open_(links_), border_(_V), recency_(_V),
           nearby_(_V), faceList_(_faceList), V_(_V),
           newPrediction_(baseMode(_mode) == kNeighbourStepMode), rankedNew_(baseMode(_mode) == kFirstCodingMode + 1),
           unseenSteps_(baseMode(_mode) == kNeighbourStepMode), recencyOn_(recencyMode(_mode)), nearbyOn_(nearbyMode(_mode)) {

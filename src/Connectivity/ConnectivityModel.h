@@ -133,14 +133,17 @@ struct DirectedEdge {
 // The edges sit newest last in a window of a longer buffer, so that a search
 // walks memory in order and a removal moves a contiguous run (the shorter
 // side of the removed edge); the window slides back to the buffer's start
-// once every few hundred edges. A count of the edges in the FIFO per hash of
-// their ends lets pushOrClose skip the search for an edge that closes none.
+// once every few hundred edges. With _closing (a list whose edges go in by
+// pushOrClose), a count of the edges in the FIFO per hash of their ends lets
+// pushOrClose skip the search for an edge that closes none.
 class EdgeFifo {
 public:
+    explicit EdgeFifo(bool _closing = false) : closing_(_closing) {}
+
     void push(int32_t _from, int32_t _to, int32_t _opposite) {
         if (end_ == kBuffer) slideBack();
         edges_[static_cast<size_t>(end_++)] = {_from, _to, _opposite};
-        ++inFifo_[bucket(_from, _to)];
+        if (closing_) ++inFifo_[bucket(_from, _to)];
         if (end_ - start_ > kEdgeFifoSize) drop(start_++);
     }
     // The _i-th most recent edge (0 = the last pushed); _i < count().
@@ -148,7 +151,7 @@ public:
     // Pushes _from -> _to unless it closes a recent edge (_to -> _from is in
     // the FIFO): then both are dropped, as a manifold mesh uses neither again.
     void pushOrClose(int32_t _from, int32_t _to, int32_t _opposite) {
-        if (inFifo_[bucket(_to, _from)] != 0)
+        if (!closing_ || inFifo_[bucket(_to, _from)] != 0)
             for (int k = end_ - 1; k >= start_; --k) {
                 const DirectedEdge& e = edges_[static_cast<size_t>(k)];
                 if (e.from == _to && e.to == _from) {
@@ -181,6 +184,7 @@ private:
         return (h >> 24) & (kBuckets - 1);
     }
     void drop(int _k) {
+        if (!closing_) return;
         const DirectedEdge& e = edges_[static_cast<size_t>(_k)];
         --inFifo_[bucket(e.from, e.to)];
     }
@@ -190,8 +194,9 @@ private:
         start_ = 0;
     }
     std::array<DirectedEdge, kBuffer> edges_{};
-    std::array<uint8_t, kBuckets> inFifo_{};  // edges in the FIFO per bucket()
+    std::array<uint8_t, kBuckets> inFifo_{};  // edges in the FIFO per bucket(), with closing_
     int start_ = 0, end_ = 0;                 // the window of edges in the FIFO, oldest first
+    bool closing_;
 };
 
 class VertexFifo {
