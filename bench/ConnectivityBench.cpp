@@ -1,5 +1,6 @@
 // Decoding speed of the connectivity codec: a 100,000-face torus in its own
-// numbering and shuffled, and the real sequences' first frames when present.
+// numbering and shuffled, the 300 x 300 grid, and the real sequences' first
+// frames when present.
 // Counters: faces per second and coded bits per triangle.
 #include <benchmark/benchmark.h>
 
@@ -38,6 +39,13 @@ void BM_DecodeTorus100kShuffledFaces(benchmark::State& _state) {
 }
 BENCHMARK(BM_DecodeTorus100kShuffledFaces)->Unit(benchmark::kMillisecond);
 
+// The 300 x 300 grid of the size figures (178,802 faces), numbered in rows.
+void BM_DecodeGrid300(benchmark::State& _state) {
+    const auto m = orvtest::gridMesh(300, 300);
+    decodeBench(_state, m.indices, m.vertexCount);
+}
+BENCHMARK(BM_DecodeGrid300)->Unit(benchmark::kMillisecond);
+
 void BM_DecodeSequence(benchmark::State& _state, const char* _name) {
     const auto dir = orvtest::sequenceDir(_name);
     if (dir.empty()) {
@@ -50,5 +58,7 @@ void BM_DecodeSequence(benchmark::State& _state, const char* _name) {
 }
 BENCHMARK_CAPTURE(BM_DecodeSequence, horse, "horse-gallop")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_DecodeSequence, pdance, "pdance")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_DecodeSequence, pcow, "pcow")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_DecodeSequence, chicken, "chickenCrossing")->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -25,7 +25,7 @@ public:
     // _faceList: room for the faces, three vertices each, that face() fills
     // in turn.
     FaceDecoder(const uint8_t* _data, size_t _size, int32_t _V, int32_t* _faceList, uint8_t _mode)
-        : rc_(_data, _size), unseen_(_V), adjacency_(_V), open_(_V), border_(_V), recency_(_V),
+        : rc_(_data, _size), edges_(recencyMode(_mode)), unseen_(_V), links_(_V), adjacency_(links_), open_(links_), border_(_V), recency_(_V),
           nearby_(_V), faceList_(_faceList), V_(_V),
           newPrediction_(baseMode(_mode) == kNeighbourStepMode), rankedNew_(baseMode(_mode) == kFirstCodingMode + 1),
           unseenSteps_(baseMode(_mode) == kNeighbourStepMode), recencyOn_(recencyMode(_mode)), nearbyOn_(nearbyMode(_mode)) {
@@ -64,11 +64,15 @@ public:
         if (!open_.add(_t[0], _t[1])) adjacency_.link(_t[0], _t[1]);
         if (!open_.add(_t[1], _t[2])) adjacency_.link(_t[1], _t[2]);
         if (!open_.add(_t[2], _t[0])) adjacency_.link(_t[2], _t[0]);
-        for (int k = 0; k < 3; ++k) border_.set(_t[k], open_.any(_t[k]));
+        for (int k = 0; k < 3; ++k) {
+            border_.set(_t[k], open_.any(_t[k]));
+            checksum_.add(_t[k]);
+        }
         ++faces_;
     }
 
     const RangeDecoder& coder() const { return rc_; }
+    uint32_t checksum() const { return checksum_.value(); }
 
 private:
     void sharedFace(int32_t* _t) {
@@ -248,10 +252,12 @@ private:
     }
 
     RangeDecoder rc_;
+    RunningChecksum checksum_;  // over the faces decoded so far
     ConnectivityProbs p_;
     EdgeFifo edges_;
     VertexFifo vertices_;
     UnseenVertices unseen_;
+    VertexLinkTable links_;  // shared by adjacency_ and open_
     Adjacency adjacency_;
     OpenEdges open_;
     BorderVertices border_;
@@ -312,7 +318,7 @@ Connectivity decodeConnectivity(const uint8_t* _data, size_t _size) {
         if (decoder.coder().overrun() > 0) malformed("the coded faces are truncated");
     }
     if (decoder.coder().unread() != 0) malformed("trailing bytes after the last face");
-    if (connectivityChecksum(result.indices) != sum) malformed("checksum mismatch");
+    if (decoder.checksum() != sum) malformed("checksum mismatch");
     return result;
 }
 

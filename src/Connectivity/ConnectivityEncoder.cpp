@@ -16,7 +16,7 @@ class FaceEncoder {
 public:
     // _faceList: the faces to be coded, three vertices each.
     FaceEncoder(std::vector<uint8_t>& _out, int32_t _V, const int32_t* _faceList, uint8_t _mode)
-        : rc_(_out), unseen_(_V), adjacency_(_V), open_(_V), border_(_V), recency_(_V), nearby_(_V), faceList_(_faceList),
+        : rc_(_out), edges_(recencyMode(_mode)), unseen_(_V), links_(_V), adjacency_(links_), open_(links_), border_(_V), recency_(_V), nearby_(_V), faceList_(_faceList),
           newPrediction_(baseMode(_mode) == kNeighbourStepMode), V_(_V), rankedNew_(baseMode(_mode) == kFirstCodingMode + 1),
           unseenSteps_(baseMode(_mode) == kNeighbourStepMode), recencyOn_(recencyMode(_mode)), nearbyOn_(nearbyMode(_mode)) {}
 
@@ -292,6 +292,7 @@ private:
     EdgeFifo edges_;
     VertexFifo vertices_;
     UnseenVertices unseen_;
+    VertexLinkTable links_;  // shared by adjacency_ and open_
     Adjacency adjacency_;
     OpenEdges open_;
     BorderVertices border_;

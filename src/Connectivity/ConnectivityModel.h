@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+#include "Connectivity/BitWords.h"
 #include "Connectivity/RangeCoder.h"
 
 namespace orv {
@@ -129,40 +130,73 @@ struct DirectedEdge {
     int32_t from, to, opposite;  // opposite: the third vertex of the face that coded the edge
 };
 
+// The edges sit newest last in a window of a longer buffer, so that a search
+// walks memory in order and a removal moves a contiguous run (the shorter
+// side of the removed edge); the window slides back to the buffer's start
+// once every few hundred edges. With _closing (a list whose edges go in by
+// pushOrClose), a count of the edges in the FIFO per hash of their ends lets
+// pushOrClose skip the search for an edge that closes none.
 class EdgeFifo {
 public:
+    explicit EdgeFifo(bool _closing = false) : closing_(_closing) {}
+
     void push(int32_t _from, int32_t _to, int32_t _opposite) {
-        head_ = (head_ + 1) & (kEdgeFifoSize - 1);
-        edges_[head_] = {_from, _to, _opposite};
-        if (count_ < kEdgeFifoSize) ++count_;
+        if (end_ == kBuffer) slideBack();
+        edges_[static_cast<size_t>(end_++)] = {_from, _to, _opposite};
+        if (closing_) ++inFifo_[bucket(_from, _to)];
+        if (end_ - start_ > kEdgeFifoSize) drop(start_++);
     }
     // The _i-th most recent edge (0 = the last pushed); _i < count().
-    const DirectedEdge& at(int _i) const { return edges_[(head_ - _i) & (kEdgeFifoSize - 1)]; }
+    const DirectedEdge& at(int _i) const { return edges_[static_cast<size_t>(end_ - 1 - _i)]; }
     // Pushes _from -> _to unless it closes a recent edge (_to -> _from is in
     // the FIFO): then both are dropped, as a manifold mesh uses neither again.
     void pushOrClose(int32_t _from, int32_t _to, int32_t _opposite) {
-        for (int i = 0; i < count_; ++i) {
-            const DirectedEdge& e = at(i);
-            if (e.from == _to && e.to == _from) {
-                remove(i);
-                return;
+        if (!closing_ || inFifo_[bucket(_to, _from)] != 0)
+            for (int k = end_ - 1; k >= start_; --k) {
+                const DirectedEdge& e = edges_[static_cast<size_t>(k)];
+                if (e.from == _to && e.to == _from) {
+                    remove(end_ - 1 - k);
+                    return;
+                }
             }
-        }
         push(_from, _to, _opposite);
     }
     // Drops the _i-th most recent edge (_i < count()); the older ones keep
     // their places, the newer ones move up one.
     void remove(int _i) {
-        for (int k = _i; k > 0; --k) edges_[(head_ - k) & (kEdgeFifoSize - 1)] = edges_[(head_ - k + 1) & (kEdgeFifoSize - 1)];
-        head_ = (head_ - 1) & (kEdgeFifoSize - 1);
-        --count_;
+        const int k = end_ - 1 - _i;
+        drop(k);
+        if (_i <= k - start_) {
+            for (int j = k; j < end_ - 1; ++j) edges_[static_cast<size_t>(j)] = edges_[static_cast<size_t>(j + 1)];
+            --end_;
+        } else {
+            for (int j = k; j > start_; --j) edges_[static_cast<size_t>(j)] = edges_[static_cast<size_t>(j - 1)];
+            ++start_;
+        }
     }
-    int count() const { return count_; }
+    int count() const { return end_ - start_; }
 
 private:
-    std::array<DirectedEdge, kEdgeFifoSize> edges_{};
-    int head_ = 0;
-    int count_ = 0;
+    static constexpr int kBuffer = 8 * kEdgeFifoSize;
+    static constexpr uint32_t kBuckets = 256;
+    static size_t bucket(int32_t _from, int32_t _to) {
+        const uint32_t h = (static_cast<uint32_t>(_from) * 0x9E3779B1u) ^ (static_cast<uint32_t>(_to) * 0x85EBCA77u);
+        return (h >> 24) & (kBuckets - 1);
+    }
+    void drop(int _k) {
+        if (!closing_) return;
+        const DirectedEdge& e = edges_[static_cast<size_t>(_k)];
+        --inFifo_[bucket(e.from, e.to)];
+    }
+    void slideBack() {
+        for (int j = start_; j < end_; ++j) edges_[static_cast<size_t>(j - start_)] = edges_[static_cast<size_t>(j)];
+        end_ -= start_;
+        start_ = 0;
+    }
+    std::array<DirectedEdge, kBuffer> edges_{};
+    std::array<uint8_t, kBuckets> inFifo_{};  // edges in the FIFO per bucket(), with closing_
+    int start_ = 0, end_ = 0;                 // the window of edges in the FIFO, oldest first
+    bool closing_;
 };
 
 class VertexFifo {
@@ -210,14 +244,20 @@ private:
     int count_ = 0;
 };
 
-// The vertices not seen yet, with ranks. The rank tree (a Fenwick tree of
-// unseen counts) is built only when a rank other than zero is first needed:
-// meshes numbered in first-use order never pay for it.
+// The vertices not seen yet, with ranks: a bit per vertex (set: unseen) and
+// a Fenwick tree over the unseen counts of 64-vertex words, so that a rank
+// walks a tree a 64th of the vertex count (in cache where a tree over every
+// vertex is not) and finishes inside one word. The tree is built only when a
+// rank other than zero is first needed: meshes numbered in first-use order
+// never pay for it.
 class UnseenVertices {
 public:
-    explicit UnseenVertices(int32_t _V) : seen_(static_cast<size_t>(_V), 0), V_(_V), remaining_(_V) {}
+    explicit UnseenVertices(int32_t _V)
+        : unseen_(static_cast<size_t>(_V) / 64 + 1, ~0ull), words_(static_cast<int32_t>(unseen_.size())), V_(_V), remaining_(_V) {
+        unseen_.back() = (1ull << (_V & 63)) - 1;  // no bits past the last vertex
+    }
 
-    bool seen(int32_t _v) const { return seen_[static_cast<size_t>(_v)] != 0; }
+    bool seen(int32_t _v) const { return !((unseen_[static_cast<size_t>(_v) >> 6] >> (_v & 63)) & 1u); }
     int32_t remaining() const { return remaining_; }
 
     // The number of unseen vertices below _v (0 <= _v <= V).
@@ -225,52 +265,58 @@ public:
         if (_v == lowest()) return 0;
         buildTree();
         int64_t sum = 0;
-        for (int32_t i = _v; i > 0; i -= i & -i) sum += tree_[static_cast<size_t>(i)];
-        return static_cast<uint32_t>(sum);
+        for (int32_t i = _v >> 6; i > 0; i -= i & -i) sum += tree_[static_cast<size_t>(i)];
+        const uint64_t below = unseen_[static_cast<size_t>(_v) >> 6] & ((1ull << (_v & 63)) - 1);
+        return static_cast<uint32_t>(sum + popcount64(below));
     }
 
     // The unseen vertex of rank _r (< remaining()).
     int32_t atRank(uint32_t _r) {
         if (_r == 0) return lowest();
         buildTree();
-        int32_t pos = 0;
+        int32_t word = 0;
         int64_t left = _r;
         for (int32_t step = topBit_; step > 0; step >>= 1) {
-            const int32_t next = pos + step;
-            if (next <= V_ && tree_[static_cast<size_t>(next)] <= left) {
-                pos = next;
+            const int32_t next = word + step;
+            if (next <= words_ && tree_[static_cast<size_t>(next)] <= left) {
+                word = next;
                 left -= tree_[static_cast<size_t>(next)];
             }
         }
-        return pos;  // zero-based: the (pos+1)-th entry
+        return word * 64 + selectBit(unseen_[static_cast<size_t>(word)], static_cast<int>(left));
     }
 
     void markSeen(int32_t _v) {
-        seen_[static_cast<size_t>(_v)] = 1;
+        unseen_[static_cast<size_t>(_v) >> 6] &= ~(1ull << (_v & 63));
         --remaining_;
         if (!tree_.empty())
-            for (int32_t i = _v + 1; i <= V_; i += i & -i) --tree_[static_cast<size_t>(i)];
+            for (int32_t i = (_v >> 6) + 1; i <= words_; i += i & -i) --tree_[static_cast<size_t>(i)];
     }
 
 private:
+    // The lowest unseen vertex, V when there is none.
     int32_t lowest() {
-        while (lowest_ < V_ && seen_[static_cast<size_t>(lowest_)]) ++lowest_;
+        size_t w = static_cast<size_t>(lowest_) >> 6;
+        uint64_t bits = unseen_[w] & (~0ull << (lowest_ & 63));
+        while (bits == 0 && ++w < unseen_.size()) bits = unseen_[w];
+        lowest_ = bits == 0 ? V_ : static_cast<int32_t>(64 * w) + __builtin_ctzll(bits);
         return lowest_;
     }
     void buildTree() {
         if (!tree_.empty()) return;
-        tree_.assign(static_cast<size_t>(V_) + 1, 0);
-        for (int32_t i = 1; i <= V_; ++i) {
-            tree_[static_cast<size_t>(i)] += seen_[static_cast<size_t>(i - 1)] ? 0 : 1;
+        tree_.assign(static_cast<size_t>(words_) + 1, 0);
+        for (int32_t i = 1; i <= words_; ++i) {
+            tree_[static_cast<size_t>(i)] += popcount64(unseen_[static_cast<size_t>(i - 1)]);
             const int32_t parent = i + (i & -i);
-            if (parent <= V_) tree_[static_cast<size_t>(parent)] += tree_[static_cast<size_t>(i)];
+            if (parent <= words_) tree_[static_cast<size_t>(parent)] += tree_[static_cast<size_t>(i)];
         }
         topBit_ = 1;
-        while (topBit_ * 2 <= V_) topBit_ *= 2;
+        while (topBit_ * 2 <= words_) topBit_ *= 2;
     }
 
-    std::vector<uint8_t> seen_;
+    std::vector<uint64_t> unseen_;  // a bit per vertex, set while unseen
     std::vector<int32_t> tree_;
+    int32_t words_;
     int32_t V_;
     int32_t remaining_;
     int32_t lowest_ = 0;
@@ -284,10 +330,35 @@ private:
 constexpr int kMaxNeighbours = 7;
 constexpr int kNeighbourBits = 5;
 constexpr int kMaxCandidates = 1 << kNeighbourBits;
+constexpr int kMaxOpenEdges = 3;  // see OpenEdges
+constexpr int kOpenEdgeBits = 2;
+
+// What OpenEdges and Adjacency keep of one vertex, side by side in one cache
+// line: a face updates both for each of its three vertices, which in a mesh
+// numbered at random lie anywhere in memory. The lists are left
+// uninitialised (only the entries below their counts are read).
+struct alignas(64) VertexLinks {
+    uint8_t nInto = 0, nOut = 0;  // OpenEdges
+    int32_t into[kMaxOpenEdges];
+    int32_t outOf[kMaxOpenEdges];
+    int32_t n = 0;  // Adjacency
+    int32_t v[kMaxNeighbours];
+};
+static_assert(sizeof(VertexLinks) == 64, "one cache line per vertex");
+class VertexLinkTable {
+public:
+    explicit VertexLinkTable(int32_t _V) : links_(new VertexLinks[static_cast<size_t>(_V)]) {}
+    VertexLinks* data() const { return links_.get(); }
+
+private:
+    std::unique_ptr<VertexLinks[]> links_;
+};
 
 class Adjacency {
 public:
-    explicit Adjacency(int32_t _V) : lists_(static_cast<size_t>(_V)) {}
+    // Alone, or sharing _table with an OpenEdges.
+    explicit Adjacency(int32_t _V) : own_(std::make_unique<VertexLinkTable>(_V)), lists_(own_->data()) {}
+    explicit Adjacency(const VertexLinkTable& _table) : lists_(_table.data()) {}
 
     void link(int32_t _a, int32_t _b) {
         if (_a == _b) return;
@@ -329,22 +400,19 @@ public:
     int32_t neighbour(int32_t _v, int _i) const { return newest(_v, _i); }
 
 private:
-    struct List {
-        int32_t n = 0;
-        std::array<int32_t, kMaxNeighbours> v;
-    };
     int count(int32_t _v) const { return _v < 0 ? 0 : lists_[static_cast<size_t>(_v)].n; }
     int32_t newest(int32_t _v, int _i) const {
-        const List& l = lists_[static_cast<size_t>(_v)];
+        const VertexLinks& l = lists_[static_cast<size_t>(_v)];
         return l.v[static_cast<size_t>(l.n - 1 - _i)];
     }
     void add(int32_t _a, int32_t _b) {
-        List& l = lists_[static_cast<size_t>(_a)];
+        VertexLinks& l = lists_[static_cast<size_t>(_a)];
         for (int i = 0; i < l.n; ++i)
             if (l.v[static_cast<size_t>(i)] == _b) return;
         if (l.n < kMaxNeighbours) l.v[static_cast<size_t>(l.n++)] = _b;
     }
-    std::vector<List> lists_;
+    std::unique_ptr<VertexLinkTable> own_;
+    VertexLinks* lists_;
 };
 
 // The open half-edges of the faces coded so far: the directed edges u->w
@@ -354,12 +422,11 @@ private:
 // kept, on both sides alike). A face that shares no recent FIFO edge still
 // usually continues one of these, and the third vertex of a face often
 // closes one more; on a manifold mesh a vertex has only one or two.
-constexpr int kMaxOpenEdges = 3;
-constexpr int kOpenEdgeBits = 2;
-
 class OpenEdges {
 public:
-    explicit OpenEdges(int32_t _V) : nodes_(new Node[static_cast<size_t>(_V)]) {}
+    // Alone, or sharing _table with an Adjacency.
+    explicit OpenEdges(int32_t _V) : own_(std::make_unique<VertexLinkTable>(_V)), nodes_(own_->data()) {}
+    explicit OpenEdges(const VertexLinkTable& _table) : nodes_(_table.data()) {}
 
     // A face uses the directed edge _u->_w: it closes the open edge _w->_u
     // (true: the face that opened it has linked the two vertices already), or
@@ -393,13 +460,7 @@ public:
     }
 
 private:
-    // One vertex's lists in one cache line's half: a face touches three.
-    // The lists are left uninitialised (only their first entries are read).
-    struct alignas(32) Node {
-        uint8_t nInto = 0, nOut = 0;
-        int32_t into[kMaxOpenEdges];
-        int32_t outOf[kMaxOpenEdges];
-    };
+    using Node = VertexLinks;
     Node& node(int32_t _v) { return nodes_[static_cast<size_t>(_v)]; }
     const Node& node(int32_t _v) const { return nodes_[static_cast<size_t>(_v)]; }
     // Removes _x from a list; false when it is not there.
@@ -412,7 +473,8 @@ private:
             }
         return false;
     }
-    std::unique_ptr<Node[]> nodes_;
+    std::unique_ptr<VertexLinkTable> own_;
+    Node* nodes_;
 };
 
 // The candidates for a vertex that is not new, in the order they are
@@ -564,7 +626,7 @@ public:
         int32_t sum = 0;
         for (int32_t i = _v >> 6; i > 0; i -= i & -i) sum += tree_[static_cast<size_t>(i)];
         const uint64_t below = bits_[static_cast<size_t>(_v) >> 6] & ((1ull << (_v & 63)) - 1);
-        return sum + __builtin_popcountll(below);
+        return sum + popcount64(below);
     }
 
     // The border vertex of rank _r (< size()).
@@ -578,9 +640,7 @@ public:
                 _r -= tree_[static_cast<size_t>(next)];
             }
         }
-        uint64_t word = bits_[static_cast<size_t>(block)];
-        for (; _r > 0; --_r) word &= word - 1;
-        return block * 64 + __builtin_ctzll(word);
+        return block * 64 + selectBit(bits_[static_cast<size_t>(block)], _r);
     }
 
 private:
@@ -588,7 +648,7 @@ private:
         if (!tree_.empty()) return;
         tree_.assign(static_cast<size_t>(blocks_) + 1, 0);
         for (int32_t i = 1; i <= blocks_; ++i) {
-            tree_[static_cast<size_t>(i)] += __builtin_popcountll(bits_[static_cast<size_t>(i - 1)]);
+            tree_[static_cast<size_t>(i)] += popcount64(bits_[static_cast<size_t>(i - 1)]);
             const int32_t parent = i + (i & -i);
             if (parent <= blocks_) tree_[static_cast<size_t>(parent)] += tree_[static_cast<size_t>(i)];
         }
@@ -608,8 +668,9 @@ private:
 // order they left them, and a vertex named far from the face was usually
 // touched either just before or long ago: its rank from the newest or the
 // oldest end is small where its rank by number is not. A vertex's stamp is
-// its last corner in the face list (three per face); the rank tree (a
-// Fenwick tree over stamps) is built when first needed and brought up to
+// its last corner in the face list (three per face); the rank tree (a bit
+// per stamp in it and a Fenwick tree over the counts of 64-stamp words, as
+// in UnseenVertices) is built when first needed and brought up to
 // date only then, from the faces coded since, so that meshes that never
 // name a vertex explicitly pay nothing per face. The tree grows with the
 // faces coded, never with the count a payload claims.
@@ -647,15 +708,15 @@ public:
     int32_t atNewestRank(int32_t _r) const { return atOldestRank(size_ - 1 - _r); }
     // The border vertex of oldest-first rank _r (< the border's size).
     int32_t atOldestRank(int32_t _r) const {
-        int32_t pos = 0;
+        int32_t word = 0;
         for (int32_t step = topBit_; step > 0; step >>= 1) {
-            const int32_t next = pos + step;
-            if (next <= treeSize_ && tree_[static_cast<size_t>(next)] <= _r) {
-                pos = next;
+            const int32_t next = word + step;
+            if (next <= words_ && tree_[static_cast<size_t>(next)] <= _r) {
+                word = next;
                 _r -= tree_[static_cast<size_t>(next)];
             }
         }
-        return atStamp_[static_cast<size_t>(pos)];  // stamp pos: the (pos+1)-th tree entry
+        return atStamp_[static_cast<size_t>(word) * 64 + static_cast<size_t>(selectBit(inUse_[static_cast<size_t>(word)], _r))];
     }
     int32_t size() const { return size_; }
 
@@ -674,16 +735,19 @@ private:
         if (n < _corners) n = _corners;
         if (n < 1024) n = 1024;
         treeSize_ = static_cast<int32_t>(n);
+        words_ = static_cast<int32_t>(n / 64 + 1);
         atStamp_.resize(n, -1);
-        tree_.assign(n + 1, 0);
+        inUse_.assign(static_cast<size_t>(words_), 0);
         for (int32_t s : inTree_)
-            if (s >= 0) tree_[static_cast<size_t>(s) + 1] = 1;
-        for (size_t i = 1; i <= n; ++i) {
-            const size_t parent = i + (i & (~i + 1));
-            if (parent <= n) tree_[parent] += tree_[i];
+            if (s >= 0) inUse_[static_cast<size_t>(s) >> 6] |= 1ull << (s & 63);
+        tree_.assign(static_cast<size_t>(words_) + 1, 0);
+        for (int32_t i = 1; i <= words_; ++i) {
+            tree_[static_cast<size_t>(i)] += popcount64(inUse_[static_cast<size_t>(i - 1)]);
+            const int32_t parent = i + (i & -i);
+            if (parent <= words_) tree_[static_cast<size_t>(parent)] += tree_[static_cast<size_t>(i)];
         }
         topBit_ = 1;
-        while (static_cast<int64_t>(topBit_) * 2 <= treeSize_) topBit_ *= 2;
+        while (topBit_ * 2 <= words_) topBit_ *= 2;
     }
     void insert(int32_t _v) {
         const int32_t s = stamp_[static_cast<size_t>(_v)];
@@ -691,26 +755,33 @@ private:
         atStamp_[static_cast<size_t>(s)] = _v;
         add(s, 1);
     }
+    // _d = 1: _stamp enters the tree, -1: it leaves.
     void add(int32_t _stamp, int32_t _d) {
         size_ += _d;
-        for (int64_t i = static_cast<int64_t>(_stamp) + 1; i <= treeSize_; i += i & -i) tree_[static_cast<size_t>(i)] += _d;
+        uint64_t& word = inUse_[static_cast<size_t>(_stamp) >> 6];
+        word = _d > 0 ? word | 1ull << (_stamp & 63) : word & ~(1ull << (_stamp & 63));
+        for (int32_t i = (_stamp >> 6) + 1; i <= words_; i += i & -i) tree_[static_cast<size_t>(i)] += _d;
     }
     // The number of tree entries with stamps up to _stamp.
     int32_t prefix(int32_t _stamp) const {
+        if (_stamp < 0) return 0;
         int32_t sum = 0;
-        for (int32_t i = _stamp + 1; i > 0; i -= i & -i) sum += tree_[static_cast<size_t>(i)];
-        return sum;
+        for (int32_t i = _stamp >> 6; i > 0; i -= i & -i) sum += tree_[static_cast<size_t>(i)];
+        const uint64_t upTo = inUse_[static_cast<size_t>(_stamp) >> 6] & ((2ull << (_stamp & 63)) - 1);
+        return sum + popcount64(upTo);
     }
 
     std::vector<int32_t> stamp_;    // per vertex, -1: never touched
     std::vector<int32_t> inTree_;   // per vertex, the stamp it holds in the tree, -1: none
     std::vector<uint8_t> dirty_;    // per vertex: touched by the faces of a refresh
     std::vector<int32_t> touched_;  // those vertices
-    std::vector<int32_t> tree_;
+    std::vector<uint64_t> inUse_;  // a bit per stamp, set while a vertex holds it in the tree
+    std::vector<int32_t> tree_;    // over the counts of inUse_'s words
     std::vector<int32_t> atStamp_;
     int32_t V_;
     size_t done_ = 0;  // the faces taken into account
-    int32_t treeSize_ = 0;
+    int32_t treeSize_ = 0;  // stamps below it have room
+    int32_t words_ = 0;
     int32_t topBit_ = 0;
     int32_t size_ = 0;
     bool built_ = false;
@@ -769,9 +840,7 @@ public:
         for (int k = 0; k < kNewPredictors; ++k) {
             if (!(n >> k & 1)) continue;
             const int64_t miss = _v - p[k];
-            uint64_t m = static_cast<uint64_t>(miss < 0 ? -miss : miss);
-            uint32_t bits = 0;
-            for (; m != 0; m >>= 1) ++bits;
+            const uint32_t bits = bitWidth64(static_cast<uint64_t>(miss < 0 ? -miss : miss));
             score[k] = score[k] - (score[k] >> 4) + 16u * bits;
         }
     }
@@ -840,10 +909,7 @@ public:
 
 private:
     static uint32_t cost(int64_t _step) {
-        uint64_t m = static_cast<uint64_t>(_step < 0 ? -_step : _step);
-        uint32_t n = 0;
-        for (; m != 0; m >>= 1) ++n;
-        return n;
+        return bitWidth64(static_cast<uint64_t>(_step < 0 ? -_step : _step));
     }
     void score(int _slot, int _way, uint32_t _bits) {
         uint32_t& s = score_[_slot][_way];
@@ -854,19 +920,22 @@ private:
 
 // One checksum over the decoded list, so that corruption the model cannot
 // see (a flipped bit that still decodes to valid faces) is refused.
+// The decoder takes it face by face, where its chain of multiplications
+// overlaps the decoding instead of running alone at the end.
+class RunningChecksum {
+public:
+    void add(int32_t _v) { h_ = (h_ ^ static_cast<uint32_t>(_v)) * 0x100000001b3ull; }
+    uint32_t value() const { return static_cast<uint32_t>(h_ ^ (h_ >> 32)); }
+
+private:
+    uint64_t h_ = 0xcbf29ce484222325ull;
+};
 inline uint32_t connectivityChecksum(const std::vector<int32_t>& _indices) {
-    uint64_t h = 0xcbf29ce484222325ull;
-    for (int32_t v : _indices) h = (h ^ static_cast<uint32_t>(v)) * 0x100000001b3ull;
-    return static_cast<uint32_t>(h ^ (h >> 32));
+    RunningChecksum sum;
+    for (int32_t v : _indices) sum.add(v);
+    return sum.value();
 }
 
-inline int bitLength(uint32_t _v) {
-    int n = 0;
-    while (_v != 0) {
-        ++n;
-        _v >>= 1;
-    }
-    return n;
-}
+inline int bitLength(uint32_t _v) { return static_cast<int>(bitWidth64(_v)); }
 
 }  // namespace orv
