@@ -199,6 +199,28 @@ private:
     bool closing_;
 };
 
+// The place of _v among the first _n entries of _list (its at(i)) that _live
+// takes, or -1 (also when _live does not take _v); and the _k-th such entry.
+template <class List, class Live>
+int findLiveIn(const List& _list, int _n, int32_t _v, const Live& _live) {
+    if (!_live(_v)) return -1;
+    int k = 0;
+    for (int i = 0; i < _n; ++i) {
+        const int32_t u = _list.at(i);
+        if (u == _v) return k;
+        k += _live(u) ? 1 : 0;
+    }
+    return -1;
+}
+template <class List, class Live>
+int32_t atLiveIn(const List& _list, int _n, int _k, const Live& _live) {
+    for (int i = 0; i < _n; ++i) {
+        const int32_t u = _list.at(i);
+        if (_live(u) && _k-- == 0) return u;
+    }
+    return -1;
+}
+
 class VertexFifo {
 public:
     void push(int32_t _v) {
@@ -219,23 +241,12 @@ public:
     // _live does not take _v.
     template <class Live>
     int findLive(int32_t _v, const Live& _live) const {
-        if (!_live(_v)) return -1;
-        int k = 0;
-        for (int i = 0; i < count_; ++i) {
-            const int32_t u = at(i);
-            if (u == _v) return k;
-            k += _live(u) ? 1 : 0;
-        }
-        return -1;
+        return findLiveIn(*this, count_, _v, _live);
     }
     // The _k-th entry that _live takes, or -1.
     template <class Live>
     int32_t atLive(int _k, const Live& _live) const {
-        for (int i = 0; i < count_; ++i) {
-            const int32_t u = at(i);
-            if (_live(u) && _k-- == 0) return u;
-        }
-        return -1;
+        return atLiveIn(*this, count_, _k, _live);
     }
 
 private:
@@ -505,22 +516,11 @@ public:
     // The same counting only the candidates _live takes (see VertexFifo).
     template <class Live>
     int findLive(int32_t _v, const Live& _live) const {
-        if (!_live(_v)) return -1;
-        int k = 0;
-        for (int i = 0; i < n_; ++i) {
-            const int32_t u = at(i);
-            if (u == _v) return k;
-            k += _live(u) ? 1 : 0;
-        }
-        return -1;
+        return findLiveIn(*this, n_, _v, _live);
     }
     template <class Live>
     int32_t atLive(int _k, const Live& _live) const {
-        for (int i = 0; i < n_; ++i) {
-            const int32_t u = at(i);
-            if (_live(u) && _k-- == 0) return u;
-        }
-        return -1;
+        return atLiveIn(*this, n_, _k, _live);
     }
 
 private:
