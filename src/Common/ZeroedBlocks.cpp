@@ -45,7 +45,7 @@ void* allocateZeroed(size_t _bytes) {
     return std::calloc(_bytes, 1);
 }
 
-void freeZeroed(void* _p, size_t _bytes) {
+void freeZeroed(void* _p, [[maybe_unused]] size_t _bytes) {
     if (_p == nullptr) return;
 #ifdef ORV_MAPPED_BLOCKS
     if (_bytes >= kLargeZeroedBlock && _bytes <= SIZE_MAX - kHugePage) {
