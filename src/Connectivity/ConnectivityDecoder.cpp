@@ -26,9 +26,10 @@ public:
     // in turn.
     FaceDecoder(const uint8_t* _data, size_t _size, int32_t _V, int32_t* _faceList, uint8_t _mode)
         : rc_(_data, _size), edges_(recencyMode(_mode)), unseen_(_V), links_(_V), adjacency_(links_), open_(links_), border_(_V), recency_(_V),
-          nearby_(_V), faceList_(_faceList), V_(_V),
+          nearby_(_V), nearOld_(_V), faceList_(_faceList), V_(_V),
           newPrediction_(baseMode(_mode) == kNeighbourStepMode), rankedNew_(baseMode(_mode) == kFirstCodingMode + 1),
-          unseenSteps_(baseMode(_mode) == kNeighbourStepMode), recencyOn_(recencyMode(_mode)), nearbyOn_(nearbyMode(_mode)) {
+          unseenSteps_(baseMode(_mode) == kNeighbourStepMode), recencyOn_(recencyMode(_mode)), nearbyOn_(nearbyMode(_mode)),
+          nearOldOn_(nearOldMode(_mode)) {
         if (!rc_.validStart()) malformed("bad start of the coded faces");
     }
 
@@ -178,6 +179,20 @@ private:
             if (u < 0) malformed("a face refers to a recent border vertex that does not exist");
             return u;
         }
+        if (nearOldOn_) {
+            auto onBorder = [this](int32_t _u) { return border_.has(_u); };
+            nearOld_.start(_slot, _x, _y, previousFirst_, lastOld_, vertices_, cand);
+            int32_t u = nearOld_.next(onBorder);
+            if (u >= 0 && rc_.bit(p_.nearOld[context])) {
+                const int place = static_cast<int>(index(p_.nearOldIndex[context], kNearOldBits));
+                for (int i = 0; i < place && u >= 0; ++i) u = nearOld_.next(onBorder);
+                if (u < 0) malformed("a face names an old vertex beside one that does not exist");
+                lastOld_ = u;
+                vertices_.push(u);
+                _kind = kVertexOld;
+                return u;
+            }
+        }
         const int32_t local = OldVertexReference::local(_slot, _y, previousFirst_);
         int64_t v = 0;
         if (border_.size() > 0 && rc_.bit(p_.onBorder[context])) {
@@ -263,6 +278,7 @@ private:
     BorderVertices border_;
     BorderRecency recency_;
     NearbyNumbers nearby_;
+    NearOldNumbers nearOld_;
     const int32_t* faceList_;  // the faces, three vertices each, of which faces_ are coded
     size_t faces_ = 0;
     int32_t V_;
@@ -283,6 +299,7 @@ private:
     bool unseenSteps_;  // a new vertex's step from its prediction counts only unseen vertices
     bool recencyOn_;    // border vertices may be named by recency
     bool nearbyOn_;     // new vertices may be named among NearbyNumbers
+    bool nearOldOn_;    // old vertices may be named at a place of NearOldNumbers
 };
 
 }  // namespace

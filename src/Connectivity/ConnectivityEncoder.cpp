@@ -16,9 +16,10 @@ class FaceEncoder {
 public:
     // _faceList: the faces to be coded, three vertices each.
     FaceEncoder(std::vector<uint8_t>& _out, int32_t _V, const int32_t* _faceList, uint8_t _mode)
-        : rc_(_out), edges_(recencyMode(_mode)), unseen_(_V), links_(_V), adjacency_(links_), open_(links_), border_(_V), recency_(_V), nearby_(_V), faceList_(_faceList),
+        : rc_(_out), edges_(recencyMode(_mode)), unseen_(_V), links_(_V), adjacency_(links_), open_(links_), border_(_V), recency_(_V), nearby_(_V), nearOld_(_V), faceList_(_faceList),
           newPrediction_(baseMode(_mode) == kNeighbourStepMode), V_(_V), rankedNew_(baseMode(_mode) == kFirstCodingMode + 1),
-          unseenSteps_(baseMode(_mode) == kNeighbourStepMode), recencyOn_(recencyMode(_mode)), nearbyOn_(nearbyMode(_mode)) {}
+          unseenSteps_(baseMode(_mode) == kNeighbourStepMode), recencyOn_(recencyMode(_mode)), nearbyOn_(nearbyMode(_mode)),
+          nearOldOn_(nearOldMode(_mode)) {}
 
     void setTally(double* _tally) { rc_.setTally(_tally); }
 
@@ -201,8 +202,13 @@ private:
             index(p_.vertexFifo[context], kVertexFifoBits, static_cast<uint32_t>(fifo));
             return kVertexInFifo;
         }
-        const bool isOnBorder = border_.has(_v);
         rc_.setCategory(kTallyFar);
+        if (nearOldOn_ && nearOld(_v, _slot, context, _x, _y, cand)) {
+            lastOld_ = _v;
+            vertices_.push(_v);
+            return kVertexOld;
+        }
+        const bool isOnBorder = border_.has(_v);
         if (border_.size() > 0) rc_.bit(p_.onBorder[context], isOnBorder);
         const int32_t local = OldVertexReference::local(_slot, _y, previousFirst_);
         if (isOnBorder) {
@@ -239,6 +245,21 @@ private:
         lastOld_ = _v;
         vertices_.push(_v);
         return kVertexOld;
+    }
+
+    // An old vertex among its NearOldNumbers: whether it is (when there
+    // are any), then its place.
+    bool nearOld(int32_t _v, int _slot, size_t _context, int32_t _x, int32_t _y, const Candidates& _cand) {
+        nearOld_.start(_slot, _x, _y, previousFirst_, lastOld_, vertices_, _cand);
+        auto onBorder = [this](int32_t _u) { return border_.has(_u); };
+        int32_t c = nearOld_.next(onBorder);
+        if (c < 0) return false;
+        int place = 0;
+        for (; c >= 0 && c != _v; c = nearOld_.next(onBorder)) ++place;
+        rc_.bit(p_.nearOld[_context], c >= 0);
+        if (c < 0) return false;
+        index(p_.nearOldIndex[_context], kNearOldBits, static_cast<uint32_t>(place));
+        return true;
     }
 
     int32_t clampVertex(int64_t _v) const { return static_cast<int32_t>(_v < 0 ? 0 : _v > V_ ? V_ : _v); }
@@ -298,6 +319,7 @@ private:
     BorderVertices border_;
     BorderRecency recency_;
     NearbyNumbers nearby_;
+    NearOldNumbers nearOld_;
     const int32_t* faceList_;  // the faces, three vertices each, of which faces_ are coded
     size_t faces_ = 0;
     int32_t lastVertex_ = -1;
@@ -318,6 +340,7 @@ private:
     bool unseenSteps_;  // a new vertex's step from its prediction counts only unseen vertices
     bool recencyOn_;    // border vertices may be named by recency
     bool nearbyOn_;     // new vertices may be named among NearbyNumbers
+    bool nearOldOn_;    // old vertices may be named at a place of NearOldNumbers
 };
 
 }  // namespace
@@ -396,12 +419,14 @@ std::vector<uint8_t> encodeConnectivity(const std::vector<int32_t>& _indices, in
         if (best[r].empty() || out.size() < best[r].size()) {
             best[r] = std::move(out);
             bestTally[r] = tally;
-            if (r == 0) bestBase = _mode;
+            if (r == 0 && !nearOldMode(_mode)) bestBase = _mode;
         }
     };
     for (uint8_t mode = kFirstCodingMode; mode <= kNeighbourStepMode; ++mode) consider(mode);
     consider(static_cast<uint8_t>(bestBase + kRecencyModes));
     consider(static_cast<uint8_t>(bestBase + 2 * kRecencyModes));
+    consider(static_cast<uint8_t>(bestBase - kFirstCodingMode + kNearOldModes));
+    consider(static_cast<uint8_t>(bestBase - kFirstCodingMode + kNearOldModes + kRecencyModes));
     const int r = best[1].size() + best[0].size() / kRecencyGain < best[0].size() ? 1 : 0;
     if (_tally) *_tally = bestTally[r];
     return std::move(best[r]);

@@ -29,15 +29,23 @@ constexpr uint8_t kNeighbourStepMode = kFirstCodingMode + 2;
 // The kRecencyModes after them code the same three ways with old border
 // vertices also named by recency (BorderRecency) and FIFOs that drop what a
 // manifold mesh never uses again, and the three after those add the nearby
-// numbers of NewVertexCandidates for new vertices.
+// numbers of NewVertexCandidates for new vertices. The three after those
+// (kNearOldModes) are the first three with old vertices first looked for a
+// short step from a number at hand (NearOldNumbers), the last three the
+// three with nearby numbers with those steps too.
 constexpr uint8_t kRecencyModes = 3;
-constexpr uint8_t kLastCodingMode = kNeighbourStepMode + 2 * kRecencyModes;
-// The mode without recency, and whether recency and the nearby numbers are on.
+constexpr uint8_t kNearOldModes = kNeighbourStepMode + 2 * kRecencyModes + 1;
+constexpr uint8_t kLastCodingMode = kNeighbourStepMode + 4 * kRecencyModes;
+// The mode without recency, and whether recency, the nearby numbers and the
+// steps to old vertices are on.
 inline uint8_t baseMode(uint8_t _mode) {
     return static_cast<uint8_t>((_mode - kFirstCodingMode) % kRecencyModes + kFirstCodingMode);
 }
-inline bool recencyMode(uint8_t _mode) { return _mode > kNeighbourStepMode; }
-inline bool nearbyMode(uint8_t _mode) { return _mode > kNeighbourStepMode + kRecencyModes; }
+inline bool nearOldMode(uint8_t _mode) { return _mode >= kNearOldModes; }
+inline bool recencyMode(uint8_t _mode) {
+    return _mode > kNeighbourStepMode && (_mode < kNearOldModes || _mode >= kNearOldModes + kRecencyModes);
+}
+inline bool nearbyMode(uint8_t _mode) { return recencyMode(_mode) && _mode > kNeighbourStepMode + kRecencyModes; }
 
 // The ways OldVertexReference names an old vertex.
 constexpr int kOldFromLast = 0, kOldFromLocal = 1, kOldNewest = 2, kOldOldest = 3, kOldWays = 4;
@@ -95,6 +103,8 @@ struct ConnectivityProbs {
     std::array<BitProb, 9> newSign;
     std::array<BitProb, 4> newNearby;  // [slot 0..3]: a new vertex among its NearbyNumbers
     std::array<IndexProbs, 4> newNearbyIndex;
+    std::array<BitProb, 6> nearOld;  // [slot context]: an old vertex among its NearOldNumbers
+    std::array<IndexProbs, 6> nearOldIndex;
     ConnectivityProbs() {
         edgeHit.fill(kProbHalf);
         sharedHit.fill(kProbHalf);
@@ -109,6 +119,7 @@ struct ConnectivityProbs {
         borderSign.fill(kProbHalf);
         newSign.fill(kProbHalf);
         newNearby.fill(kProbHalf);
+        nearOld.fill(kProbHalf);
     }
 };
 
@@ -595,6 +606,103 @@ private:
     uint32_t epoch_ = 0;
     int n_ = 0, s_ = 0, emitted_ = 0;
     int32_t k_ = 0;
+    bool minus_ = false;
+};
+
+// Meshes built of patches numbered one after another (the quads of a
+// model, each with its own four numbers) are stitched together by faces
+// that name vertices of patches coded long before, too far back for the
+// FIFO and not neighbours of the face's vertices. Such a vertex is
+// nevertheless usually a short step in number from one at hand: the
+// previous face's first vertex (stitching faces walk a row of patches, each
+// first vertex a fixed step from the one before), the last vertex named far,
+// the face's vertices coded before it (another corner of the same patch) or
+// a vertex of the last few faces. The candidates are the border vertices at
+// steps 1..kNearOldSteps either way from the face's references (kNearOldRefs,
+// in an order per slot), then 1..kNearOldFifoSteps from the FIFO's vertices,
+// newest first, at most kMaxNearOld, each once, leaving out the vertices the
+// FIFO and the face's candidates name already: the list stays short where
+// the numbers around are inside the mesh already. Like NearbyNumbers the
+// list is produced one candidate at a time.
+constexpr int kNearOldRefs = 4;
+constexpr int32_t kNearOldSteps = 8;
+constexpr int32_t kNearOldFifoSteps = 8;
+constexpr int kNearOldBits = 6;
+constexpr int kMaxNearOld = 1 << kNearOldBits;
+
+class NearOldNumbers {
+public:
+    explicit NearOldNumbers(int32_t _V) : V_(_V) {}
+
+    // _x, _y as given to the vertex decision of _slot; _cand: the face's
+    // candidates of that decision.
+    void start(int _slot, int32_t _x, int32_t _y, int32_t _previousFirst, int32_t _lastOld, const VertexFifo& _fifo,
+               const Candidates& _cand) {
+        if (mark_.empty()) mark_.assign(static_cast<size_t>(V_), 0);
+        if (++epoch_ == 0) {
+            std::fill(mark_.begin(), mark_.end(), 0u);
+            epoch_ = 1;
+        }
+        const bool first = _slot == 0 || _slot == 4;
+        const int32_t order[3][kNearOldRefs] = {{_previousFirst, _lastOld, _y, _x},
+                                                {_y, _lastOld, _previousFirst, _x},
+                                                {_y, _x, _previousFirst, _lastOld}};
+        const int32_t* o = order[first ? 0 : _slot == 3 ? 2 : 1];
+        n_ = 0;
+        for (int i = 0; i < kNearOldRefs; ++i)
+            if (o[i] >= 0) sources_[static_cast<size_t>(n_++)] = o[i];
+        refs_ = n_;
+        for (int i = 0; i < _fifo.count(); ++i) {
+            const int32_t u = _fifo.at(i);
+            sources_[static_cast<size_t>(n_++)] = u;
+            take(u);
+        }
+        for (int i = 0; i < _cand.count(); ++i) take(_cand.at(i));
+        s_ = 0;
+        k_ = 1;
+        minus_ = false;
+        emitted_ = 0;
+    }
+
+    // The next candidate _live takes (the border), or -1 when the list is
+    // complete.
+    template <class Live>
+    int32_t next(const Live& _live) {
+        while (emitted_ < kMaxNearOld && s_ < n_) {
+            const int64_t c = static_cast<int64_t>(sources_[static_cast<size_t>(s_)]) + (minus_ ? -k_ : k_);
+            advance();
+            if (c < 0 || c >= V_) continue;
+            const int32_t v = static_cast<int32_t>(c);
+            if (mark_[static_cast<size_t>(v)] == epoch_ || !_live(v)) continue;
+            mark_[static_cast<size_t>(v)] = epoch_;
+            ++emitted_;
+            return v;
+        }
+        return -1;
+    }
+
+private:
+    void take(int32_t _v) {
+        if (_v >= 0) mark_[static_cast<size_t>(_v)] = epoch_;
+    }
+    void advance() {
+        if (!minus_) {
+            minus_ = true;
+            return;
+        }
+        minus_ = false;
+        if (++k_ > (s_ < refs_ ? kNearOldSteps : kNearOldFifoSteps)) {
+            ++s_;
+            k_ = 1;
+        }
+    }
+
+    std::vector<uint32_t> mark_;  // per vertex: the epoch of the last list that took it
+    std::array<int32_t, kNearOldRefs + kVertexFifoSize> sources_{};
+    int32_t V_;
+    uint32_t epoch_ = 0;
+    int n_ = 0, refs_ = 0, s_ = 0, emitted_ = 0;
+    int32_t k_ = 1;
     bool minus_ = false;
 };
 
