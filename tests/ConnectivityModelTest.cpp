@@ -121,6 +121,16 @@ TEST(ConnectivityModel, BorderRanksMatchAPlainSet) {
             }
             ASSERT_EQ(border.size(), static_cast<int32_t>(plain.size()));
             for (size_t r = 0; r < plain.size(); ++r) ASSERT_EQ(border.atRank(static_cast<int32_t>(r)), plain[r]);
+            // Windows across word ends and past either end of the range.
+            for (int64_t from = -40; from < V + 40; from += 7)
+                for (int n : {1, 8, 17, 32}) {
+                    uint32_t expected = 0;
+                    for (int i = 0; i < n; ++i) {
+                        const int64_t u = from + i;
+                        if (u >= 0 && u < V && on[static_cast<size_t>(u)]) expected |= 1u << i;
+                    }
+                    ASSERT_EQ(border.window(from, n), expected) << "V " << V << " from " << from << " n " << n;
+                }
         }
     }
 }

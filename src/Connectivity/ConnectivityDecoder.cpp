@@ -180,12 +180,11 @@ private:
             return u;
         }
         if (nearOldOn_) {
-            auto onBorder = [this](int32_t _u) { return border_.has(_u); };
             nearOld_.start(_slot, _x, _y, previousFirst_, lastOld_, vertices_, cand);
-            int32_t u = nearOld_.next(onBorder);
+            int32_t u = nearOld_.next(border_);
             if (u >= 0 && rc_.bit(p_.nearOld[context])) {
                 const int place = static_cast<int>(index(p_.nearOldIndex[context], kNearOldBits));
-                for (int i = 0; i < place && u >= 0; ++i) u = nearOld_.next(onBorder);
+                for (int i = 0; i < place && u >= 0; ++i) u = nearOld_.next(border_);
                 if (u < 0) malformed("a face names an old vertex beside one that does not exist");
                 lastOld_ = u;
                 vertices_.push(u);

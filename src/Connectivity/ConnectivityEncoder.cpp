@@ -251,11 +251,10 @@ private:
     // are any), then its place.
     bool nearOld(int32_t _v, int _slot, size_t _context, int32_t _x, int32_t _y, const Candidates& _cand) {
         nearOld_.start(_slot, _x, _y, previousFirst_, lastOld_, vertices_, _cand);
-        auto onBorder = [this](int32_t _u) { return border_.has(_u); };
-        int32_t c = nearOld_.next(onBorder);
+        int32_t c = nearOld_.next(border_);
         if (c < 0) return false;
         int place = 0;
-        for (; c >= 0 && c != _v; c = nearOld_.next(onBorder)) ++place;
+        for (; c >= 0 && c != _v; c = nearOld_.next(border_)) ++place;
         rc_.bit(p_.nearOld[_context], c >= 0);
         if (c < 0) return false;
         index(p_.nearOldIndex[_context], kNearOldBits, static_cast<uint32_t>(place));

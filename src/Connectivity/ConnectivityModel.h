@@ -609,103 +609,6 @@ private:
     bool minus_ = false;
 };
 
-// Meshes built of patches numbered one after another (the quads of a
-// model, each with its own four numbers) are stitched together by faces
-// that name vertices of patches coded long before, too far back for the
-// FIFO and not neighbours of the face's vertices. Such a vertex is
-// nevertheless usually a short step in number from one at hand: the
-// previous face's first vertex (stitching faces walk a row of patches, each
-// first vertex a fixed step from the one before), the last vertex named far,
-// the face's vertices coded before it (another corner of the same patch) or
-// a vertex of the last few faces. The candidates are the border vertices at
-// steps 1..kNearOldSteps either way from the face's references (kNearOldRefs,
-// in an order per slot), then 1..kNearOldFifoSteps from the FIFO's vertices,
-// newest first, at most kMaxNearOld, each once, leaving out the vertices the
-// FIFO and the face's candidates name already: the list stays short where
-// the numbers around are inside the mesh already. Like NearbyNumbers the
-// list is produced one candidate at a time.
-constexpr int kNearOldRefs = 4;
-constexpr int32_t kNearOldSteps = 8;
-constexpr int32_t kNearOldFifoSteps = 8;
-constexpr int kNearOldBits = 6;
-constexpr int kMaxNearOld = 1 << kNearOldBits;
-
-class NearOldNumbers {
-public:
-    explicit NearOldNumbers(int32_t _V) : V_(_V) {}
-
-    // _x, _y as given to the vertex decision of _slot; _cand: the face's
-    // candidates of that decision.
-    void start(int _slot, int32_t _x, int32_t _y, int32_t _previousFirst, int32_t _lastOld, const VertexFifo& _fifo,
-               const Candidates& _cand) {
-        if (mark_.empty()) mark_.assign(static_cast<size_t>(V_), 0);
-        if (++epoch_ == 0) {
-            std::fill(mark_.begin(), mark_.end(), 0u);
-            epoch_ = 1;
-        }
-        const bool first = _slot == 0 || _slot == 4;
-        const int32_t order[3][kNearOldRefs] = {{_previousFirst, _lastOld, _y, _x},
-                                                {_y, _lastOld, _previousFirst, _x},
-                                                {_y, _x, _previousFirst, _lastOld}};
-        const int32_t* o = order[first ? 0 : _slot == 3 ? 2 : 1];
-        n_ = 0;
-        for (int i = 0; i < kNearOldRefs; ++i)
-            if (o[i] >= 0) sources_[static_cast<size_t>(n_++)] = o[i];
-        refs_ = n_;
-        for (int i = 0; i < _fifo.count(); ++i) {
-            const int32_t u = _fifo.at(i);
-            sources_[static_cast<size_t>(n_++)] = u;
-            take(u);
-        }
-        for (int i = 0; i < _cand.count(); ++i) take(_cand.at(i));
-        s_ = 0;
-        k_ = 1;
-        minus_ = false;
-        emitted_ = 0;
-    }
-
-    // The next candidate _live takes (the border), or -1 when the list is
-    // complete.
-    template <class Live>
-    int32_t next(const Live& _live) {
-        while (emitted_ < kMaxNearOld && s_ < n_) {
-            const int64_t c = static_cast<int64_t>(sources_[static_cast<size_t>(s_)]) + (minus_ ? -k_ : k_);
-            advance();
-            if (c < 0 || c >= V_) continue;
-            const int32_t v = static_cast<int32_t>(c);
-            if (mark_[static_cast<size_t>(v)] == epoch_ || !_live(v)) continue;
-            mark_[static_cast<size_t>(v)] = epoch_;
-            ++emitted_;
-            return v;
-        }
-        return -1;
-    }
-
-private:
-    void take(int32_t _v) {
-        if (_v >= 0) mark_[static_cast<size_t>(_v)] = epoch_;
-    }
-    void advance() {
-        if (!minus_) {
-            minus_ = true;
-            return;
-        }
-        minus_ = false;
-        if (++k_ > (s_ < refs_ ? kNearOldSteps : kNearOldFifoSteps)) {
-            ++s_;
-            k_ = 1;
-        }
-    }
-
-    std::vector<uint32_t> mark_;  // per vertex: the epoch of the last list that took it
-    std::array<int32_t, kNearOldRefs + kVertexFifoSize> sources_{};
-    int32_t V_;
-    uint32_t epoch_ = 0;
-    int n_ = 0, refs_ = 0, s_ = 0, emitted_ = 0;
-    int32_t k_ = 1;
-    bool minus_ = false;
-};
-
 // The vertices that have an open edge (the border of what has been coded),
 // ranked by number. An old vertex far from the face is almost always one of
 // them, so it is named by its rank among them, a step from the rank of the
@@ -726,6 +629,19 @@ public:
         size_ += d;
         if (!tree_.empty())
             for (int32_t i = (_v >> 6) + 1; i <= blocks_; i += i & -i) tree_[static_cast<size_t>(i)] += d;
+    }
+
+    // Bit i set when _from + i is a border vertex, for i < _n (at most 32);
+    // numbers outside the vertex range read as off the border.
+    uint32_t window(int64_t _from, int _n) const {
+        const uint32_t mask = static_cast<uint32_t>((1ull << _n) - 1);
+        if (_from < 0) return _from <= -_n ? 0u : window(0, _n + static_cast<int>(_from)) << -_from & mask;
+        const size_t w = static_cast<size_t>(_from) >> 6;
+        if (w >= bits_.size()) return 0;
+        const int off = static_cast<int>(_from & 63);
+        uint64_t bits = bits_[w] >> off;
+        if (off != 0 && w + 1 < bits_.size()) bits |= bits_[w + 1] << (64 - off);
+        return static_cast<uint32_t>(bits) & mask;
     }
 
     // The number of border vertices below _v (0 <= _v < V).
@@ -769,6 +685,114 @@ private:
     int32_t blocks_;
     int32_t size_ = 0;
     int32_t topBit_ = 0;
+};
+
+// Meshes built of patches numbered one after another (the quads of a
+// model, each with its own four numbers) are stitched together by faces
+// that name vertices of patches coded long before, too far back for the
+// FIFO and not neighbours of the face's vertices. Such a vertex is
+// nevertheless usually a short step in number from one at hand: the
+// previous face's first vertex (stitching faces walk a row of patches, each
+// first vertex a fixed step from the one before), the last vertex named far,
+// the face's vertices coded before it (another corner of the same patch) or
+// a vertex of the last few faces. The candidates are the border vertices at
+// steps 1..kNearOldSteps either way from the face's references (kNearOldRefs,
+// in an order per slot), then from the FIFO's vertices, newest first, at most kMaxNearOld, each once, leaving out the vertices the
+// FIFO and the face's candidates name already: the list stays short where
+// the numbers around are inside the mesh already. Like NearbyNumbers the
+// list is produced one candidate at a time.
+constexpr int kNearOldRefs = 4;
+constexpr int32_t kNearOldSteps = 8;
+constexpr int32_t kNearOldFifoSteps = 8;
+constexpr int kNearOldBits = 6;
+constexpr int kMaxNearOld = 1 << kNearOldBits;
+
+class NearOldNumbers {
+public:
+    explicit NearOldNumbers(int32_t _V) : V_(_V) {}
+
+    // _x, _y as given to the vertex decision of _slot; _cand: the face's
+    // candidates of that decision.
+    void start(int _slot, int32_t _x, int32_t _y, int32_t _previousFirst, int32_t _lastOld, const VertexFifo& _fifo,
+               const Candidates& _cand) {
+        if (mark_.empty()) mark_.assign(static_cast<size_t>(V_), 0);
+        if (++epoch_ == 0) {
+            std::fill(mark_.begin(), mark_.end(), 0u);
+            epoch_ = 1;
+        }
+        static_assert(kNearOldSteps == 8, "the steps of a reference fill one 16-bit mask");
+        const bool first = _slot == 0 || _slot == 4;
+        const int32_t order[3][kNearOldRefs] = {{_previousFirst, _lastOld, _y, _x},
+                                                {_y, _lastOld, _previousFirst, _x},
+                                                {_y, _x, _previousFirst, _lastOld}};
+        const int32_t* o = order[first ? 0 : _slot == 3 ? 2 : 1];
+        n_ = 0;
+        for (int i = 0; i < kNearOldRefs; ++i)
+            if (o[i] >= 0) sources_[static_cast<size_t>(n_++)] = o[i];
+        for (int i = 0; i < _fifo.count(); ++i) {
+            const int32_t u = _fifo.at(i);
+            sources_[static_cast<size_t>(n_++)] = u;
+            take(u);
+        }
+        for (int i = 0; i < _cand.count(); ++i) take(_cand.at(i));
+        s_ = -1;
+        steps_ = 0;
+        emitted_ = 0;
+    }
+
+    // The next candidate on _border, or -1 when the list is complete. The
+    // steps of a source that are listed already are cleared when the source
+    // is reached (its own steps never repeat one another), so that taking a
+    // candidate tests nothing.
+    int32_t next(const BorderVertices& _border) {
+        if (emitted_ == kMaxNearOld) return -1;
+        while (steps_ == 0) {
+            if (++s_ >= n_) return -1;
+            const int32_t r = sources_[static_cast<size_t>(s_)];
+            uint32_t steps = stepsOnBorder(_border, r);
+            for (uint32_t left = steps; left != 0; left &= left - 1) {
+                const int p = __builtin_ctz(left);
+                const uint32_t listed = mark_[static_cast<size_t>(r + step(p))] == epoch_;
+                steps &= ~(listed << p);
+            }
+            steps_ = steps;
+        }
+        const int32_t v = sources_[static_cast<size_t>(s_)] + step(__builtin_ctz(steps_));
+        steps_ &= steps_ - 1;
+        mark_[static_cast<size_t>(v)] = epoch_;
+        ++emitted_;
+        return v;
+    }
+
+private:
+    void take(int32_t _v) {
+        if (_v >= 0) mark_[static_cast<size_t>(_v)] = epoch_;
+    }
+    // Bit 2(k - 1) set when _r + k is on the border, bit 2(k - 1) + 1 when
+    // _r - k is, for k = 1..kNearOldSteps: the list's order of steps.
+    static uint32_t stepsOnBorder(const BorderVertices& _border, int32_t _r) {
+        const uint32_t up = _border.window(static_cast<int64_t>(_r) + 1, kNearOldSteps);
+        uint32_t down = _border.window(static_cast<int64_t>(_r) - kNearOldSteps, kNearOldSteps);  // bit 7: _r - 1
+        down = (down & 0xF0u) >> 4 | (down & 0x0Fu) << 4;
+        down = (down & 0xCCu) >> 2 | (down & 0x33u) << 2;
+        down = (down & 0xAAu) >> 1 | (down & 0x55u) << 1;
+        return spread(up) | spread(down) << 1;
+    }
+    // The step of bit _p of stepsOnBorder.
+    static int32_t step(int _p) { return _p & 1 ? -(_p / 2 + 1) : _p / 2 + 1; }
+    // Bit i of _b (8 bits) to bit 2i.
+    static uint32_t spread(uint32_t _b) {
+        _b = (_b | _b << 4) & 0x0F0Fu;
+        _b = (_b | _b << 2) & 0x3333u;
+        return (_b | _b << 1) & 0x5555u;
+    }
+
+    std::vector<uint32_t> mark_;  // per vertex: the epoch of the last list that took it
+    std::array<int32_t, kNearOldRefs + kVertexFifoSize> sources_{};
+    int32_t V_;
+    uint32_t epoch_ = 0;
+    int n_ = 0, s_ = 0, emitted_ = 0;
+    uint32_t steps_ = 0;  // the steps of source s_ not yet taken, as stepsOnBorder
 };
 
 // The border vertices ranked by when a face last touched them. Faces that
