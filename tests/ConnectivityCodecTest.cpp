@@ -477,6 +477,8 @@ TEST(ConnectivityCodec, NearOldNumbersStepFromTheReferencesThenTheFifo) {
     BorderVertices border(V);
     for (int32_t v = 0; v < V; ++v) border.set(v, v != 49 && v != 22);
     NearOldNumbers near(V);
+    near.fifoMoved(70, -1);
+    near.fifoMoved(97, -1);
     near.start(1, -1, 50, 20, 50, fifo, cand);
     std::vector<int32_t> list;
     for (int32_t c = near.next(border); c >= 0; c = near.next(border)) list.push_back(c);
@@ -492,14 +494,26 @@ TEST(ConnectivityCodec, NearOldNumbersStepFromTheReferencesThenTheFifo) {
     EXPECT_EQ(near.next(border), 19);
     // A FIFO of far-apart vertices fills the list to its limit and no more.
     VertexFifo many;
-    for (int32_t i = 0; i < kVertexFifoSize; ++i) many.push(1000 + 20 * i);
     BorderVertices all(2000);
     for (int32_t v = 0; v < 2000; ++v) all.set(v, true);
     NearOldNumbers wide(2000);
+    for (int32_t i = 0; i < kVertexFifoSize + 3; ++i) wide.fifoMoved(1000 + 20 * i, many.push(1000 + 20 * i));
     wide.start(2, 1500, 1600, 1700, 1800, many, Candidates(open, adjacency, -1, -1, false));
     int n = 0;
     while (wide.next(all) >= 0) ++n;
     EXPECT_EQ(n, kMaxNearOld);
+    // A vertex is left out while the FIFO holds it, listed again once it
+    // has fallen out.
+    std::vector<int32_t> listed;
+    NearOldNumbers again(2000);
+    VertexFifo two;
+    again.fifoMoved(5, two.push(5));
+    again.start(0, -1, 4, 4, 4, two, Candidates(open, adjacency, -1, -1, false));
+    for (int32_t c = again.next(all); c >= 0; c = again.next(all)) listed.push_back(c);
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), 5), 0);  // in the FIFO
+    for (int i = 0; i < kVertexFifoSize; ++i) again.fifoMoved(900 + i, two.push(900 + i));
+    again.start(0, -1, 4, 4, 4, two, Candidates(open, adjacency, -1, -1, false));
+    EXPECT_EQ(again.next(all), 5);  // fallen out of the FIFO: 4 + 1
 }
 
 TEST(ConnectivityCodec, StitchingFacesNameOldPatchesByShortSteps) {

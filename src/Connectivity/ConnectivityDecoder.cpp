@@ -118,7 +118,7 @@ private:
                     if (v < 0) malformed("a new vertex beside one that does not exist");
                     if (!rankedNew_) lastNew_ = v;
                     unseen_.markSeen(v);
-                    vertices_.push(v);
+                    pushVertex(v);
                     _kind = kVertexNew;
                     return v;
                 }
@@ -128,7 +128,7 @@ private:
                 if (rank >= static_cast<uint32_t>(unseen_.remaining())) malformed("a new vertex beyond the vertex count");
                 const int32_t v = unseen_.atRank(rank);
                 unseen_.markSeen(v);
-                vertices_.push(v);
+                pushVertex(v);
                 _kind = kVertexNew;
                 return v;
             }
@@ -155,7 +155,7 @@ private:
             newPrediction_.update(_slot, v, lastNew_, _x, _y, across, unseenSteps_ ? &rank : nullptr);
             lastNew_ = v;
             unseen_.markSeen(v);
-            vertices_.push(v);
+            pushVertex(v);
             _kind = kVertexNew;
             return v;
         }
@@ -187,7 +187,7 @@ private:
                 for (int i = 0; i < place && u >= 0; ++i) u = nearOld_.next(border_);
                 if (u < 0) malformed("a face names an old vertex beside one that does not exist");
                 lastOld_ = u;
-                vertices_.push(u);
+                pushVertex(u);
                 _kind = kVertexOld;
                 return u;
             }
@@ -226,7 +226,7 @@ private:
         if (v < 0 || v >= V_ || !unseen_.seen(static_cast<int32_t>(v)))
             malformed("a face names vertex " + std::to_string(v) + ", which is out of range or not yet introduced");
         lastOld_ = static_cast<int32_t>(v);
-        vertices_.push(lastOld_);
+        pushVertex(lastOld_);
         _kind = kVertexOld;
         return lastOld_;
     }
@@ -263,6 +263,11 @@ private:
             edges_.pushOrClose(_from, _to, _opposite);
         else
             edges_.push(_from, _to, _opposite);
+    }
+
+    void pushVertex(int32_t _v) {
+        const int32_t out = vertices_.push(_v);
+        if (nearOldOn_) nearOld_.fifoMoved(_v, out);
     }
 
     RangeDecoder rc_;

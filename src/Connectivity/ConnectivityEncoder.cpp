@@ -154,7 +154,7 @@ private:
                         index(p_.newNearbyIndex[static_cast<size_t>(_slot)], kNeighbourBits, static_cast<uint32_t>(place));
                         if (!rankedNew_) lastNew_ = _v;
                         unseen_.markSeen(_v);
-                        vertices_.push(_v);
+                        pushVertex(_v);
                         return kVertexNew;
                     }
                 }
@@ -162,7 +162,7 @@ private:
             if (rankedNew_) {
                 uintCode(p_.newRank[_slot == 3 ? 1 : 0], unseen_.rankOf(_v));
                 unseen_.markSeen(_v);
-                vertices_.push(_v);
+                pushVertex(_v);
                 return kVertexNew;
             }
             int32_t across = _slot == 3 ? opposite_ : -1;
@@ -179,7 +179,7 @@ private:
             newPrediction_.update(_slot, _v, lastNew_, _x, _y, across, unseenSteps_ ? &rank : nullptr);
             lastNew_ = _v;
             unseen_.markSeen(_v);
-            vertices_.push(_v);
+            pushVertex(_v);
             return kVertexNew;
         }
 
@@ -205,7 +205,7 @@ private:
         rc_.setCategory(kTallyFar);
         if (nearOldOn_ && nearOld(_v, _slot, context, _x, _y, cand)) {
             lastOld_ = _v;
-            vertices_.push(_v);
+            pushVertex(_v);
             return kVertexOld;
         }
         const bool isOnBorder = border_.has(_v);
@@ -243,7 +243,7 @@ private:
             oldReference_.update(_slot, fromLast, fromLocal);
         }
         lastOld_ = _v;
-        vertices_.push(_v);
+        pushVertex(_v);
         return kVertexOld;
     }
 
@@ -305,6 +305,11 @@ private:
             edges_.pushOrClose(_from, _to, _opposite);
         else
             edges_.push(_from, _to, _opposite);
+    }
+
+    void pushVertex(int32_t _v) {
+        const int32_t out = vertices_.push(_v);
+        if (nearOldOn_) nearOld_.fifoMoved(_v, out);
     }
 
     RangeEncoder rc_;

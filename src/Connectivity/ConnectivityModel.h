@@ -234,10 +234,13 @@ int32_t atLiveIn(const List& _list, int _n, int _k, const Live& _live) {
 
 class VertexFifo {
 public:
-    void push(int32_t _v) {
+    // Returns the vertex that falls out, or -1.
+    int32_t push(int32_t _v) {
         head_ = (head_ + 1) & (kVertexFifoSize - 1);
+        const int32_t out = count_ < kVertexFifoSize ? -1 : vertices_[head_];
         vertices_[head_] = _v;
         if (count_ < kVertexFifoSize) ++count_;
+        return out;
     }
     int32_t at(int _i) const { return vertices_[(head_ - _i) & (kVertexFifoSize - 1)]; }
     int count() const { return count_; }
@@ -711,6 +714,14 @@ class NearOldNumbers {
 public:
     explicit NearOldNumbers(int32_t _V) : V_(_V) {}
 
+    // The FIFO took _in and dropped _out (-1: none): what it holds is left
+    // out of every list without a walk over it per list.
+    void fifoMoved(int32_t _in, int32_t _out) {
+        if (inFifo_.empty()) inFifo_.assign(static_cast<size_t>(V_), 0);
+        ++inFifo_[static_cast<size_t>(_in)];
+        if (_out >= 0) --inFifo_[static_cast<size_t>(_out)];
+    }
+
     // _x, _y as given to the vertex decision of _slot; _cand: the face's
     // candidates of that decision.
     void start(int _slot, int32_t _x, int32_t _y, int32_t _previousFirst, int32_t _lastOld, const VertexFifo& _fifo,
@@ -728,12 +739,11 @@ public:
         const int32_t* o = order[first ? 0 : _slot == 3 ? 2 : 1];
         n_ = 0;
         for (int i = 0; i < kNearOldRefs; ++i)
-            if (o[i] >= 0) sources_[static_cast<size_t>(n_++)] = o[i];
-        for (int i = 0; i < _fifo.count(); ++i) {
-            const int32_t u = _fifo.at(i);
-            sources_[static_cast<size_t>(n_++)] = u;
-            take(u);
-        }
+            if (o[i] >= 0) refNumbers_[static_cast<size_t>(n_++)] = o[i];
+        refs_ = n_;
+        fifo_ = &_fifo;
+        n_ += _fifo.count();
+        if (inFifo_.empty()) inFifo_.assign(static_cast<size_t>(V_), 0);
         for (int i = 0; i < _cand.count(); ++i) take(_cand.at(i));
         s_ = -1;
         steps_ = 0;
@@ -748,16 +758,18 @@ public:
         if (emitted_ == kMaxNearOld) return -1;
         while (steps_ == 0) {
             if (++s_ >= n_) return -1;
-            const int32_t r = sources_[static_cast<size_t>(s_)];
+            const int32_t r = s_ < refs_ ? refNumbers_[static_cast<size_t>(s_)] : fifo_->at(s_ - refs_);
             uint32_t steps = stepsOnBorder(_border, r);
             for (uint32_t left = steps; left != 0; left &= left - 1) {
                 const int p = __builtin_ctz(left);
-                const uint32_t listed = mark_[static_cast<size_t>(r + step(p))] == epoch_;
+                const size_t v = static_cast<size_t>(r + step(p));
+                const uint32_t listed = (mark_[v] == epoch_) | (inFifo_[v] != 0);
                 steps &= ~(listed << p);
             }
             steps_ = steps;
+            source_ = r;
         }
-        const int32_t v = sources_[static_cast<size_t>(s_)] + step(__builtin_ctz(steps_));
+        const int32_t v = source_ + step(__builtin_ctz(steps_));
         steps_ &= steps_ - 1;
         mark_[static_cast<size_t>(v)] = epoch_;
         ++emitted_;
@@ -788,10 +800,13 @@ private:
     }
 
     std::vector<uint32_t> mark_;  // per vertex: the epoch of the last list that took it
-    std::array<int32_t, kNearOldRefs + kVertexFifoSize> sources_{};
+    std::vector<uint8_t> inFifo_;  // per vertex: how often the FIFO holds it
+    std::array<int32_t, kNearOldRefs> refNumbers_{};
+    const VertexFifo* fifo_ = nullptr;  // the sources after the references
+    int32_t source_ = 0;                // the number of source s_
     int32_t V_;
     uint32_t epoch_ = 0;
-    int n_ = 0, s_ = 0, emitted_ = 0;
+    int n_ = 0, refs_ = 0, s_ = 0, emitted_ = 0;
     uint32_t steps_ = 0;  // the steps of source s_ not yet taken, as stepsOnBorder
 };
 
