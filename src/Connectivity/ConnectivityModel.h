@@ -763,7 +763,7 @@ public:
             for (uint32_t left = steps; left != 0; left &= left - 1) {
                 const int p = __builtin_ctz(left);
                 const size_t v = static_cast<size_t>(r + step(p));
-                const uint32_t listed = (mark_[v] == epoch_) | (inFifo_[v] != 0);
+                const uint32_t listed = static_cast<uint32_t>(mark_[v] == epoch_) | static_cast<uint32_t>(inFifo_[v] != 0);
                 steps &= ~(listed << p);
             }
             steps_ = steps;
