@@ -717,9 +717,9 @@ public:
     // The FIFO took _in and dropped _out (-1: none): what it holds is left
     // out of every list without a walk over it per list.
     void fifoMoved(int32_t _in, int32_t _out) {
-        if (inFifo_.empty()) inFifo_.assign(static_cast<size_t>(V_), 0);
-        ++inFifo_[static_cast<size_t>(_in)];
-        if (_out >= 0) --inFifo_[static_cast<size_t>(_out)];
+        if (mark_.empty()) mark_.assign(static_cast<size_t>(V_), 0);
+        ++mark_[static_cast<size_t>(_in)];
+        if (_out >= 0) --mark_[static_cast<size_t>(_out)];
     }
 
     // _x, _y as given to the vertex decision of _slot; _cand: the face's
@@ -727,8 +727,8 @@ public:
     void start(int _slot, int32_t _x, int32_t _y, int32_t _previousFirst, int32_t _lastOld, const VertexFifo& _fifo,
                const Candidates& _cand) {
         if (mark_.empty()) mark_.assign(static_cast<size_t>(V_), 0);
-        if (++epoch_ == 0) {
-            std::fill(mark_.begin(), mark_.end(), 0u);
+        if (++epoch_ == kEpochs) {
+            for (uint32_t& m : mark_) m &= kInFifo;
             epoch_ = 1;
         }
         static_assert(kNearOldSteps == 8, "the steps of a reference fill one 16-bit mask");
@@ -743,7 +743,6 @@ public:
         refs_ = n_;
         fifo_ = &_fifo;
         n_ += _fifo.count();
-        if (inFifo_.empty()) inFifo_.assign(static_cast<size_t>(V_), 0);
         for (int i = 0; i < _cand.count(); ++i) take(_cand.at(i));
         s_ = -1;
         steps_ = 0;
@@ -763,7 +762,8 @@ public:
             for (uint32_t left = steps; left != 0; left &= left - 1) {
                 const int p = __builtin_ctz(left);
                 const size_t v = static_cast<size_t>(r + step(p));
-                const uint32_t listed = static_cast<uint32_t>(mark_[v] == epoch_) | static_cast<uint32_t>(inFifo_[v] != 0);
+                const uint32_t m = mark_[v];
+                const uint32_t listed = static_cast<uint32_t>((m >> kEpochShift) == epoch_) | static_cast<uint32_t>((m & kInFifo) != 0);
                 steps &= ~(listed << p);
             }
             steps_ = steps;
@@ -771,14 +771,17 @@ public:
         }
         const int32_t v = source_ + step(__builtin_ctz(steps_));
         steps_ &= steps_ - 1;
-        mark_[static_cast<size_t>(v)] = epoch_;
+        take(v);
         ++emitted_;
         return v;
     }
 
 private:
     void take(int32_t _v) {
-        if (_v >= 0) mark_[static_cast<size_t>(_v)] = epoch_;
+        if (_v >= 0) {
+            uint32_t& m = mark_[static_cast<size_t>(_v)];
+            m = epoch_ << kEpochShift | (m & kInFifo);
+        }
     }
     // Bit 2(k - 1) set when _r + k is on the border, bit 2(k - 1) + 1 when
     // _r - k is, for k = 1..kNearOldSteps: the list's order of steps.
@@ -799,8 +802,14 @@ private:
         return (_b | _b << 1) & 0x5555u;
     }
 
-    std::vector<uint32_t> mark_;  // per vertex: the epoch of the last list that took it
-    std::vector<uint8_t> inFifo_;  // per vertex: how often the FIFO holds it
+    // Per vertex, in one word (a step tests both with one load): the epoch
+    // of the last list that took it above kEpochShift, how often the FIFO
+    // holds it below.
+    static constexpr int kEpochShift = 8;
+    static constexpr uint32_t kInFifo = (1u << kEpochShift) - 1;
+    static constexpr uint32_t kEpochs = 1u << (32 - kEpochShift);
+    static_assert(kVertexFifoSize <= kInFifo, "the FIFO count fits below the epoch");
+    std::vector<uint32_t> mark_;
     std::array<int32_t, kNearOldRefs> refNumbers_{};
     const VertexFifo* fifo_ = nullptr;  // the sources after the references
     int32_t source_ = 0;                // the number of source s_
