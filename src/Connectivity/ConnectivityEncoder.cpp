@@ -412,28 +412,40 @@ std::vector<uint8_t> encodeConnectivity(const std::vector<int32_t>& _indices, in
     // depends on those). The smallest wins, but the modes with recency ranks
     // decode at up to half the speed when many vertices are named far from
     // their faces: they are taken only when they save at least one part in
-    // kRecencyGain.
-    constexpr size_t kRecencyGain = 100;
-    std::vector<uint8_t> best[2];  // [with recency ranks]
-    ConnectivityTally tally, bestTally[2];
-    uint8_t bestBase = kFirstCodingMode;
+    // kRecencyGain. The same way is then tried with the steps to old
+    // vertices (NearOldNumbers), with and without recency and nearby
+    // numbers; those walk lists that cost up to two fifths more decoding
+    // time on meshes that name many far vertices, and are taken only when
+    // they save at least one part in kNearOldGain.
+    constexpr size_t kRecencyGain = 100, kNearOldGain = 100;
+    struct Best {
+        std::vector<uint8_t> bytes[2];  // [with recency ranks]
+        ConnectivityTally tally[2];
+        uint8_t base = kFirstCodingMode;
+        int chosen() const { return bytes[1].size() + bytes[0].size() / kRecencyGain < bytes[0].size() ? 1 : 0; }
+    } plain, nearOld;
+    ConnectivityTally tally;
     auto consider = [&](uint8_t _mode) {
+        Best& b = nearOldMode(_mode) ? nearOld : plain;
         std::vector<uint8_t> out = encodeChecked(_indices, _vertexCount, _mode, _tally ? &tally : nullptr);
         const int r = recencyMode(_mode) ? 1 : 0;
-        if (best[r].empty() || out.size() < best[r].size()) {
-            best[r] = std::move(out);
-            bestTally[r] = tally;
-            if (r == 0 && !nearOldMode(_mode)) bestBase = _mode;
+        if (b.bytes[r].empty() || out.size() < b.bytes[r].size()) {
+            b.bytes[r] = std::move(out);
+            b.tally[r] = tally;
+            if (r == 0) b.base = _mode;
         }
     };
     for (uint8_t mode = kFirstCodingMode; mode <= kNeighbourStepMode; ++mode) consider(mode);
-    consider(static_cast<uint8_t>(bestBase + kRecencyModes));
-    consider(static_cast<uint8_t>(bestBase + 2 * kRecencyModes));
-    consider(static_cast<uint8_t>(bestBase - kFirstCodingMode + kNearOldModes));
-    consider(static_cast<uint8_t>(bestBase - kFirstCodingMode + kNearOldModes + kRecencyModes));
-    const int r = best[1].size() + best[0].size() / kRecencyGain < best[0].size() ? 1 : 0;
-    if (_tally) *_tally = bestTally[r];
-    return std::move(best[r]);
+    const uint8_t base = plain.base;
+    consider(static_cast<uint8_t>(base + kRecencyModes));
+    consider(static_cast<uint8_t>(base + 2 * kRecencyModes));
+    consider(static_cast<uint8_t>(base - kFirstCodingMode + kNearOldModes));
+    consider(static_cast<uint8_t>(base - kFirstCodingMode + kNearOldModes + kRecencyModes));
+    const int p = plain.chosen(), n = nearOld.chosen();
+    Best& won = nearOld.bytes[n].size() + plain.bytes[p].size() / kNearOldGain < plain.bytes[p].size() ? nearOld : plain;
+    const int r = &won == &nearOld ? n : p;
+    if (_tally) *_tally = won.tally[r];
+    return std::move(won.bytes[r]);
 }
 
 std::vector<int32_t> toFlatIndices(const FaceList& _faces) {
