@@ -6,7 +6,8 @@
 // numbered in the order their faces reach the vertices), the neighbours and
 // open edges of the faces so far, the border vertices ranked by number and
 // by when they were last touched, the numbers a new vertex is likely to take
-// next to its face, and the adaptive probabilities of every decision.
+// next to its face, the border vertices a few numbers from those at hand,
+// and the adaptive probabilities of every decision.
 #pragma once
 
 #include <algorithm>
@@ -699,14 +700,16 @@ private:
 // first vertex a fixed step from the one before), the last vertex named far,
 // the face's vertices coded before it (another corner of the same patch) or
 // a vertex of the last few faces. The candidates are the border vertices at
-// steps 1..kNearOldSteps either way from the face's references (kNearOldRefs,
-// in an order per slot), then from the FIFO's vertices, newest first, at most kMaxNearOld, each once, leaving out the vertices the
-// FIFO and the face's candidates name already: the list stays short where
-// the numbers around are inside the mesh already. Like NearbyNumbers the
-// list is produced one candidate at a time.
+// steps 1..kNearOldSteps either way (+1, -1, +2, ...) from the face's
+// references (kNearOldRefs, in an order per slot), then from the FIFO's
+// vertices, newest first, at most kMaxNearOld, each once, leaving out the
+// vertices the FIFO and the face's candidates name already: the list stays
+// short where the numbers around are inside the mesh already. Like
+// NearbyNumbers the list is produced one candidate at a time; the steps of
+// one source that land on the border are read as two windows of
+// BorderVertices' bits, since most steps land inside the mesh.
 constexpr int kNearOldRefs = 4;
 constexpr int32_t kNearOldSteps = 8;
-constexpr int32_t kNearOldFifoSteps = 8;
 constexpr int kNearOldBits = 6;
 constexpr int kMaxNearOld = 1 << kNearOldBits;
 
