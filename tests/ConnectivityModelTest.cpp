@@ -121,6 +121,16 @@ TEST(ConnectivityModel, BorderRanksMatchAPlainSet) {
             }
             ASSERT_EQ(border.size(), static_cast<int32_t>(plain.size()));
             for (size_t r = 0; r < plain.size(); ++r) ASSERT_EQ(border.atRank(static_cast<int32_t>(r)), plain[r]);
+            // Windows across word ends and past either end of the range.
+            for (int64_t from = -40; from < V + 40; from += 7)
+                for (int n : {1, 8, 17, 32}) {
+                    uint32_t expected = 0;
+                    for (int i = 0; i < n; ++i) {
+                        const int64_t u = from + i;
+                        if (u >= 0 && u < V && on[static_cast<size_t>(u)]) expected |= 1u << i;
+                    }
+                    ASSERT_EQ(border.window(from, n), expected) << "V " << V << " from " << from << " n " << n;
+                }
         }
     }
 }
@@ -181,11 +191,20 @@ TEST(ConnectivityModel, EveryModeCodesTheSameBytesAsBefore) {
         uint64_t hash[kLastCodingMode - kFirstCodingMode + 1];
     };
     const Pinned pinned[] = {
-        {"torus", orvtest::torusMesh(20, 25), {0x401561db49a3b08eull, 0x772bf138a1e8855eull, 0x437413d8c5632593ull, 0xbbd25fd0e3ee5f29ull, 0x6abc58b65dda5f7full, 0x24ce63f1317b143aull, 0xd79aa4529f3c0195ull, 0x087e1a72e6510e43ull, 0x209e2bc31b26816full}},
-        {"renumbered torus", renumbered(orvtest::torusMesh(20, 25), 3), {0xb275d8bae744b3c5ull, 0x882f97d7346f2a66ull, 0x649a2a5538c7b548ull, 0x711dc3b0e14c3745ull, 0x7288e5e3f5e0c72cull, 0x0b72841edc24369full, 0xb43d11e04ac76d1cull, 0xbe833cae8b463b4aull, 0xf9b393604af86dadull}},
-        {"reordered torus", reordered(orvtest::torusMesh(20, 25), 4), {0xb630cddc2650b953ull, 0xdf94f26d59ae7bddull, 0x3483170622520fd5ull, 0xe37f791b3b7ae26bull, 0x14a1100d4ed1722full, 0x87491c888fceee36ull, 0x7e0049fa6661f32bull, 0xaf9046eeb8544437ull, 0x043ab975e8371a07ull}},
-        {"grid", orvtest::gridMesh(30, 30), {0xd5db74589ced86b3ull, 0xe79f7658584e2f6full, 0xf4413bdb947775d3ull, 0x16e8ca69a66faaa4ull, 0x0038e60019aeeb61ull, 0x8f3aa389af9f42b9ull, 0x8c36147b7156c530ull, 0x95e9c84505ea5b13ull, 0x488286b0d2a9a8daull}},
-        {"renumbered grid", renumbered(orvtest::gridMesh(30, 30), 5), {0x4e543cc3a33179caull, 0x3ee9d60086f49257ull, 0x2a9f3492317f153eull, 0x1fa7e82cdcd46593ull, 0x4bb380d5b6a2c5e6ull, 0x3dab0387c0457154ull, 0xb50db2523701dc31ull, 0x6c657888a33a49adull, 0x16925851125df3a3ull}},
+        {"torus", orvtest::torusMesh(20, 25), {0x401561db49a3b08eull, 0x772bf138a1e8855eull, 0x437413d8c5632593ull, 0xbbd25fd0e3ee5f29ull, 0x6abc58b65dda5f7full, 0x24ce63f1317b143aull, 0xd79aa4529f3c0195ull, 0x087e1a72e6510e43ull, 0x209e2bc31b26816full,
+                                                       0xd2498c9d36123602ull, 0xad8bcecf9d007e72ull, 0xb5e98abc5e7d9a21ull, 0x61c5cb7311b37cf8ull, 0xf74c4f2da0250f96ull, 0xbfa5e79ea075e68aull}},
+        {"renumbered torus", renumbered(orvtest::torusMesh(20, 25), 3), {0xb275d8bae744b3c5ull, 0x882f97d7346f2a66ull, 0x649a2a5538c7b548ull, 0x711dc3b0e14c3745ull, 0x7288e5e3f5e0c72cull, 0x0b72841edc24369full, 0xb43d11e04ac76d1cull, 0xbe833cae8b463b4aull, 0xf9b393604af86dadull,
+                                                       0xe3bf4dcede22f017ull, 0xa249aab951b806e8ull, 0x7d60cc4c9db88687ull, 0x720d9e90e4fd7cd6ull, 0x8bb91b97bcb16569ull, 0x59dc6ab7c2e56dfdull}},
+        {"reordered torus", reordered(orvtest::torusMesh(20, 25), 4), {0xb630cddc2650b953ull, 0xdf94f26d59ae7bddull, 0x3483170622520fd5ull, 0xe37f791b3b7ae26bull, 0x14a1100d4ed1722full, 0x87491c888fceee36ull, 0x7e0049fa6661f32bull, 0xaf9046eeb8544437ull, 0x043ab975e8371a07ull,
+                                                       0x80a5f8a1f0eceb62ull, 0x5eba8260a0f98d94ull, 0xc036904c4eac1e75ull, 0x05a44f606cadb0d8ull, 0xbb6be17282276204ull, 0xfcb9e47a43c9f5e9ull}},
+        {"grid", orvtest::gridMesh(30, 30), {0xd5db74589ced86b3ull, 0xe79f7658584e2f6full, 0xf4413bdb947775d3ull, 0x16e8ca69a66faaa4ull, 0x0038e60019aeeb61ull, 0x8f3aa389af9f42b9ull, 0x8c36147b7156c530ull, 0x95e9c84505ea5b13ull, 0x488286b0d2a9a8daull,
+                                                       0x396d99098e9dd4f5ull, 0x8ce795ac27ee0fe7ull, 0x9698bf35354e69bcull, 0xfa21f3b5d00a3318ull, 0xd3e950f8132c9423ull, 0x8b02f793771f74c2ull}},
+        {"renumbered grid", renumbered(orvtest::gridMesh(30, 30), 5), {0x4e543cc3a33179caull, 0x3ee9d60086f49257ull, 0x2a9f3492317f153eull, 0x1fa7e82cdcd46593ull, 0x4bb380d5b6a2c5e6ull, 0x3dab0387c0457154ull, 0xb50db2523701dc31ull, 0x6c657888a33a49adull, 0x16925851125df3a3ull,
+                                                       0x6fb62bf8082b625eull, 0x674fc4538cc76a64ull, 0xa303127ba759e1a8ull, 0x954c530494d09417ull, 0x5bf40225c8fd2a8eull, 0x49ed7401be8b4de5ull}},
+        {"patch grid", orvtest::patchGridMesh(12, 10), {0xcd0ffe1214890175ull, 0xfbd60fa0c257ff85ull, 0x764938b9074c4ff3ull, 0xbcd160657c993d9aull, 0xea45aedc8ddf4cb1ull, 0xccd5cd4e53934698ull, 0x9deedd3b70c8c633ull, 0xedace2c4c6b9dd50ull, 0xea11a5de41279b05ull,
+                                                       0x35dd0230d0b82f7cull, 0x1764163ee999e164ull, 0x178810eece5c3d7eull, 0x9179e44ff86c5d7bull, 0xab83685b349606caull, 0xc740038ebcbda84dull}},
+        {"renumbered patch grid", renumbered(orvtest::patchGridMesh(12, 10), 6), {0xe1c2f8f308d8a6a5ull, 0x568ef2d7b32a5f5dull, 0xe9cb2e0c649020c0ull, 0xf932c1bc7c979f6aull, 0xf8d57af12b3f4fffull, 0xd624c36401075140ull, 0x51e6c928967d830full, 0xbf436eddb2bf1cc8ull, 0xd054be1ffe18fb40ull,
+                                                       0xc883bf7b77b8aba3ull, 0xac0b34debdccfa36ull, 0xc82abfc5153a85e2ull, 0x317ecdd5cae1808eull, 0x962e72e9b55f1485ull, 0x958aef7d6c0b937full}},
     };
     for (const Pinned& p : pinned)
         for (uint8_t mode = kFirstCodingMode; mode <= kLastCodingMode; ++mode) {

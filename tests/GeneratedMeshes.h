@@ -1,6 +1,7 @@
 // Generated triangle meshes for the connectivity tests, benchmark and figures:
-// regular grids, closed tori and the same meshes with their vertices numbered
-// at random (the worst case for any index coder that expects locality).
+// regular grids, closed tori, a grid of patches stitched together and the
+// same meshes with their vertices numbered at random (the worst case for any
+// index coder that expects locality).
 #pragma once
 
 #include <algorithm>
@@ -41,6 +42,34 @@ inline GeneratedMesh torusMesh(int _n, int _m) {
             const int32_t a = i * _m + j, b = i * _m + (j + 1) % _m;
             const int32_t c = ((i + 1) % _n) * _m + j, d = ((i + 1) % _n) * _m + (j + 1) % _m;
             m.indices.insert(m.indices.end(), {a, c, b, b, c, d});
+        }
+    return m;
+}
+
+// A grid of 2_w x 2_h vertices built as quad-dominant models often are: first
+// every other quad (those at even cells, vertex-disjoint), each with four
+// new consecutive numbers, then the quads between them row by row, which
+// stitch the patches together by naming vertices of patches coded long
+// before; two triangles per quad.
+inline GeneratedMesh patchGridMesh(int _w, int _h) {
+    GeneratedMesh m;
+    const int W = 2 * _w, H = 2 * _h;
+    m.vertexCount = W * H;
+    std::vector<int32_t> number(static_cast<size_t>(W * H));
+    int32_t next = 0;
+    for (int y = 0; y < H; y += 2)
+        for (int x = 0; x < W; x += 2) {
+            const int corners[4] = {y * W + x, y * W + x + 1, (y + 1) * W + x + 1, (y + 1) * W + x};
+            for (int c : corners) number[static_cast<size_t>(c)] = next++;
+            const int32_t a = number[static_cast<size_t>(corners[0])], b = a + 1, c = a + 2, d = a + 3;
+            m.indices.insert(m.indices.end(), {a, b, c, a, c, d});
+        }
+    for (int y = 0; y + 1 < H; ++y)
+        for (int x = 0; x + 1 < W; ++x) {
+            if (y % 2 == 0 && x % 2 == 0) continue;
+            const int32_t a = number[static_cast<size_t>(y * W + x)], b = number[static_cast<size_t>(y * W + x + 1)];
+            const int32_t c = number[static_cast<size_t>((y + 1) * W + x + 1)], d = number[static_cast<size_t>((y + 1) * W + x)];
+            m.indices.insert(m.indices.end(), {a, b, c, a, c, d});
         }
     return m;
 }

@@ -85,6 +85,7 @@ int main(int argc, char** argv) {
     const std::pair<const char*, GeneratedMesh> generated[] = {
         {"grid 300x300", gridMesh(300, 300)},
         {"torus 200x250", torusMesh(200, 250)},
+        {"patch grid 300x300", patchGridMesh(150, 150)},
         {"grid 300x300, shuffled vertices", shuffledVertices(gridMesh(300, 300))},
         {"torus 200x250, shuffled vertices", shuffledVertices(torusMesh(200, 250))},
         {"torus 200x250, shuffled faces", shuffledFaces(torusMesh(200, 250))},

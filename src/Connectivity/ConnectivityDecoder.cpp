@@ -26,9 +26,10 @@ public:
     // in turn.
     FaceDecoder(const uint8_t* _data, size_t _size, int32_t _V, int32_t* _faceList, uint8_t _mode)
         : rc_(_data, _size), edges_(recencyMode(_mode)), unseen_(_V), links_(_V), adjacency_(links_), open_(links_), border_(_V), recency_(_V),
-          nearby_(_V), faceList_(_faceList), V_(_V),
+          nearby_(_V), nearOld_(_V), faceList_(_faceList), V_(_V),
           newPrediction_(baseMode(_mode) == kNeighbourStepMode), rankedNew_(baseMode(_mode) == kFirstCodingMode + 1),
-          unseenSteps_(baseMode(_mode) == kNeighbourStepMode), recencyOn_(recencyMode(_mode)), nearbyOn_(nearbyMode(_mode)) {
+          unseenSteps_(baseMode(_mode) == kNeighbourStepMode), recencyOn_(recencyMode(_mode)), nearbyOn_(nearbyMode(_mode)),
+          nearOldOn_(nearOldMode(_mode)) {
         if (!rc_.validStart()) malformed("bad start of the coded faces");
     }
 
@@ -117,7 +118,7 @@ private:
                     if (v < 0) malformed("a new vertex beside one that does not exist");
                     if (!rankedNew_) lastNew_ = v;
                     unseen_.markSeen(v);
-                    vertices_.push(v);
+                    pushVertex(v);
                     _kind = kVertexNew;
                     return v;
                 }
@@ -127,7 +128,7 @@ private:
                 if (rank >= static_cast<uint32_t>(unseen_.remaining())) malformed("a new vertex beyond the vertex count");
                 const int32_t v = unseen_.atRank(rank);
                 unseen_.markSeen(v);
-                vertices_.push(v);
+                pushVertex(v);
                 _kind = kVertexNew;
                 return v;
             }
@@ -154,7 +155,7 @@ private:
             newPrediction_.update(_slot, v, lastNew_, _x, _y, across, unseenSteps_ ? &rank : nullptr);
             lastNew_ = v;
             unseen_.markSeen(v);
-            vertices_.push(v);
+            pushVertex(v);
             _kind = kVertexNew;
             return v;
         }
@@ -177,6 +178,19 @@ private:
             const int32_t u = vertices_.atLive(fifo, [this](int32_t _u) { return border_.has(_u); });
             if (u < 0) malformed("a face refers to a recent border vertex that does not exist");
             return u;
+        }
+        if (nearOldOn_) {
+            nearOld_.start(_slot, _x, _y, previousFirst_, lastOld_, vertices_, cand);
+            int32_t u = nearOld_.next(border_);
+            if (u >= 0 && rc_.bit(p_.nearOld[context])) {
+                const int place = static_cast<int>(index(p_.nearOldIndex[context], kNearOldBits));
+                for (int i = 0; i < place && u >= 0; ++i) u = nearOld_.next(border_);
+                if (u < 0) malformed("a face names an old vertex beside one that does not exist");
+                lastOld_ = u;
+                pushVertex(u);
+                _kind = kVertexOld;
+                return u;
+            }
         }
         const int32_t local = OldVertexReference::local(_slot, _y, previousFirst_);
         int64_t v = 0;
@@ -212,7 +226,7 @@ private:
         if (v < 0 || v >= V_ || !unseen_.seen(static_cast<int32_t>(v)))
             malformed("a face names vertex " + std::to_string(v) + ", which is out of range or not yet introduced");
         lastOld_ = static_cast<int32_t>(v);
-        vertices_.push(lastOld_);
+        pushVertex(lastOld_);
         _kind = kVertexOld;
         return lastOld_;
     }
@@ -251,6 +265,11 @@ private:
             edges_.push(_from, _to, _opposite);
     }
 
+    void pushVertex(int32_t _v) {
+        const int32_t out = vertices_.push(_v);
+        if (nearOldOn_) nearOld_.fifoMoved(_v, out);
+    }
+
     RangeDecoder rc_;
     RunningChecksum checksum_;  // over the faces decoded so far
     ConnectivityProbs p_;
@@ -263,6 +282,7 @@ private:
     BorderVertices border_;
     BorderRecency recency_;
     NearbyNumbers nearby_;
+    NearOldNumbers nearOld_;
     const int32_t* faceList_;  // the faces, three vertices each, of which faces_ are coded
     size_t faces_ = 0;
     int32_t V_;
@@ -283,6 +303,7 @@ private:
     bool unseenSteps_;  // a new vertex's step from its prediction counts only unseen vertices
     bool recencyOn_;    // border vertices may be named by recency
     bool nearbyOn_;     // new vertices may be named among NearbyNumbers
+    bool nearOldOn_;    // old vertices may be named at a place of NearOldNumbers
 };
 
 }  // namespace

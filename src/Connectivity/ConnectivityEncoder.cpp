@@ -16,9 +16,10 @@ class FaceEncoder {
 public:
     // _faceList: the faces to be coded, three vertices each.
     FaceEncoder(std::vector<uint8_t>& _out, int32_t _V, const int32_t* _faceList, uint8_t _mode)
-        : rc_(_out), edges_(recencyMode(_mode)), unseen_(_V), links_(_V), adjacency_(links_), open_(links_), border_(_V), recency_(_V), nearby_(_V), faceList_(_faceList),
+        : rc_(_out), edges_(recencyMode(_mode)), unseen_(_V), links_(_V), adjacency_(links_), open_(links_), border_(_V), recency_(_V), nearby_(_V), nearOld_(_V), faceList_(_faceList),
           newPrediction_(baseMode(_mode) == kNeighbourStepMode), V_(_V), rankedNew_(baseMode(_mode) == kFirstCodingMode + 1),
-          unseenSteps_(baseMode(_mode) == kNeighbourStepMode), recencyOn_(recencyMode(_mode)), nearbyOn_(nearbyMode(_mode)) {}
+          unseenSteps_(baseMode(_mode) == kNeighbourStepMode), recencyOn_(recencyMode(_mode)), nearbyOn_(nearbyMode(_mode)),
+          nearOldOn_(nearOldMode(_mode)) {}
 
     void setTally(double* _tally) { rc_.setTally(_tally); }
 
@@ -153,7 +154,7 @@ private:
                         index(p_.newNearbyIndex[static_cast<size_t>(_slot)], kNeighbourBits, static_cast<uint32_t>(place));
                         if (!rankedNew_) lastNew_ = _v;
                         unseen_.markSeen(_v);
-                        vertices_.push(_v);
+                        pushVertex(_v);
                         return kVertexNew;
                     }
                 }
@@ -161,7 +162,7 @@ private:
             if (rankedNew_) {
                 uintCode(p_.newRank[_slot == 3 ? 1 : 0], unseen_.rankOf(_v));
                 unseen_.markSeen(_v);
-                vertices_.push(_v);
+                pushVertex(_v);
                 return kVertexNew;
             }
             int32_t across = _slot == 3 ? opposite_ : -1;
@@ -178,7 +179,7 @@ private:
             newPrediction_.update(_slot, _v, lastNew_, _x, _y, across, unseenSteps_ ? &rank : nullptr);
             lastNew_ = _v;
             unseen_.markSeen(_v);
-            vertices_.push(_v);
+            pushVertex(_v);
             return kVertexNew;
         }
 
@@ -201,8 +202,13 @@ private:
             index(p_.vertexFifo[context], kVertexFifoBits, static_cast<uint32_t>(fifo));
             return kVertexInFifo;
         }
-        const bool isOnBorder = border_.has(_v);
         rc_.setCategory(kTallyFar);
+        if (nearOldOn_ && nearOld(_v, _slot, context, _x, _y, cand)) {
+            lastOld_ = _v;
+            pushVertex(_v);
+            return kVertexOld;
+        }
+        const bool isOnBorder = border_.has(_v);
         if (border_.size() > 0) rc_.bit(p_.onBorder[context], isOnBorder);
         const int32_t local = OldVertexReference::local(_slot, _y, previousFirst_);
         if (isOnBorder) {
@@ -237,8 +243,22 @@ private:
             oldReference_.update(_slot, fromLast, fromLocal);
         }
         lastOld_ = _v;
-        vertices_.push(_v);
+        pushVertex(_v);
         return kVertexOld;
+    }
+
+    // An old vertex among its NearOldNumbers: whether it is (when there
+    // are any), then its place.
+    bool nearOld(int32_t _v, int _slot, size_t _context, int32_t _x, int32_t _y, const Candidates& _cand) {
+        nearOld_.start(_slot, _x, _y, previousFirst_, lastOld_, vertices_, _cand);
+        int32_t c = nearOld_.next(border_);
+        if (c < 0) return false;
+        int place = 0;
+        for (; c >= 0 && c != _v; c = nearOld_.next(border_)) ++place;
+        rc_.bit(p_.nearOld[_context], c >= 0);
+        if (c < 0) return false;
+        index(p_.nearOldIndex[_context], kNearOldBits, static_cast<uint32_t>(place));
+        return true;
     }
 
     int32_t clampVertex(int64_t _v) const { return static_cast<int32_t>(_v < 0 ? 0 : _v > V_ ? V_ : _v); }
@@ -287,6 +307,11 @@ private:
             edges_.push(_from, _to, _opposite);
     }
 
+    void pushVertex(int32_t _v) {
+        const int32_t out = vertices_.push(_v);
+        if (nearOldOn_) nearOld_.fifoMoved(_v, out);
+    }
+
     RangeEncoder rc_;
     ConnectivityProbs p_;
     EdgeFifo edges_;
@@ -298,6 +323,7 @@ private:
     BorderVertices border_;
     BorderRecency recency_;
     NearbyNumbers nearby_;
+    NearOldNumbers nearOld_;
     const int32_t* faceList_;  // the faces, three vertices each, of which faces_ are coded
     size_t faces_ = 0;
     int32_t lastVertex_ = -1;
@@ -318,6 +344,7 @@ private:
     bool unseenSteps_;  // a new vertex's step from its prediction counts only unseen vertices
     bool recencyOn_;    // border vertices may be named by recency
     bool nearbyOn_;     // new vertices may be named among NearbyNumbers
+    bool nearOldOn_;    // old vertices may be named at a place of NearOldNumbers
 };
 
 }  // namespace
@@ -385,26 +412,40 @@ std::vector<uint8_t> encodeConnectivity(const std::vector<int32_t>& _indices, in
     // depends on those). The smallest wins, but the modes with recency ranks
     // decode at up to half the speed when many vertices are named far from
     // their faces: they are taken only when they save at least one part in
-    // kRecencyGain.
-    constexpr size_t kRecencyGain = 100;
-    std::vector<uint8_t> best[2];  // [with recency ranks]
-    ConnectivityTally tally, bestTally[2];
-    uint8_t bestBase = kFirstCodingMode;
+    // kRecencyGain. The same way is then tried with the steps to old
+    // vertices (NearOldNumbers), with and without recency and nearby
+    // numbers; those walk lists that cost up to two fifths more decoding
+    // time on meshes that name many far vertices, and are taken only when
+    // they save at least one part in kNearOldGain.
+    constexpr size_t kRecencyGain = 100, kNearOldGain = 100;
+    struct Best {
+        std::vector<uint8_t> bytes[2];  // [with recency ranks]
+        ConnectivityTally tally[2];
+        uint8_t base = kFirstCodingMode;
+        int chosen() const { return bytes[1].size() + bytes[0].size() / kRecencyGain < bytes[0].size() ? 1 : 0; }
+    } plain, nearOld;
+    ConnectivityTally tally;
     auto consider = [&](uint8_t _mode) {
+        Best& b = nearOldMode(_mode) ? nearOld : plain;
         std::vector<uint8_t> out = encodeChecked(_indices, _vertexCount, _mode, _tally ? &tally : nullptr);
         const int r = recencyMode(_mode) ? 1 : 0;
-        if (best[r].empty() || out.size() < best[r].size()) {
-            best[r] = std::move(out);
-            bestTally[r] = tally;
-            if (r == 0) bestBase = _mode;
+        if (b.bytes[r].empty() || out.size() < b.bytes[r].size()) {
+            b.bytes[r] = std::move(out);
+            b.tally[r] = tally;
+            if (r == 0) b.base = _mode;
         }
     };
     for (uint8_t mode = kFirstCodingMode; mode <= kNeighbourStepMode; ++mode) consider(mode);
-    consider(static_cast<uint8_t>(bestBase + kRecencyModes));
-    consider(static_cast<uint8_t>(bestBase + 2 * kRecencyModes));
-    const int r = best[1].size() + best[0].size() / kRecencyGain < best[0].size() ? 1 : 0;
-    if (_tally) *_tally = bestTally[r];
-    return std::move(best[r]);
+    const uint8_t base = plain.base;
+    consider(static_cast<uint8_t>(base + kRecencyModes));
+    consider(static_cast<uint8_t>(base + 2 * kRecencyModes));
+    consider(static_cast<uint8_t>(base - kFirstCodingMode + kNearOldModes));
+    consider(static_cast<uint8_t>(base - kFirstCodingMode + kNearOldModes + kRecencyModes));
+    const int p = plain.chosen(), n = nearOld.chosen();
+    Best& won = nearOld.bytes[n].size() + plain.bytes[p].size() / kNearOldGain < plain.bytes[p].size() ? nearOld : plain;
+    const int r = &won == &nearOld ? n : p;
+    if (_tally) *_tally = won.tally[r];
+    return std::move(won.bytes[r]);
 }
 
 std::vector<int32_t> toFlatIndices(const FaceList& _faces) {

@@ -6,7 +6,8 @@
 // numbered in the order their faces reach the vertices), the neighbours and
 // open edges of the faces so far, the border vertices ranked by number and
 // by when they were last touched, the numbers a new vertex is likely to take
-// next to its face, and the adaptive probabilities of every decision.
+// next to its face, the border vertices a few numbers from those at hand,
+// and the adaptive probabilities of every decision.
 #pragma once
 
 #include <algorithm>
@@ -29,15 +30,23 @@ constexpr uint8_t kNeighbourStepMode = kFirstCodingMode + 2;
 // The kRecencyModes after them code the same three ways with old border
 // vertices also named by recency (BorderRecency) and FIFOs that drop what a
 // manifold mesh never uses again, and the three after those add the nearby
-// numbers of NewVertexCandidates for new vertices.
+// numbers of NewVertexCandidates for new vertices. The three after those
+// (kNearOldModes) are the first three with old vertices first looked for a
+// short step from a number at hand (NearOldNumbers), the last three the
+// three with nearby numbers with those steps too.
 constexpr uint8_t kRecencyModes = 3;
-constexpr uint8_t kLastCodingMode = kNeighbourStepMode + 2 * kRecencyModes;
-// The mode without recency, and whether recency and the nearby numbers are on.
+constexpr uint8_t kNearOldModes = kNeighbourStepMode + 2 * kRecencyModes + 1;
+constexpr uint8_t kLastCodingMode = kNeighbourStepMode + 4 * kRecencyModes;
+// The mode without recency, and whether recency, the nearby numbers and the
+// steps to old vertices are on.
 inline uint8_t baseMode(uint8_t _mode) {
     return static_cast<uint8_t>((_mode - kFirstCodingMode) % kRecencyModes + kFirstCodingMode);
 }
-inline bool recencyMode(uint8_t _mode) { return _mode > kNeighbourStepMode; }
-inline bool nearbyMode(uint8_t _mode) { return _mode > kNeighbourStepMode + kRecencyModes; }
+inline bool nearOldMode(uint8_t _mode) { return _mode >= kNearOldModes; }
+inline bool recencyMode(uint8_t _mode) {
+    return _mode > kNeighbourStepMode && (_mode < kNearOldModes || _mode >= kNearOldModes + kRecencyModes);
+}
+inline bool nearbyMode(uint8_t _mode) { return recencyMode(_mode) && _mode > kNeighbourStepMode + kRecencyModes; }
 
 // The ways OldVertexReference names an old vertex.
 constexpr int kOldFromLast = 0, kOldFromLocal = 1, kOldNewest = 2, kOldOldest = 3, kOldWays = 4;
@@ -95,6 +104,8 @@ struct ConnectivityProbs {
     std::array<BitProb, 9> newSign;
     std::array<BitProb, 4> newNearby;  // [slot 0..3]: a new vertex among its NearbyNumbers
     std::array<IndexProbs, 4> newNearbyIndex;
+    std::array<BitProb, 6> nearOld;  // [slot context]: an old vertex among its NearOldNumbers
+    std::array<IndexProbs, 6> nearOldIndex;
     ConnectivityProbs() {
         edgeHit.fill(kProbHalf);
         sharedHit.fill(kProbHalf);
@@ -109,6 +120,7 @@ struct ConnectivityProbs {
         borderSign.fill(kProbHalf);
         newSign.fill(kProbHalf);
         newNearby.fill(kProbHalf);
+        nearOld.fill(kProbHalf);
     }
 };
 
@@ -223,10 +235,13 @@ int32_t atLiveIn(const List& _list, int _n, int _k, const Live& _live) {
 
 class VertexFifo {
 public:
-    void push(int32_t _v) {
+    // Returns the vertex that falls out, or -1.
+    int32_t push(int32_t _v) {
         head_ = (head_ + 1) & (kVertexFifoSize - 1);
+        const int32_t out = count_ < kVertexFifoSize ? -1 : vertices_[head_];
         vertices_[head_] = _v;
         if (count_ < kVertexFifoSize) ++count_;
+        return out;
     }
     int32_t at(int _i) const { return vertices_[(head_ - _i) & (kVertexFifoSize - 1)]; }
     int count() const { return count_; }
@@ -620,6 +635,19 @@ public:
             for (int32_t i = (_v >> 6) + 1; i <= blocks_; i += i & -i) tree_[static_cast<size_t>(i)] += d;
     }
 
+    // Bit i set when _from + i is a border vertex, for i < _n (at most 32);
+    // numbers outside the vertex range read as off the border.
+    uint32_t window(int64_t _from, int _n) const {
+        const uint32_t mask = static_cast<uint32_t>((1ull << _n) - 1);
+        if (_from < 0) return _from <= -_n ? 0u : window(0, _n + static_cast<int>(_from)) << -_from & mask;
+        const size_t w = static_cast<size_t>(_from) >> 6;
+        if (w >= bits_.size()) return 0;
+        const int off = static_cast<int>(_from & 63);
+        uint64_t bits = bits_[w] >> off;
+        if (off != 0 && w + 1 < bits_.size()) bits |= bits_[w + 1] << (64 - off);
+        return static_cast<uint32_t>(bits) & mask;
+    }
+
     // The number of border vertices below _v (0 <= _v < V).
     int32_t rankBelow(int32_t _v) {
         buildTree();
@@ -661,6 +689,137 @@ private:
     int32_t blocks_;
     int32_t size_ = 0;
     int32_t topBit_ = 0;
+};
+
+// Meshes built of patches numbered one after another (the quads of a
+// model, each with its own four numbers) are stitched together by faces
+// that name vertices of patches coded long before, too far back for the
+// FIFO and not neighbours of the face's vertices. Such a vertex is
+// nevertheless usually a short step in number from one at hand: the
+// previous face's first vertex (stitching faces walk a row of patches, each
+// first vertex a fixed step from the one before), the last vertex named far,
+// the face's vertices coded before it (another corner of the same patch) or
+// a vertex of the last few faces. The candidates are the border vertices at
+// steps 1..kNearOldSteps either way (+1, -1, +2, ...) from the face's
+// references (kNearOldRefs, in an order per slot), then from the FIFO's
+// vertices, newest first, at most kMaxNearOld, each once, leaving out the
+// vertices the FIFO and the face's candidates name already: the list stays
+// short where the numbers around are inside the mesh already. Like
+// NearbyNumbers the list is produced one candidate at a time; the steps of
+// one source that land on the border are read as two windows of
+// BorderVertices' bits, since most steps land inside the mesh.
+constexpr int kNearOldRefs = 4;
+constexpr int32_t kNearOldSteps = 8;
+constexpr int kNearOldBits = 6;
+constexpr int kMaxNearOld = 1 << kNearOldBits;
+
+class NearOldNumbers {
+public:
+    explicit NearOldNumbers(int32_t _V) : V_(_V) {}
+
+    // The FIFO took _in and dropped _out (-1: none): what it holds is left
+    // out of every list without a walk over it per list.
+    void fifoMoved(int32_t _in, int32_t _out) {
+        if (mark_.empty()) mark_.assign(static_cast<size_t>(V_), 0);
+        ++mark_[static_cast<size_t>(_in)];
+        if (_out >= 0) --mark_[static_cast<size_t>(_out)];
+    }
+
+    // _x, _y as given to the vertex decision of _slot; _cand: the face's
+    // candidates of that decision.
+    void start(int _slot, int32_t _x, int32_t _y, int32_t _previousFirst, int32_t _lastOld, const VertexFifo& _fifo,
+               const Candidates& _cand) {
+        if (mark_.empty()) mark_.assign(static_cast<size_t>(V_), 0);
+        if (++epoch_ == kEpochs) {
+            for (uint32_t& m : mark_) m &= kInFifo;
+            epoch_ = 1;
+        }
+        static_assert(kNearOldSteps == 8, "the steps of a reference fill one 16-bit mask");
+        const bool first = _slot == 0 || _slot == 4;
+        const int32_t order[3][kNearOldRefs] = {{_previousFirst, _lastOld, _y, _x},
+                                                {_y, _lastOld, _previousFirst, _x},
+                                                {_y, _x, _previousFirst, _lastOld}};
+        const int32_t* o = order[first ? 0 : _slot == 3 ? 2 : 1];
+        n_ = 0;
+        for (int i = 0; i < kNearOldRefs; ++i)
+            if (o[i] >= 0) refNumbers_[static_cast<size_t>(n_++)] = o[i];
+        refs_ = n_;
+        fifo_ = &_fifo;
+        n_ += _fifo.count();
+        for (int i = 0; i < _cand.count(); ++i) take(_cand.at(i));
+        s_ = -1;
+        steps_ = 0;
+        emitted_ = 0;
+    }
+
+    // The next candidate on _border, or -1 when the list is complete. The
+    // steps of a source that are listed already are cleared when the source
+    // is reached (its own steps never repeat one another), so that taking a
+    // candidate tests nothing.
+    int32_t next(const BorderVertices& _border) {
+        if (emitted_ == kMaxNearOld) return -1;
+        while (steps_ == 0) {
+            if (++s_ >= n_) return -1;
+            const int32_t r = s_ < refs_ ? refNumbers_[static_cast<size_t>(s_)] : fifo_->at(s_ - refs_);
+            uint32_t steps = stepsOnBorder(_border, r);
+            for (uint32_t left = steps; left != 0; left &= left - 1) {
+                const int p = __builtin_ctz(left);
+                const size_t v = static_cast<size_t>(r + step(p));
+                const uint32_t m = mark_[v];
+                const uint32_t listed = static_cast<uint32_t>((m >> kEpochShift) == epoch_) | static_cast<uint32_t>((m & kInFifo) != 0);
+                steps &= ~(listed << p);
+            }
+            steps_ = steps;
+            source_ = r;
+        }
+        const int32_t v = source_ + step(__builtin_ctz(steps_));
+        steps_ &= steps_ - 1;
+        take(v);
+        ++emitted_;
+        return v;
+    }
+
+private:
+    void take(int32_t _v) {
+        if (_v >= 0) {
+            uint32_t& m = mark_[static_cast<size_t>(_v)];
+            m = epoch_ << kEpochShift | (m & kInFifo);
+        }
+    }
+    // Bit 2(k - 1) set when _r + k is on the border, bit 2(k - 1) + 1 when
+    // _r - k is, for k = 1..kNearOldSteps: the list's order of steps.
+    static uint32_t stepsOnBorder(const BorderVertices& _border, int32_t _r) {
+        const uint32_t up = _border.window(static_cast<int64_t>(_r) + 1, kNearOldSteps);
+        uint32_t down = _border.window(static_cast<int64_t>(_r) - kNearOldSteps, kNearOldSteps);  // bit 7: _r - 1
+        down = (down & 0xF0u) >> 4 | (down & 0x0Fu) << 4;
+        down = (down & 0xCCu) >> 2 | (down & 0x33u) << 2;
+        down = (down & 0xAAu) >> 1 | (down & 0x55u) << 1;
+        return spread(up) | spread(down) << 1;
+    }
+    // The step of bit _p of stepsOnBorder.
+    static int32_t step(int _p) { return _p & 1 ? -(_p / 2 + 1) : _p / 2 + 1; }
+    // Bit i of _b (8 bits) to bit 2i.
+    static uint32_t spread(uint32_t _b) {
+        _b = (_b | _b << 4) & 0x0F0Fu;
+        _b = (_b | _b << 2) & 0x3333u;
+        return (_b | _b << 1) & 0x5555u;
+    }
+
+    // Per vertex, in one word (a step tests both with one load): the epoch
+    // of the last list that took it above kEpochShift, how often the FIFO
+    // holds it below.
+    static constexpr int kEpochShift = 8;
+    static constexpr uint32_t kInFifo = (1u << kEpochShift) - 1;
+    static constexpr uint32_t kEpochs = 1u << (32 - kEpochShift);
+    static_assert(kVertexFifoSize <= kInFifo, "the FIFO count fits below the epoch");
+    std::vector<uint32_t> mark_;
+    std::array<int32_t, kNearOldRefs> refNumbers_{};
+    const VertexFifo* fifo_ = nullptr;  // the sources after the references
+    int32_t source_ = 0;                // the number of source s_
+    int32_t V_;
+    uint32_t epoch_ = 0;
+    int n_ = 0, refs_ = 0, s_ = 0, emitted_ = 0;
+    uint32_t steps_ = 0;  // the steps of source s_ not yet taken, as stepsOnBorder
 };
 
 // The border vertices ranked by when a face last touched them. Faces that

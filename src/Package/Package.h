@@ -14,7 +14,7 @@
 namespace orv {
 
 constexpr uint16_t kPackageVersionMajor = 1;
-constexpr uint16_t kPackageVersionMinor = 3;
+constexpr uint16_t kPackageVersionMinor = 4;
 
 struct Package {
     double frameRate = 25.0;  // frames per second, > 0
