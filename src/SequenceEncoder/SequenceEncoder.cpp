@@ -272,8 +272,8 @@ EncodedSequence encodeWith(const GeometryT<double>& _positions, const FaceList& 
     CodingOrder order = makeCodingOrder(F, settings.nTL, settings.refFirstFrame);
     ReferenceChoiceStats choice;
     if (_chooseReferences)
-        choice = chooseReferences(frameSignatures(_positions, _faces), order.frames, order.layers, order.refs, _qStep[2],
-                                  settings.refFirstFrame);
+        choice = chooseReferences(frameSignatures(_positions, _faces, 256, _threads), order.frames, order.layers,
+                                  order.refs, _qStep[2], settings.refFirstFrame, 0.05, _threads);
     context.codingOrder = std::move(order.frames);
     context.codingRefs = std::move(order.refs);
     context.codingLayers = std::move(order.layers);
