@@ -263,4 +263,16 @@ void GeometryEncoder::encodeEnhancementLayer(int _l, int _f, const std::vector<i
     encodeLayer(Pass::Enhancement, _l, _f, &_rf, _q, _original);
 }
 
+void GeometryEncoder::encodeEnhancementLayerGiven(int _l, int _f, const std::vector<int>& _rf, double _q,
+                                                  const std::vector<int>& _residuals) {
+    requireStep(_q);
+    checkLayer(_l);
+    const std::vector<int>& order = context_.allLayerVertexOrders[static_cast<size_t>(_l)];
+    ORV_CHECK(_residuals.size()==3*order.size(), kModule);
+    int* quant = context_.quantFrame(_f);
+    for (size_t k = 0; k < order.size(); ++k)
+        for (size_t c = 0; c < 3; ++c) quant[3 * static_cast<size_t>(order[k]) + c] = _residuals[3 * k + c];
+    decodeEnhancementLayer(_l, _f, _rf, _q);
+}
+
 }  // namespace orv
