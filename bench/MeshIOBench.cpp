@@ -1,8 +1,9 @@
 // OBJ speed: frame text through std::to_chars against the same text through
-// std::ostream, and connectivity reading on the largest mesh of ../shared/data.
+// std::ostream, parsing a frame's text, and connectivity reading on the largest mesh of ../shared/data.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -72,6 +73,29 @@ void BM_ObjFrameText_Ostream(benchmark::State& state) {
     perVertex(state, bytes);
 }
 BENCHMARK(BM_ObjFrameText_Ostream)->Unit(benchmark::kMicrosecond);
+
+// Parsing one frame's text of %.17g coordinates (what exporters write) and
+// triangle lines: the number reading every frame of a sequence goes through.
+void BM_ParseOBJFrame(benchmark::State& state) {
+    const Frame& f = frame();
+    std::string text;
+    char line[128];
+    for (int v = 0; v < kVertices; ++v) {
+        const orv::Vector3d p = f.g.position(v, 0);
+        text.append(line, static_cast<size_t>(std::snprintf(line, sizeof line, "v %.17g %.17g %.17g\n", p.x, p.y, p.z)));
+    }
+    for (const orv::Face& face : f.faces)
+        text.append(line, static_cast<size_t>(std::snprintf(line, sizeof line, "f %d %d %d\n", face[0] + 1, face[1] + 1,
+                                                            face[2] + 1)));
+    orv::ObjFrameBuffers buffers;
+    for (auto _ : state) {
+        buffers.text = text;
+        orv::parseOBJFrame("bench.obj", orv::ObjFaceOptions{}, buffers);
+        benchmark::DoNotOptimize(buffers.xyz.data());
+    }
+    perVertex(state, text.size());
+}
+BENCHMARK(BM_ParseOBJFrame)->Unit(benchmark::kMicrosecond);
 
 // The first frame of horse-gallop (8,431 vertices, 16,843 faces), unpacked
 // once into the cache folder the tests use.

@@ -292,6 +292,60 @@ TEST(GeometryCoder, EncoderContextWithOneWorkingFrameCodesAsTheFullOne) {
     }
 }
 
+// Residuals decided before the pass (a rate-distortion encoder's second
+// pass) are coded as a Quantizer handing them out in turn codes them: the
+// same GQuant, details and positions bit for bit, on the parked predictions
+// of the recording pass as without them, and on both geometry paths.
+TEST(GeometryCoder, GivenResidualsCodeAsAQuantizerHandingThemOut) {
+    for (bool simd : {false, true})
+        for (bool recorded : {true, false}) {
+            SCOPED_TRACE(testing::Message() << "simd " << simd << ", recorded first " << recorded);
+            const bool before = geometrySimd();
+            setGeometrySimd(simd);
+            Settings s;
+            s.nSL = 2;
+            const RandomScene scene(33u);
+            DecoderContext a = scene.context(), b = scene.context();
+            GeometryEncoder given(s, a), handed(s, b);
+            given.encodeFirstFrame(0, a.qStep[0], scene.original);
+            handed.encodeFirstFrame(0, b.qStep[0], scene.original);
+            std::mt19937 rng(4);
+            for (int f = 1; f < RandomScene::F; ++f) {
+                const std::vector<int> rf = {f - 1};
+                for (GeometryEncoder* e : {&given, &handed}) {
+                    e->encodeBaseLayerGlobal(f, rf, a.qStep[1], scene.original);
+                    e->computeLayerFrames(1, f);
+                }
+                a.filterDec[f][1].assign(1, 1.0);
+                b.filterDec[f][1].assign(1, 1.0);
+                if (recorded) {
+                    // The recording pass leaves the parked predictions in use.
+                    given.encodeEnhancementLayer(1, f, rf, a.qStep[2], scene.original);
+                    handed.encodeEnhancementLayer(1, f, rf, b.qStep[2], scene.original);
+                }
+                std::vector<int> residuals(3 * scene.orders[1].size());
+                for (int& r : residuals) r = static_cast<int>(rng() % 7) - 3;
+                given.encodeEnhancementLayerGiven(1, f, rf, a.qStep[2], residuals);
+                size_t next = 0;
+                handed.setQuantizer([&](double, double, const ResidualSite&) {
+                    return static_cast<double>(residuals[next++]);
+                });
+                handed.encodeEnhancementLayer(1, f, rf, b.qStep[2], scene.original);
+                handed.setQuantizer({});
+                ASSERT_EQ(next, residuals.size());
+                for (int i = 0; i < 3 * RandomScene::V; ++i) {
+                    ASSERT_EQ(a.GQuant.frame(f)[i], b.GQuant.frame(f)[i]) << "frame " << f << " value " << i;
+                    ASSERT_TRUE(sameBits(a.GDec.frame(f)[i], b.GDec.frame(f)[i])) << "frame " << f << " value " << i;
+                    ASSERT_TRUE(sameBits(a.GDetail.frame(f)[i], b.GDetail.frame(f)[i])) << "frame " << f;
+                }
+            }
+            // One residual short of the layer is refused.
+            std::vector<int> shortList(3 * scene.orders[1].size() - 1, 0);
+            EXPECT_THROW(given.encodeEnhancementLayerGiven(1, 1, {0}, a.qStep[2], shortList), CheckFailure);
+            setGeometrySimd(before);
+        }
+}
+
 TEST(GeometryCoder, QuantizerHookAndResidualRange) {
     Settings s;
     s.nSL = 2;

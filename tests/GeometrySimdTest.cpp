@@ -149,6 +149,44 @@ TEST(GeometrySimd, RateDistortionEncoderAgreesOnBothPaths) {
     expectPathsAgree(wave.positions, wave.faces, s, q, &rd);
 }
 
+// The dead zone in the AVX2 enhancement pass: the zone's zeros only or all
+// its values, thetas at both ends of [0, 1] (1 turns every zero quotient into
+// a residual of one), with and without the vertex guard, and at steps coarse
+// enough that the zone and the guard decide many vertices.
+TEST(GeometrySimd, DeadZonesAgreeOnBothPaths) {
+    ORV_REQUIRE_SIMD();
+    const Wave wave(23, 19, 6);
+    Settings s;
+    s.nSL = 4;
+    s.nTL = 2;
+    for (double step : {0.004, 0.012, 0.03}) {
+        const double q[3] = {step, step, step};
+        std::vector<uint8_t> unguarded;
+        for (double guard : {0.0, 0.3, 0.6}) {
+            for (double theta : {0.0, 0.25, 1.0})
+                for (bool zeroOnly : {false, true}) {
+                    SCOPED_TRACE("step " + std::to_string(step) + " guard " + std::to_string(guard) + " theta " +
+                                 std::to_string(theta) + (zeroOnly ? " zeros only" : ""));
+                    RdOptions rd;
+                    rd.deadZone = true;
+                    rd.deadZoneTheta = theta;
+                    rd.deadZoneZeroOnly = zeroOnly;
+                    rd.maxVertexError = guard;
+                    expectPathsAgree(wave.positions, wave.faces, s, q, &rd);
+                    if (theta == 0.25 && zeroOnly) {
+                        // The guard has to change decisions for the case to
+                        // test it.
+                        const std::vector<uint8_t> stream = encodeSequence(wave.positions, wave.faces, s, q[2], rd).streamFile;
+                        if (guard == 0.0)
+                            unguarded = stream;
+                        else
+                            EXPECT_NE(stream, unguarded);
+                    }
+                }
+        }
+    }
+}
+
 TEST(GeometrySimd, LayerFramesAgreeForEveryGroupRemainder) {
     // One enhancement layer of n = 1..9 vertices over random base points,
     // some rings all at one point (world axes), the last vertex a predictor

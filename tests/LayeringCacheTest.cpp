@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <thread>
+#include <utility>
 
 #include "Decoder/LODConnectivity.h"
 #include "SequenceEncoder/EffortTrials.h"
@@ -86,4 +88,53 @@ TEST(LayeringCache, CacheOfOtherFacesIsIgnored) {
     const EncodedSequence a = encodeSequence(s.positions, s.faces, settings, steps, {}, 1, &cache);
     EXPECT_EQ(cache.built(), 0);
     EXPECT_EQ(a.streamFile, encodeSequence(s.positions, s.faces, settings, steps).streamFile);
+}
+
+// A layering built in the background from a copy of the faces (which may be
+// gone by then) is the one the cache would build, is served without a build
+// of the cache's own, and the encode with it writes the same stream.
+TEST(LayeringCache, BackgroundLayeringIsTheCachesOwn) {
+    const orvtest::PosedSheet s = wave(15, 11, 7);
+    Settings settings;
+    settings.nSL = 4;
+    auto facesCopy = std::make_unique<FaceList>(s.faces);
+    LayeringInBackground ahead(*facesCopy, s.positions.V, settings.nSL);
+    facesCopy.reset();
+    LayeringCache cache(s.faces, s.positions.V);
+    ahead.handTo(cache);
+    const auto got = cache.get(settings.nSL);
+    EXPECT_EQ(cache.built(), 0);
+    LODConnectivity lod(settings.nSL, s.faces, s.positions.V);
+    EXPECT_EQ(got->vertexOrders, lod.vertexOrder_);
+    EXPECT_EQ(got->predictors, lod.vertexPredictor_);
+    const RdOptions effort = RdOptions::forEffort(1);
+    EXPECT_EQ(encodeSequence(s.positions, s.faces, settings, 1e-3, effort, {}, 2, &cache).streamFile,
+              encodeSequence(s.positions, s.faces, settings, 1e-3, effort, {}, 1).streamFile);
+    // A layering the cache holds already is kept.
+    LayeringInBackground again(s.faces, s.positions.V, settings.nSL);
+    again.handTo(cache);
+    EXPECT_EQ(cache.get(settings.nSL).get(), got.get());
+}
+
+// Faces that are not triangles of the mesh's vertices, and layer counts out
+// of range, start no build: the cache builds (and the encoder reports) as
+// without one.
+TEST(LayeringCache, BackgroundLayeringOfBadFacesHandsOnNothing) {
+    const orvtest::PosedSheet s = wave(8, 8, 2);
+    const int V = s.positions.V;
+    FaceList outside = s.faces, quad = s.faces;
+    outside.back()[2] = V;
+    quad.back().push_back(0);
+    for (const auto& [faces, nSL] : {std::pair{outside, 3}, std::pair{quad, 3}, std::pair{s.faces, 0},
+                                     std::pair{s.faces, 1000}}) {
+        LayeringInBackground ahead(faces, V, nSL);
+        LayeringCache cache(s.faces, V);
+        ahead.handTo(cache);
+        if (nSL >= 1 && nSL <= 20) {
+            cache.get(nSL);
+            EXPECT_EQ(cache.built(), 1);
+        }
+    }
+    // Destroyed without being handed on: the build is waited for.
+    { LayeringInBackground unused(s.faces, V, 3); }
 }

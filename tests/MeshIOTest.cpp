@@ -123,6 +123,37 @@ TEST(ReadOBJ, MalformedLinesNameFileAndLine) {
     EXPECT_EQ(readText("f 7abc 8/x 9//\n").faces, (FaceList{{6, 7, 8}}));
 }
 
+// Coordinates are read by one conversion where the token allows it, by the
+// checked grammar otherwise: the values and errors must be the same either
+// way, for tokens at the end of the text without a line feed, longer than
+// the conversion's window, with exponents, a point at either end, and text
+// that only starts like a number.
+TEST(ReadOBJ, CoordinateTokensReadAsTheGrammarSays) {
+    const std::string digits60 = "0." + std::string(58, '3');
+    const std::string long60 = "-1234567890123456789012345678901234567890.123456789012345678";
+    struct Case {
+        std::string token;
+        double value;
+    };
+    const Case cases[] = {{"1", 1},         {"-0.25", -0.25},     {"1.", 1},       {"-.5", -0.5},       {".5", 0.5},
+                          {"+2", 2},        {"1e3", 1000},       {"-1.5E-2", -0.015}, {"7e+1", 70},
+                          {"0.97907069999999996", 0.97907069999999996}, {digits60, 1.0 / 3},
+                          {long60, -1234567890123456789012345678901234567890.123456789012345678}};
+    for (const Case& c : cases)
+        for (const char* end : {"\n", "", " \r\n", "\t# note\n"}) {
+            const std::string text = "v 0 0 " + c.token + end;
+            EXPECT_EQ(readText(text).g->position(0, 0).z, c.value) << "'" << text << "'";
+        }
+    for (const std::string bad : {"1.5x", "1e", "1e+", "0x10", "-", "--1", "1..2", "1.5e3.5", "-inf", "nan", "1,5"}) {
+        for (const char* end : {"\n", ""}) {
+            EXPECT_EQ(errorOf("v 0 0 " + bad + end), "m.obj, line 1: cannot read the vertex coordinate \"" + bad + "\"")
+                << bad;
+        }
+    }
+    EXPECT_EQ(errorOf("v 0 0 -1e999"), "m.obj, line 1: the vertex coordinate \"-1e999\" is out of range");
+    EXPECT_EQ(readText("v 0 0 1e-400").g->position(0, 0).z, 0.0);
+}
+
 TEST(OBJText, CoordinatesEqualTheStreamDefaultFormatting) {
     const double edges[] = {0.0, -0.0, 0.5, 0.1, 1234567.0, 1e-7, 123456.5, 999999.5, 9999995.0, 0.0001, 999999.0,
                             9.999995, 99999.95, 0.00099999951, 0.000099999951, 1e-5, 123456.0, 1e6, 1e-4,

@@ -173,6 +173,40 @@ TEST(ReferenceChoice, LoopFramesReferenceTheSamePhaseWithinTheStreamsRules) {
         }
 }
 
+// The signatures and the choice are computed on several threads in the
+// encoder: the references, the statistics (summed in record order) and the
+// signatures must be those of one thread, bit for bit, whatever the count,
+// including counts that leave blocks of one record and more threads than
+// records.
+TEST(ReferenceChoice, ThreadsChooseExactlyAsOneDoes) {
+    for (int F : {3, 64, 131})
+        for (bool closed : {false, true}) {
+            SCOPED_TRACE(testing::Message() << F << " frames, closed " << closed);
+            const Sheet loop = makeLoop(F, 8);
+            const FrameSignatures one = frameSignatures(loop.positions, loop.faces);
+            const Order start = hierarchy(F, 3, closed);
+            Order serial = start;
+            const ReferenceChoiceStats s1 =
+                chooseReferences(one, serial.frames, serial.layers, serial.refs, 1e-3, closed);
+            for (int threads : {2, 3, 7, 200}) {
+                SCOPED_TRACE(testing::Message() << threads << " threads");
+                const FrameSignatures many = frameSignatures(loop.positions, loop.faces, 256, threads);
+                ASSERT_EQ(many.values.size(), one.values.size());
+                EXPECT_EQ(std::memcmp(many.values.data(), one.values.data(), one.values.size() * sizeof(double)), 0);
+                Order o = start;
+                const ReferenceChoiceStats s = chooseReferences(many, o.frames, o.layers, o.refs, 1e-3, closed, 0.05,
+                                                                threads);
+                EXPECT_EQ(o.refs, serial.refs);
+                EXPECT_EQ(s.framesChanged, s1.framesChanged);
+                EXPECT_EQ(std::memcmp(&s.defaultCost, &s1.defaultCost, sizeof(double)), 0);
+                EXPECT_EQ(std::memcmp(&s.chosenCost, &s1.chosenCost, sizeof(double)), 0);
+            }
+            if (F == 64 && !closed) {
+                EXPECT_GT(s1.framesChanged, 0);
+            }
+        }
+}
+
 TEST(ReferenceChoice, FarRepeatsOnlyThroughFrameZeroAndSteadyMotionKeepsTheHierarchy) {
     // Poses without temporal coherence that repeat after 130 frames: the
     // offsets cannot reach back a whole cycle, except from frame 130 to 0.

@@ -169,6 +169,24 @@ private:
     // A coordinate is one whole white-space-delimited token.
     double number() {
         const char* s = p_;
+#if defined(__cpp_lib_to_chars)
+        // The common case in one scan: a token that starts like a decimal
+        // number and that from_chars reads to its end is one of the grammar
+        // below (which from_chars shares, but for infinities and NaNs, which
+        // do not start with a digit), in range. Everything else, errors
+        // included, takes the checked path.
+        if (isDigit(*s) || (*s == '-' && s + 1 < end_ && isDigit(s[1]))) {
+            // A window, not the rest of the text: the conversion may look at
+            // all it is given. A number it cuts is followed by no blank there.
+            const char* window = end_ - s > 48 ? s + 48 : end_;
+            double value;
+            const auto r = std::from_chars(s, window, value);
+            if (r.ec == std::errc() && (r.ptr == end_ || isWhite(*r.ptr))) {
+                p_ = r.ptr;
+                return value;
+            }
+        }
+#endif
         const char* e = decimalNumberEnd(s, end_);
         if (!e || (e < end_ && !isWhite(*e))) fail("cannot read the vertex coordinate " + quoted(s, tokenEnd()));
         p_ = e;

@@ -36,10 +36,10 @@ double* DecoderContext::detailFrame(int _f) {
     return detailSlots_.at(_f);
 }
 
-void DecoderContext::takeFrame(int _f) {
+void DecoderContext::takeFrame(int _f, bool _zeroed) {
     ORV_CHECK(windowed_, "Encoder/DecoderContext");
-    detailSlots_.take(_f);
-    if (!allPositions_) positionSlots_.take(_f);
+    detailSlots_.take(_f, _zeroed);
+    if (!allPositions_) positionSlots_.take(_f, _zeroed);
 }
 
 void DecoderContext::releaseAll() {

@@ -68,7 +68,9 @@ struct DecoderContext {
     bool windowed() const { return windowed_; }
     bool holdsDetail(int _f) const { return detailSlots_.holds(_f); }
     bool holdsPositions(int _f) const { return allPositions_ || positionSlots_.holds(_f); }
-    void takeFrame(int _f);
+    // _zeroed false: the caller writes every vertex's detail (and position)
+    // of the frame before reading any, so the slots need no zero fill.
+    void takeFrame(int _f, bool _zeroed = true);
     void releaseDetail(int _f) { detailSlots_.release(_f); }
     void releasePositions(int _f) { positionSlots_.release(_f); }
     void releaseAll();

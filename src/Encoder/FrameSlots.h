@@ -27,17 +27,20 @@ public:
 
     bool holds(int _f) const { return inRange(_f) && slotOf_[static_cast<size_t>(_f)] >= 0; }
 
-    // A zero-filled slot for frame _f, which must hold none.
-    double* take(int _f) {
+    // A zero-filled slot for frame _f, which must hold none. Without
+    // _zeroed the slot holds whatever it held (a caller that writes every
+    // value before reading any saves the fill).
+    double* take(int _f, bool _zeroed = true) {
         ORV_CHECK(inRange(_f) && slotOf_[static_cast<size_t>(_f)]<0, "Encoder/FrameSlots");
         int slot;
         if (!free_.empty()) {
             slot = free_.back();
             free_.pop_back();
-            std::fill_n(blocks_[static_cast<size_t>(slot)].get(), values_, 0.0);
+            if (_zeroed) std::fill_n(blocks_[static_cast<size_t>(slot)].get(), values_, 0.0);
         } else {
             slot = static_cast<int>(blocks_.size());
-            blocks_.push_back(std::make_unique<double[]>(values_));
+            blocks_.push_back(_zeroed ? std::make_unique<double[]>(values_)
+                                      : std::make_unique_for_overwrite<double[]>(values_));
         }
         slotOf_[static_cast<size_t>(_f)] = slot;
         ++live_;

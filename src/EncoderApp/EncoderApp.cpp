@@ -27,6 +27,7 @@
 #include "EncoderApp/FrameSource.h"
 #include "EncoderApp/ProgressMeter.h"
 #include "Import/GltfReader.h"
+#include "SequenceEncoder/LayeringCache.h"
 #include "SequenceEncoder/QualityMetrics.h"
 #include "SequenceEncoder/RateControl.h"
 #include "SequenceEncoder/SequenceEncoder.h"
@@ -188,9 +189,15 @@ int encode(const EncoderOptions& _o) {
     std::fflush(stdout);
 
     ProgressMeter loadMeter(stdout, style, "Loading", F);
+    // With threads to spare, the mesh's layering is built beside the reading
+    // of the later frames instead of before the encode.
+    std::unique_ptr<LayeringInBackground> layeringAhead;
+    const auto startLayering = [&](const FaceList& _faces, int _V) {
+        if (threadCount(_o) > 1 && !_o.target) layeringAhead = std::make_unique<LayeringInBackground>(_faces, _V, _o.nSL);
+    };
     LoadedAnimation anim =
         cacheInput ? std::move(cacheAnim) : loadAnimation(
-                          paths, [&](int done, int) { loadMeter.update(done); }, threadCount(_o));
+                          paths, [&](int done, int) { loadMeter.update(done); }, threadCount(_o), startLayering);
     loadMeter.finish();
     const double loadSeconds = loadMeter.elapsedSeconds();
     const double frameRate = _o.fps > 0 ? _o.fps : anim.frameRate > 0 ? anim.frameRate : 25.0;
@@ -243,12 +250,15 @@ int encode(const EncoderOptions& _o) {
     } else {
         ProgressMeter encodeMeter(stdout, style, "Encoding", F);
         const EncodeProgress progress = [&](int done, int) { encodeMeter.update(done); };
+        LayeringCache layerings(anim.faces, V);
+        if (layeringAhead) layeringAhead->handTo(layerings);
         if (_o.steps) {
             for (int i = 0; i < 3; ++i) q[i] = (*_o.steps)[static_cast<size_t>(i)];
-            encoded = encodeSequence(anim.positions, anim.faces, settings, q, progress, threadCount(_o));
+            encoded = encodeSequence(anim.positions, anim.faces, settings, q, progress, threadCount(_o), &layerings);
         } else {
             const double qEnh = diagonal / std::ldexp(1.0, _o.precisionBits[2]);
-            encoded = encodeSequence(anim.positions, anim.faces, settings, qEnh, rd, progress, threadCount(_o));
+            encoded = encodeSequence(anim.positions, anim.faces, settings, qEnh, rd, progress, threadCount(_o),
+                                     &layerings);
         }
         encodeMeter.finish();
         encodeSeconds = encodeMeter.elapsedSeconds();

@@ -276,7 +276,8 @@ bool loadMatchingFrame(const std::string& _path, const std::vector<int>& _firstT
 
 }  // namespace
 
-LoadedAnimation loadAnimation(const std::vector<std::string>& _paths, const LoadProgress& _progress, int _threads) {
+LoadedAnimation loadAnimation(const std::vector<std::string>& _paths, const LoadProgress& _progress, int _threads,
+                              const std::function<void(const FaceList&, int)>& _firstFaces) {
     if (_paths.empty()) throw Error("no frames given");
     if (_paths.size() > static_cast<size_t>(stream_rules::kMaxFrames))
         throw Error("too many frames (" + std::to_string(_paths.size()) + "): a stream holds at most " +
@@ -302,6 +303,7 @@ LoadedAnimation loadAnimation(const std::vector<std::string>& _paths, const Load
     const size_t n = 3 * static_cast<size_t>(frame->V);
     std::copy(frame->frame(0), frame->frame(0) + n, anim.positions.frame(0));
     if (_progress) _progress(1, F);
+    if (_firstFaces) _firstFaces(anim.faces, anim.positions.V);
 
     frame.reset();
 

@@ -39,9 +39,12 @@ using LoadProgress = std::function<void(int, int)>;
 // The first frame's texture coordinates are kept (malformed ones throw); the
 // other frames' are not read.
 // Frames after the first are read by _threads threads; the result, and the
-// error for a bad frame, are the same for every count.
+// error for a bad frame, are the same for every count. _firstFaces, when
+// set, sees the checked faces and vertex count of the first frame before
+// the later frames are read (work that needs only the mesh can start then).
 LoadedAnimation loadAnimation(const std::vector<std::string>& _paths, const LoadProgress& _progress = {},
-                              int _threads = 1);
+                              int _threads = 1,
+                              const std::function<void(const FaceList&, int)>& _firstFaces = {});
 
 // True when the frame arguments are one PC2 or MDD file.
 bool isPointCacheInput(const std::vector<std::string>& _args);

@@ -1,8 +1,9 @@
 // The encoding passes: the residual of every vertex component chosen from the
 // original position (round to nearest, or the installed Quantizer), written to
 // GQuant, then the decoder's reconstruction of the vertex through the shared
-// per-vertex pass. Parked enhancement passes with plain rounding go four
-// vertices at a time through the AVX2 kernel where the processor has it.
+// per-vertex pass. Parked enhancement passes with plain rounding or a dead
+// zone without a component guard go four vertices at a time through the AVX2
+// kernel where the processor has it.
 #include "SequenceEncoder/GeometryEncoder.h"
 
 #include <algorithm>
@@ -49,6 +50,13 @@ inline bool nearestInRange(double _error, double _q, int32_t& _r) {
     const double frac = x - static_cast<double>(t);
     _r = t + (frac >= 0.5 ? 1 : 0) - (frac <= -0.5 ? 1 : 0);
     return true;
+}
+
+// The dead zones the AVX2 pass decides: no component guard (an enhancement
+// layer's guard is the vertex's) and a theta for which the safe range of the
+// quotients holds.
+bool zoneFitsKernel(const GeometryEncoder::DeadZone& _dz) {
+    return !(_dz.componentLimit < INFINITY) && _dz.theta >= 0.0 && _dz.theta <= 1.0;
 }
 
 void requireStep(double _q) {
@@ -168,7 +176,8 @@ void GeometryEncoder::encodeLayer(Pass _pass, int _l, int _f, const std::vector<
     // Predictions parked by computeLayerFrames hold while only the layer
     // itself is coded (its terms are lower-layer vertices).
     if (takeParked(_pass, _l, _f)) {
-        if (!custom && !deadZone_ && parkedByVisit_) return encodeEnhancementWithAvx2(_l, _f, *_rf, _q, _original);
+        if (!custom && parkedByVisit_ && (!deadZone_ || zoneFitsKernel(*deadZone_)))
+            return encodeEnhancementWithAvx2(_l, _f, *_rf, _q, _original);
         return codeLayerT<Pass::Enhancement, true>(chosen, _l, _f, _rf, _q);
     }
     switch (_pass) {
@@ -208,7 +217,13 @@ void GeometryEncoder::encodeEnhancementWithAvx2(int _l, int _f, const std::vecto
     job.t1 = context_.axisFrame(_f, 0);
     job.t2 = context_.axisFrame(_f, 1);
     job.n = context_.axisFrame(_f, 2);
-    ChosenResiduals chosen{*this, _original.frame(_f), false, false};
+    if (deadZone_) {
+        job.deadZone = true;
+        job.theta = deadZone_->theta;
+        job.vertexLimit = deadZone_->vertexLimit;
+        job.zeroOnly = deadZone_->zeroOnly;
+    }
+    ChosenResiduals chosen{*this, _original.frame(_f), false, deadZone_.has_value()};
     size_t j = 0;
     while (j < count) {
         j = geometry_kernels::encodeEnhancementAvx2(ft.sortedOrder.data(), count, j, job);
@@ -246,6 +261,18 @@ void GeometryEncoder::encodeEnhancementLayer(int _l, int _f, const std::vector<i
     requireShape(_original, context_);
     checkLayer(_l);
     encodeLayer(Pass::Enhancement, _l, _f, &_rf, _q, _original);
+}
+
+void GeometryEncoder::encodeEnhancementLayerGiven(int _l, int _f, const std::vector<int>& _rf, double _q,
+                                                  const std::vector<int>& _residuals) {
+    requireStep(_q);
+    checkLayer(_l);
+    const std::vector<int>& order = context_.allLayerVertexOrders[static_cast<size_t>(_l)];
+    ORV_CHECK(_residuals.size()==3*order.size(), kModule);
+    int* quant = context_.quantFrame(_f);
+    for (size_t k = 0; k < order.size(); ++k)
+        for (size_t c = 0; c < 3; ++c) quant[3 * static_cast<size_t>(order[k]) + c] = _residuals[3 * k + c];
+    decodeEnhancementLayer(_l, _f, _rf, _q);
 }
 
 }  // namespace orv

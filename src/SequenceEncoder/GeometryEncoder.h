@@ -30,6 +30,14 @@ public:
     void encodeEnhancementLayer(int _l, int _f, const std::vector<int>& _rf, double _q,
                                 const GeometryT<double>& _original);
 
+    // The enhancement layer with residuals decided beforehand: _residuals
+    // holds three per vertex in the layer's order (as a Quantizer handing
+    // them out in turn would give them). They go to GQuant and the layer is
+    // reconstructed by the decoder's pass, which is what the encoding pass
+    // computes from them. The layer's frames must have been computed.
+    void encodeEnhancementLayerGiven(int _l, int _f, const std::vector<int>& _rf, double _q,
+                                     const std::vector<int>& _residuals);
+
     // Replaces round-to-nearest; an empty function restores it.
     void setQuantizer(Quantizer _quantizer) { quantizer_ = std::move(_quantizer); }
 

@@ -1,4 +1,5 @@
-// The encoder's AVX2 enhancement pass (see GeometryEncoderKernels.h), on the
+// The encoder's AVX2 enhancement pass, rounding to nearest or in a dead zone
+// (see GeometryEncoderKernels.h), on the
 // core's four-vertex lanes (Encoder/GeometryLanesAvx2.h). No fused
 // multiply-add: every product is rounded before its sum, as on the portable
 // path.
@@ -26,12 +27,34 @@ inline __m128i nearest(__m256d _x) {
 
 inline __m256d absolute(__m256d _a) { return _mm256_andnot_pd(_mm256_set1_pd(-0.0), _a); }
 
+// deadZoneQuotient of _x (|_x| < 2^30), as an integer-valued double: the
+// floor of |x| + theta (with _zeroOnly, of |x| + 1/2 where that is not zero),
+// negated where x < 0 (not where x is -0).
+inline __m256d deadZone(__m256d _x, __m256d _theta, bool _zeroOnly) {
+    const __m256d a = absolute(_x);
+    constexpr int kDown = _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC;
+    __m256d r = _mm256_round_pd(_mm256_add_pd(a, _theta), kDown);
+    if (_zeroOnly) {
+        const __m256d half = _mm256_round_pd(_mm256_add_pd(a, _mm256_set1_pd(0.5)), kDown);
+        r = _mm256_blendv_pd(half, r, _mm256_cmp_pd(r, _mm256_setzero_pd(), _CMP_EQ_OQ));
+    }
+    const __m256d negative = _mm256_cmp_pd(_x, _mm256_setzero_pd(), _CMP_LT_OQ);
+    return _mm256_blendv_pd(r, _mm256_xor_pd(r, _mm256_set1_pd(-0.0)), negative);
+}
+
+// err - q * R per lane, R an integer-valued double.
+inline __m256d left(__m256d _err, __m256d _q, __m256d _R) { return _mm256_sub_pd(_err, _mm256_mul_pd(_q, _R)); }
+
 }  // namespace
 
 size_t encodeEnhancementAvx2(const int* _order, size_t _count, size_t _k, const EnhancementEncoding& _job) {
     const Reconstruction& rec = _job.rec;
     const __m256d q = _mm256_set1_pd(rec.step);
-    const __m256d limit = _mm256_set1_pd(2147483647.0);
+    // With a dead zone, quotients below 2^30 round to residuals that fit
+    // whichever way the vertex is decided, as on the portable path.
+    const __m256d limit = _mm256_set1_pd(_job.deadZone ? 1073741824.0 : 2147483647.0);
+    const __m256d theta = _mm256_set1_pd(_job.theta);
+    const __m256d vertexLimit2 = _mm256_set1_pd(_job.vertexLimit * _job.vertexLimit);
     for (; _k + 4 <= _count; _k += 4) {
         const size_t at[4] = {3 * static_cast<size_t>(_order[_k]), 3 * static_cast<size_t>(_order[_k + 1]),
                               3 * static_cast<size_t>(_order[_k + 2]), 3 * static_cast<size_t>(_order[_k + 3])};
@@ -45,8 +68,8 @@ size_t encodeEnhancementAvx2(const int* _order, size_t _count, size_t _k, const 
         const Lanes e{_mm256_sub_pd(x.x, S.x), _mm256_sub_pd(x.y, S.y), _mm256_sub_pd(x.z, S.z)};
         const Lanes actual{dot(e, t1), dot(e, t2), dot(e, n)};
         const Lanes tp = temporalPrediction(rec, at);
-        const Lanes xq{_mm256_div_pd(_mm256_sub_pd(actual.x, tp.x), q), _mm256_div_pd(_mm256_sub_pd(actual.y, tp.y), q),
-                       _mm256_div_pd(_mm256_sub_pd(actual.z, tp.z), q)};
+        const Lanes err{_mm256_sub_pd(actual.x, tp.x), _mm256_sub_pd(actual.y, tp.y), _mm256_sub_pd(actual.z, tp.z)};
+        const Lanes xq{_mm256_div_pd(err.x, q), _mm256_div_pd(err.y, q), _mm256_div_pd(err.z, q)};
         // Residuals that may not fit (or are not numbers) are refused by the
         // portable path, with its message.
         const __m256d fits = _mm256_and_pd(_mm256_and_pd(_mm256_cmp_pd(absolute(xq.x), limit, _CMP_LT_OQ),
@@ -54,7 +77,21 @@ size_t encodeEnhancementAvx2(const int* _order, size_t _count, size_t _k, const 
                                            _mm256_cmp_pd(absolute(xq.z), limit, _CMP_LT_OQ));
         if (_mm256_movemask_pd(fits) != 0xF) return _k;
         alignas(16) int32_t r[3][4];
-        const __m128i rx = nearest(xq.x), ry = nearest(xq.y), rz = nearest(xq.z);
+        __m128i rx = nearest(xq.x), ry = nearest(xq.y), rz = nearest(xq.z);
+        if (_job.deadZone) {
+            // The zone's residuals, kept where the vertex's error with them
+            // (summed as the portable path sums it) stays within the limit.
+            const Lanes z{deadZone(xq.x, theta, _job.zeroOnly), deadZone(xq.y, theta, _job.zeroOnly),
+                          deadZone(xq.z, theta, _job.zeroOnly)};
+            const __m256d ex = left(err.x, q, z.x), ey = left(err.y, q, z.y), ez = left(err.z, q, z.z);
+            const __m256d squared = _mm256_add_pd(
+                _mm256_add_pd(_mm256_add_pd(_mm256_setzero_pd(), _mm256_mul_pd(ex, ex)), _mm256_mul_pd(ey, ey)),
+                _mm256_mul_pd(ez, ez));
+            const __m256d keep = _mm256_cmp_pd(squared, vertexLimit2, _CMP_LE_OQ);
+            rx = _mm256_cvttpd_epi32(_mm256_blendv_pd(_mm256_cvtepi32_pd(rx), z.x, keep));
+            ry = _mm256_cvttpd_epi32(_mm256_blendv_pd(_mm256_cvtepi32_pd(ry), z.y, keep));
+            rz = _mm256_cvttpd_epi32(_mm256_blendv_pd(_mm256_cvtepi32_pd(rz), z.z, keep));
+        }
         _mm_store_si128(reinterpret_cast<__m128i*>(r[0]), rx);
         _mm_store_si128(reinterpret_cast<__m128i*>(r[1]), ry);
         _mm_store_si128(reinterpret_cast<__m128i*>(r[2]), rz);

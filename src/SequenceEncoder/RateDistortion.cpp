@@ -229,15 +229,8 @@ void RdLayerEncoder::encodeEnhancementLayer(int _l, int _f, const std::vector<in
     coder_.encodeEnhancementLayer(_l, _f, _rf, _q, _original);
     const LayerDecision decision = decideLayer(errors_, _q, options_, options_.emptyChunks);
     if (decision.emptied) ++emptied_;
-    size_t next = 0;
-    const std::vector<int>& residuals = decision.residuals;
-    coder_.setQuantizer([&residuals, &next](double, double, const ResidualSite&) {
-        ORV_CHECK(next < residuals.size(), "SequenceEncoder/RateDistortion");
-        return static_cast<double>(residuals[next++]);
-    });
-    coder_.encodeEnhancementLayer(_l, _f, _rf, _q, _original);
-    ORV_CHECK(next == residuals.size(), "SequenceEncoder/RateDistortion");
     coder_.setQuantizer({});
+    coder_.encodeEnhancementLayerGiven(_l, _f, _rf, _q, decision.residuals);
 }
 
 }  // namespace orv

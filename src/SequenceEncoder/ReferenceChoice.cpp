@@ -9,10 +9,32 @@
 #include <cstdlib>
 
 #include "Common/StreamRules.h"
+#include "SequenceEncoder/FrameScheduler.h"
 
 namespace orv {
 
-FrameSignatures frameSignatures(const GeometryT<double>& _positions, const FaceList& _faces, int _samples) {
+namespace {
+
+// _task(i) for i in 0.._n-1 on up to _threads threads, in blocks of
+// consecutive indices (few enough to keep the hand-over cheap).
+template <class Task>
+void forEachIndependent(int _n, int _threads, const Task& _task) {
+    if (_threads <= 1 || _n < 2) {
+        for (int i = 0; i < _n; ++i) _task(i);
+        return;
+    }
+    const int block = std::max(1, _n / (8 * _threads));
+    const int blocks = (_n + block - 1) / block;
+    const std::vector<std::vector<int>> independent(static_cast<size_t>(blocks));
+    runFramesInOrder(independent, _threads, [&](int _b, int) {
+        for (int i = _b * block, end = std::min(_n, i + block); i < end; ++i) _task(i);
+    }, [](int) {});
+}
+
+}  // namespace
+
+FrameSignatures frameSignatures(const GeometryT<double>& _positions, const FaceList& _faces, int _samples,
+                                int _threads) {
     FrameSignatures s;
     const int V = _positions.V, F = _positions.F;
     s.frames = F;
@@ -41,7 +63,8 @@ FrameSignatures frameSignatures(const GeometryT<double>& _positions, const FaceL
         }
     }
     s.values.assign(3 * static_cast<size_t>(s.samples) * F, 0.0);
-    for (int f = 0; f < F; ++f) {
+    // Frames are independent: each fills its own slice.
+    forEachIndependent(F, _threads, [&](int f) {
         const double* p = _positions.frame(f);
         double centre[3] = {0.0, 0.0, 0.0};
         for (int v : vertex)
@@ -61,7 +84,7 @@ FrameSignatures frameSignatures(const GeometryT<double>& _positions, const FaceL
                 out[3 * i + c] = x[c] - mean;
             }
         }
-    }
+    });
     return s;
 }
 
@@ -145,7 +168,7 @@ void sortCandidates(std::vector<Candidate>& _c, int _k) {
 
 ReferenceChoiceStats chooseReferences(const FrameSignatures& _s, const std::vector<int>& _frames,
                                       const std::vector<int>& _layers, std::vector<std::vector<int>>& _refs,
-                                      double _q, bool _closedGroups, double _margin) {
+                                      double _q, bool _closedGroups, double _margin, int _threads) {
     ReferenceChoiceStats stats;
     const int F = static_cast<int>(_frames.size());
     if (F == 0 || _s.frames != F || _s.samples == 0) return stats;
@@ -172,13 +195,18 @@ ReferenceChoiceStats chooseReferences(const FrameSignatures& _s, const std::vect
     }
     constexpr size_t kRanked = 8;  // nearest signatures, ranked again by the rate proxy
     constexpr size_t kKept = 4;    // best single references also tried in pairs
-    std::vector<Candidate> singles;
-    for (int p = 1; p < F; ++p) {
+    // Each record's choice reads its own references and what was settled
+    // above only, so the records are chosen side by side; the costs are
+    // summed in record order afterwards, as one pass would add them.
+    std::vector<double> defaultCosts(static_cast<size_t>(F), 0.0), chosenCosts(static_cast<size_t>(F), 0.0);
+    std::vector<char> changed(static_cast<size_t>(F), 0);
+    forEachIndependent(F - 1, _threads, [&](int _i) {
+        const int p = _i + 1;
+        std::vector<Candidate> singles;
         const int k = _frames[static_cast<size_t>(p)];
         std::vector<int>& refs = _refs[static_cast<size_t>(p)];
         const double defaultCost = predictionCost(_s, k, refs, _q);
-        stats.defaultCost += defaultCost;
-        singles.clear();
+        defaultCosts[static_cast<size_t>(p)] = defaultCost;
         const int lo = std::max(0, k - (stream_rules::kNoReference - 1));
         const int hi = std::min(F - 1, k + (stream_rules::kNoReference - 1));
         auto eligible = [&](int j) {
@@ -200,26 +228,35 @@ ReferenceChoiceStats chooseReferences(const FrameSignatures& _s, const std::vect
 
         std::vector<int> best = refs;
         double bestCost = defaultCost;
-        auto consider = [&](std::vector<int> set) {
-            if (set.size() == 2 && set[0] == set[1]) return;
-            const double c = predictionCost(_s, k, set, _q);
-            if (c < bestCost) {
-                bestCost = c;
-                best = std::move(set);
+        auto take = [&](std::vector<int>& _set, double _c) {
+            if (_c < bestCost) {
+                bestCost = _c;
+                best = std::move(_set);
             }
         };
+        auto consider = [&](std::vector<int> set) {
+            if (set.size() == 2 && set[0] == set[1]) return;
+            take(set, predictionCost(_s, k, set, _q));
+        };
         for (size_t a = 0; a < singles.size(); ++a) {
-            consider({singles[a].frame});
+            // The single's cost is the one it was ranked by.
+            std::vector<int> single{singles[a].frame};
+            take(single, singles[a].cost);
             for (int d : refs) consider({singles[a].frame, d});
             for (size_t b = a + 1; b < singles.size(); ++b) consider({singles[a].frame, singles[b].frame});
         }
         if (best != refs && bestCost < (1.0 - _margin) * defaultCost) {
             refs = best;
-            ++stats.framesChanged;
-            stats.chosenCost += bestCost;
+            changed[static_cast<size_t>(p)] = 1;
+            chosenCosts[static_cast<size_t>(p)] = bestCost;
         } else {
-            stats.chosenCost += defaultCost;
+            chosenCosts[static_cast<size_t>(p)] = defaultCost;
         }
+    });
+    for (int p = 1; p < F; ++p) {
+        stats.defaultCost += defaultCosts[static_cast<size_t>(p)];
+        stats.framesChanged += changed[static_cast<size_t>(p)];
+        stats.chosenCost += chosenCosts[static_cast<size_t>(p)];
     }
     return stats;
 }

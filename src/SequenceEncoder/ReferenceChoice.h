@@ -29,7 +29,9 @@ struct FrameSignatures {
 
 // Up to _samples vertices spread evenly through the vertex ids. A vertex of
 // no face has no neighbours; its centred position stands in.
-FrameSignatures frameSignatures(const GeometryT<double>& _positions, const FaceList& _faces, int _samples = 256);
+// _threads: how many may compute them (the result does not depend on it).
+FrameSignatures frameSignatures(const GeometryT<double>& _positions, const FaceList& _faces, int _samples = 256,
+                                int _threads = 1);
 
 // Rate proxy of predicting frame _f by the mean of the signatures of _refs:
 // sum over the samples of log2(1 + e^2 / q^2), e^2 the squared prediction
@@ -60,9 +62,10 @@ struct ReferenceChoiceStats {
 // With _closedGroups (key frames reference frame 0) a record may reference
 // only frame 0, records of its own group and what the group's records
 // already reference outside it (the previous key frame), so a group still
-// decodes from the same few records.
+// decodes from the same few records. Up to _threads threads choose, with
+// the same result on any number.
 ReferenceChoiceStats chooseReferences(const FrameSignatures& _s, const std::vector<int>& _frames,
                                       const std::vector<int>& _layers, std::vector<std::vector<int>>& _refs,
-                                      double _q, bool _closedGroups, double _margin = 0.05);
+                                      double _q, bool _closedGroups, double _margin = 0.05, int _threads = 1);
 
 }  // namespace orv

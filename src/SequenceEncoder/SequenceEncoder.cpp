@@ -269,11 +269,18 @@ EncodedSequence encodeWith(const GeometryT<double>& _positions, const FaceList& 
         context.allLayerVertexOrders = std::move(lod.vertexOrder_);
         context.allLayerPredictors = std::move(lod.vertexPredictor_);
     }
+    // The layer passes write every vertex's detail of a frame before any is
+    // read when the layers hold every vertex (the coders refuse a layering
+    // that names a vertex twice or one out of range): then a frame's slot
+    // needs no zero fill.
+    size_t layered = 0;
+    for (const std::vector<int>& order : context.allLayerVertexOrders) layered += order.size();
+    const bool zeroSlots = layered != static_cast<size_t>(V);
     CodingOrder order = makeCodingOrder(F, settings.nTL, settings.refFirstFrame);
     ReferenceChoiceStats choice;
     if (_chooseReferences)
-        choice = chooseReferences(frameSignatures(_positions, _faces), order.frames, order.layers, order.refs, _qStep[2],
-                                  settings.refFirstFrame);
+        choice = chooseReferences(frameSignatures(_positions, _faces, 256, _threads), order.frames, order.layers,
+                                  order.refs, _qStep[2], settings.refFirstFrame, 0.05, _threads);
     context.codingOrder = std::move(order.frames);
     context.codingRefs = std::move(order.refs);
     context.codingLayers = std::move(order.layers);
@@ -319,7 +326,7 @@ EncodedSequence encodeWith(const GeometryT<double>& _positions, const FaceList& 
         context.useWorkingFrame(f, _w);
         {
             const std::lock_guard<std::mutex> lock(slotsMutex);
-            context.takeFrame(f);
+            context.takeFrame(f, zeroSlots);
         }
         codeRecord(_p, *fc, context, settings, _positions, records[static_cast<size_t>(_p)]);
     };
