@@ -9,12 +9,10 @@
 #include <cstring>
 #include <memory>
 
-#include "Decoder/FrameDecoder.h"
-#include "Decoder/LODConnectivity.h"
 #include "Encoder/FrameSlots.h"
-#include "Encoder/RedundancyMinCoder.h"
 #include "SequenceEncoder/RateDistortionOptions.h"
 #include "SequenceEncoder/SequenceEncoder.h"
+#include "InProcessDecode.h"
 
 using namespace orv;
 
@@ -44,17 +42,6 @@ TEST(FrameSlots, SlotsAreZeroFilledUnlessTheCallerWritesThemAll) {
     EXPECT_NE(d, c);
     for (size_t i = 0; i < n; ++i) d[i] = -1.0;
     EXPECT_EQ(slots.peak(), 2u);
-}
-
-GeometryT<double> decodeStream(const std::vector<uint8_t>& _file, const FaceList& _faces) {
-    BitBuffer buffer(std::vector<uint8_t>(_file.begin() + 4, _file.end()));
-    Settings settings;
-    std::unique_ptr<DecoderContext> context = RedundancyMinCoder::readStreamHeader(buffer, settings);
-    LODConnectivity lod(settings.nSL, _faces, context->GDec.V);
-    context->allLayerVertexOrders = lod.vertexOrder_;
-    context->allLayerPredictors = lod.vertexPredictor_;
-    decodeAllFrames(buffer, *context, settings, settings.nSL, settings.nTL, false);
-    return context->GDec;
 }
 
 // A W x H grid waving in time, and with _loose one more vertex in no face.
@@ -91,7 +78,7 @@ TEST(FrameSlots, EncoderReconstructionIsTheDecodedOneWithReusedSlots) {
             RdOptions rd = RdOptions::fixedForEffort(effort);
             for (int threads : {1, 2}) {
                 const EncodedSequence enc = encodeSequence(grid.positions, grid.faces, s, 0.002, rd, {}, threads);
-                const GeometryT<double> dec = decodeStream(enc.streamFile, grid.faces);
+                const GeometryT<double> dec = orvtest::decodeStreamFile(enc.streamFile, grid.faces);
                 ASSERT_EQ(dec.V, enc.reconstruction.V);
                 ASSERT_EQ(dec.F, enc.reconstruction.F);
                 for (int f = 0; f < dec.F; ++f)
