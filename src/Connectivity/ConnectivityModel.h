@@ -528,6 +528,18 @@ public:
             if (at(i) == _v) return i;
         return -1;
     }
+    // _f(at(i)) for every i below count(), in order, each list walked once
+    // instead of chosen per place.
+    template <class F>
+    void forEach(const F& _f) const {
+        int i = 0;
+        for (; i < n_ && i < nInto_; ++i) _f(open_.into(y_, i));
+        for (; i < n_ && i < nInto_ + nOut_; ++i) _f(open_.outOf(x_, i - nInto_));
+        const int base = nInto_ + nOut_;
+        const int ny = y_ < 0 ? 0 : adjacency_.degree(y_);
+        for (; i < n_ && i < base + ny; ++i) _f(adjacency_.neighbour(y_, i - base));
+        for (; i < n_; ++i) _f(adjacency_.neighbour(x_, i - base - ny));
+    }
     // The same counting only the candidates _live takes (see VertexFifo).
     template <class Live>
     int findLive(int32_t _v, const Live& _live) const {
@@ -718,8 +730,8 @@ public:
     // out of every list without a walk over it per list.
     void fifoMoved(int32_t _in, int32_t _out) {
         allocate();
-        if (inFifo_[static_cast<size_t>(_in)]++ == 0) setOut(_in);
-        if (_out >= 0 && --inFifo_[static_cast<size_t>(_out)] == 0) clearOut(_out);
+        if (inFifo_[static_cast<size_t>(_in)]++ == 0) fifoBit(_in);
+        if (_out >= 0 && --inFifo_[static_cast<size_t>(_out)] == 0) noFifoBit(_out);
     }
 
     // _x, _y as given to the vertex decision of _slot; _cand: the face's
@@ -727,10 +739,7 @@ public:
     void start(int _slot, int32_t _x, int32_t _y, int32_t _previousFirst, int32_t _lastOld, const VertexFifo& _fifo,
                const Candidates& _cand) {
         allocate();
-        for (int i = 0; i < nTaken_; ++i) {
-            const int32_t v = taken_[static_cast<size_t>(i)];
-            if (inFifo_[static_cast<size_t>(v)] == 0) clearOut(v);
-        }
+        for (int i = 0; i < nTaken_; ++i) taken_[static_cast<size_t>(takenWords_[static_cast<size_t>(i)])] = 0;
         nTaken_ = 0;
         static_assert(kNearOldSteps == 8, "the steps of a reference fill one 16-bit mask");
         const bool first = _slot == 0 || _slot == 4;
@@ -744,7 +753,7 @@ public:
         refs_ = n_;
         fifo_ = &_fifo;
         n_ += _fifo.count();
-        for (int i = 0; i < _cand.count(); ++i) take(_cand.at(i));
+        _cand.forEach([this](int32_t _v) { take(_v); });
         s_ = -1;
         steps_ = 0;
         emitted_ = 0;
@@ -773,21 +782,23 @@ private:
     void allocate() {
         if (!inFifo_.empty()) return;
         inFifo_.assign(static_cast<size_t>(V_), 0);
-        out_.assign(static_cast<size_t>(V_) / 64 + 1, 0);
+        fifoBits_.assign(static_cast<size_t>(V_) / 64 + 1, 0);
+        taken_.assign(fifoBits_.size(), 0);
     }
-    void setOut(int32_t _v) { out_[static_cast<size_t>(_v) >> 6] |= 1ull << (_v & 63); }
-    void clearOut(int32_t _v) { out_[static_cast<size_t>(_v) >> 6] &= ~(1ull << (_v & 63)); }
+    void fifoBit(int32_t _v) { fifoBits_[static_cast<size_t>(_v) >> 6] |= 1ull << (_v & 63); }
+    void noFifoBit(int32_t _v) { fifoBits_[static_cast<size_t>(_v) >> 6] &= ~(1ull << (_v & 63)); }
     void take(int32_t _v) {
         if (_v >= 0) {
-            setOut(_v);
-            taken_[static_cast<size_t>(nTaken_++)] = _v;
+            const int32_t w = _v >> 6;
+            taken_[static_cast<size_t>(w)] |= 1ull << (_v & 63);
+            takenWords_[static_cast<size_t>(nTaken_++)] = w;
         }
     }
     // Bit 2(k - 1) set when _r + k is on the border and not left out, bit
     // 2(k - 1) + 1 when _r - k is, for k = 1..kNearOldSteps: the list's order
     // of steps.
     uint32_t stepsOnBorder(const BorderVertices& _border, int32_t _r) const {
-        const auto open = [&](size_t _w) { return _border.word(_w) & ~out_[_w]; };
+        const auto open = [&](size_t _w) { return _border.word(_w) & ~(fifoBits_[_w] | taken_[_w]); };
         const uint32_t up = bitWindow(open, _border.words(), static_cast<int64_t>(_r) + 1, kNearOldSteps);
         uint32_t down = bitWindow(open, _border.words(), static_cast<int64_t>(_r) - kNearOldSteps, kNearOldSteps);  // bit 7: _r - 1
         down = (down & 0xF0u) >> 4 | (down & 0x0Fu) << 4;
@@ -805,9 +816,10 @@ private:
     }
 
     static_assert(kVertexFifoSize < 256, "a FIFO count fits in a byte");
-    std::vector<uint8_t> inFifo_;   // per vertex, how often the FIFO holds it
-    std::vector<uint64_t> out_;     // a bit per vertex left out of the list: in the FIFO or taken
-    std::array<int32_t, kMaxCandidates + kMaxNearOld> taken_{};  // what the list took, cleared at the next start
+    std::vector<uint8_t> inFifo_;      // per vertex, how often the FIFO holds it
+    std::vector<uint64_t> fifoBits_;   // a bit per vertex the FIFO holds
+    std::vector<uint64_t> taken_;      // a bit per vertex the list took, candidates included
+    std::array<int32_t, kMaxCandidates + kMaxNearOld> takenWords_{};  // the words of taken_ to clear at the next start
     std::array<int32_t, kNearOldRefs> refNumbers_{};
     const VertexFifo* fifo_ = nullptr;  // the sources after the references
     int32_t source_ = 0;                // the number of source s_
