@@ -161,9 +161,11 @@ TEST(ConnectivityModel, CandidatesWalkedListByListMatchTheirPlaces) {
     }
 }
 
-// The steps to old vertices against a plain construction of the list, over
-// a run of lists with the FIFO and the border changing in between, so that
-// what one list took or the FIFO held never leaks into a later list.
+// The steps to old vertices against a plain construction of the list, read
+// one by one and at places skipped to (past whole sources, into the middle
+// of one, past the end), over a run of lists with the FIFO and the border
+// changing in between, so that what one list took or the FIFO held never
+// leaks into a later list.
 TEST(ConnectivityModel, NearOldListsMatchAPlainConstruction) {
     std::mt19937 rng(5);
     const int32_t V = 300;
@@ -172,12 +174,14 @@ TEST(ConnectivityModel, NearOldListsMatchAPlainConstruction) {
     OpenEdges open(table);
     BorderVertices border(V);
     VertexFifo fifo;
-    NearOldNumbers near(V);
+    NearOldNumbers near(V), jump(V);  // jump: read at places skipped to by nextAfter
     for (int list = 0; list < 300; ++list) {
         for (int i = 0; i < 20; ++i) border.set(static_cast<int32_t>(rng() % V), rng() % 3 != 0);
         for (int i = 0; i < 3; ++i) {
             const int32_t v = static_cast<int32_t>(rng() % V);  // also near the ends of the range
-            near.fifoMoved(v, fifo.push(v));
+            const int32_t out = fifo.push(v);
+            near.fifoMoved(v, out);
+            jump.fifoMoved(v, out);
         }
         for (int i = 0; i < 4; ++i) adjacency.link(static_cast<int32_t>(rng() % V), static_cast<int32_t>(rng() % V));
         const int slot = static_cast<int>(rng() % 5);
@@ -205,6 +209,18 @@ TEST(ConnectivityModel, NearOldListsMatchAPlainConstruction) {
                     if (expected.size() < static_cast<size_t>(kMaxNearOld)) expected.push_back(v);
                 }
         ASSERT_EQ(got, expected) << "list " << list;
+
+        jump.start(slot, x, y, previousFirst, lastOld, fifo, cand);
+        size_t at = 0;
+        for (;;) {
+            const int skip = static_cast<int>(rng() % (list % 3 == 0 ? 70 : 12));
+            const int32_t c = jump.nextAfter(skip, border);
+            at += static_cast<size_t>(skip);
+            ASSERT_EQ(c, at < expected.size() ? expected[at] : -1) << "list " << list << " place " << at;
+            if (c < 0) break;
+            ++at;
+        }
+        EXPECT_EQ(jump.next(border), -1) << "list " << list;
     }
 }
 

@@ -777,6 +777,40 @@ public:
         ++emitted_;
         return v;
     }
+    // The candidate _skip places after the next one (nextAfter(0) is
+    // next()), or -1 when the list ends before it; the list goes on after
+    // it as if next() had been called _skip + 1 times. The sources passed
+    // over whole are taken a window at a time, as a decoder reading a place
+    // far down the list would otherwise take their steps one by one.
+    int32_t nextAfter(int _skip, const BorderVertices& _border) {
+        for (;;) {
+            if (kMaxNearOld - emitted_ <= _skip) {
+                emitted_ = kMaxNearOld;
+                return -1;
+            }
+            while (steps_ == 0) {
+                if (++s_ >= n_) return -1;
+                const int32_t r = s_ < refs_ ? refNumbers_[static_cast<size_t>(s_)] : fifo_->at(s_ - refs_);
+                steps_ = stepsOnBorder(_border, r);
+                source_ = r;
+            }
+            const int n = popcount64(steps_);
+            if (_skip < n) break;
+            // Even bits: source + 1.. up, odd bits: source - 1.. down.
+            const uint32_t up = compact(steps_), down = reverse8(compact(steps_ >> 1));
+            takeWindow(static_cast<int64_t>(source_) + 1, up);
+            takeWindow(static_cast<int64_t>(source_) - kNearOldSteps, down);
+            emitted_ += n;
+            _skip -= n;
+            steps_ = 0;
+        }
+        for (; _skip > 0; --_skip) {
+            take(source_ + step(__builtin_ctz(steps_)));
+            steps_ &= steps_ - 1;
+            ++emitted_;
+        }
+        return next(_border);
+    }
 
 private:
     void allocate() {
@@ -794,17 +828,43 @@ private:
             takenWords_[static_cast<size_t>(nTaken_++)] = w;
         }
     }
+    // Takes the vertices _from + i of the bits i of _bits (8 bits); those
+    // below 0 or past the last vertex are never set.
+    void takeWindow(int64_t _from, uint32_t _bits) {
+        if (_from < 0) {
+            _bits >>= -_from;
+            _from = 0;
+        }
+        if (_bits == 0) return;
+        const int32_t w = static_cast<int32_t>(_from >> 6);
+        const int off = static_cast<int>(_from & 63);
+        taken_[static_cast<size_t>(w)] |= static_cast<uint64_t>(_bits) << off;
+        takenWords_[static_cast<size_t>(nTaken_++)] = w;
+        if (off > 64 - kNearOldSteps && (_bits >> (64 - off)) != 0) {
+            taken_[static_cast<size_t>(w) + 1] |= static_cast<uint64_t>(_bits) >> (64 - off);
+            takenWords_[static_cast<size_t>(nTaken_++)] = w + 1;
+        }
+    }
+    // The even bits of _b (16 bits) to bits 0..7: the inverse of spread.
+    static uint32_t compact(uint32_t _b) {
+        _b &= 0x5555u;
+        _b = (_b | _b >> 1) & 0x3333u;
+        _b = (_b | _b >> 2) & 0x0F0Fu;
+        return (_b | _b >> 4) & 0x00FFu;
+    }
+    static uint32_t reverse8(uint32_t _b) {
+        _b = (_b & 0xF0u) >> 4 | (_b & 0x0Fu) << 4;
+        _b = (_b & 0xCCu) >> 2 | (_b & 0x33u) << 2;
+        return (_b & 0xAAu) >> 1 | (_b & 0x55u) << 1;
+    }
     // Bit 2(k - 1) set when _r + k is on the border and not left out, bit
     // 2(k - 1) + 1 when _r - k is, for k = 1..kNearOldSteps: the list's order
     // of steps.
     uint32_t stepsOnBorder(const BorderVertices& _border, int32_t _r) const {
         const auto open = [&](size_t _w) { return _border.word(_w) & ~(fifoBits_[_w] | taken_[_w]); };
         const uint32_t up = bitWindow(open, _border.words(), static_cast<int64_t>(_r) + 1, kNearOldSteps);
-        uint32_t down = bitWindow(open, _border.words(), static_cast<int64_t>(_r) - kNearOldSteps, kNearOldSteps);  // bit 7: _r - 1
-        down = (down & 0xF0u) >> 4 | (down & 0x0Fu) << 4;
-        down = (down & 0xCCu) >> 2 | (down & 0x33u) << 2;
-        down = (down & 0xAAu) >> 1 | (down & 0x55u) << 1;
-        return spread(up) | spread(down) << 1;
+        const uint32_t down = bitWindow(open, _border.words(), static_cast<int64_t>(_r) - kNearOldSteps, kNearOldSteps);  // bit 7: _r - 1
+        return spread(up) | spread(reverse8(down)) << 1;
     }
     // The step of bit _p of stepsOnBorder.
     static int32_t step(int _p) { return _p & 1 ? -(_p / 2 + 1) : _p / 2 + 1; }
@@ -819,7 +879,9 @@ private:
     std::vector<uint8_t> inFifo_;      // per vertex, how often the FIFO holds it
     std::vector<uint64_t> fifoBits_;   // a bit per vertex the FIFO holds
     std::vector<uint64_t> taken_;      // a bit per vertex the list took, candidates included
-    std::array<int32_t, kMaxCandidates + kMaxNearOld> takenWords_{};  // the words of taken_ to clear at the next start
+    // The words of taken_ to clear at the next start: one per candidate and
+    // per vertex listed, at most two per window of a source passed over.
+    std::array<int32_t, kMaxCandidates + 4 * kMaxNearOld> takenWords_{};
     std::array<int32_t, kNearOldRefs> refNumbers_{};
     const VertexFifo* fifo_ = nullptr;  // the sources after the references
     int32_t source_ = 0;                // the number of source s_
