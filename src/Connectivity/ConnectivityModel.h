@@ -742,11 +742,11 @@ public:
         for (int i = 0; i < nTaken_; ++i) taken_[static_cast<size_t>(takenWords_[static_cast<size_t>(i)])] = 0;
         nTaken_ = 0;
         static_assert(kNearOldSteps == 8, "the steps of a reference fill one 16-bit mask");
+        // The references in the order of the slot (one array, not a table of
+        // the three orders built per list).
         const bool first = _slot == 0 || _slot == 4;
-        const int32_t order[3][kNearOldRefs] = {{_previousFirst, _lastOld, _y, _x},
-                                                {_y, _lastOld, _previousFirst, _x},
-                                                {_y, _x, _previousFirst, _lastOld}};
-        const int32_t* o = order[first ? 0 : _slot == 3 ? 2 : 1];
+        const int32_t o[kNearOldRefs] = {first ? _previousFirst : _y, first ? _lastOld : _slot == 3 ? _x : _lastOld,
+                                         first ? _y : _previousFirst, first ? _x : _slot == 3 ? _lastOld : _x};
         n_ = 0;
         for (int i = 0; i < kNearOldRefs; ++i)
             if (o[i] >= 0) refNumbers_[static_cast<size_t>(n_++)] = o[i];
