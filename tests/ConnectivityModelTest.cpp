@@ -3,6 +3,7 @@
 // that a change made for speed that moves a single coded bit is caught.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <random>
 #include <string>
@@ -132,6 +133,94 @@ TEST(ConnectivityModel, BorderRanksMatchAPlainSet) {
                     ASSERT_EQ(border.window(from, n), expected) << "V " << V << " from " << from << " n " << n;
                 }
         }
+    }
+}
+
+// The candidates of a vertex decision walked list by list give what their
+// places give, for faces with and without an edge to close, beside one or
+// no known vertex, with lists cut at kMaxCandidates.
+TEST(ConnectivityModel, CandidatesWalkedListByListMatchTheirPlaces) {
+    std::mt19937 rng(11);
+    const int32_t V = 40;
+    VertexLinkTable table(V);
+    Adjacency adjacency(table);
+    OpenEdges open(table);
+    for (int step = 0; step < 400; ++step) {
+        const int32_t a = static_cast<int32_t>(rng() % V), b = static_cast<int32_t>(rng() % V);
+        if (!open.add(a, b)) adjacency.link(a, b);
+        const int32_t x = rng() % 4 == 0 ? -1 : static_cast<int32_t>(rng() % V);
+        const int32_t y = static_cast<int32_t>(rng() % V);
+        for (bool closing : {false, true}) {
+            if (closing && x < 0) continue;
+            const Candidates cand(open, adjacency, x, y, closing);
+            std::vector<int32_t> walked, placed;
+            cand.forEach([&](int32_t _v) { walked.push_back(_v); });
+            for (int i = 0; i < cand.count(); ++i) placed.push_back(cand.at(i));
+            ASSERT_EQ(walked, placed) << "step " << step << " x " << x << " y " << y << " closing " << closing;
+        }
+    }
+}
+
+// The steps to old vertices against a plain construction of the list, read
+// one by one and at places skipped to (past whole sources, into the middle
+// of one, past the end), over a run of lists with the FIFO and the border
+// changing in between, so that what one list took or the FIFO held never
+// leaks into a later list.
+TEST(ConnectivityModel, NearOldListsMatchAPlainConstruction) {
+    std::mt19937 rng(5);
+    const int32_t V = 300;
+    VertexLinkTable table(V);
+    Adjacency adjacency(table);
+    OpenEdges open(table);
+    BorderVertices border(V);
+    VertexFifo fifo;
+    NearOldNumbers near(V), jump(V);  // jump: read at places skipped to by nextAfter
+    for (int list = 0; list < 300; ++list) {
+        for (int i = 0; i < 20; ++i) border.set(static_cast<int32_t>(rng() % V), rng() % 3 != 0);
+        for (int i = 0; i < 3; ++i) {
+            const int32_t v = static_cast<int32_t>(rng() % V);  // also near the ends of the range
+            const int32_t out = fifo.push(v);
+            near.fifoMoved(v, out);
+            jump.fifoMoved(v, out);
+        }
+        for (int i = 0; i < 4; ++i) adjacency.link(static_cast<int32_t>(rng() % V), static_cast<int32_t>(rng() % V));
+        const int slot = static_cast<int>(rng() % 5);
+        const auto pick = [&] { return rng() % 5 == 0 ? -1 : static_cast<int32_t>(rng() % V); };
+        const int32_t x = pick(), y = pick(), previousFirst = pick(), lastOld = pick();
+        const Candidates cand(open, adjacency, x, y, false);
+        near.start(slot, x, y, previousFirst, lastOld, fifo, cand);
+        std::vector<int32_t> got;
+        for (int32_t c = near.next(border); c >= 0; c = near.next(border)) got.push_back(c);
+
+        std::vector<int32_t> sources;
+        const bool first = slot == 0 || slot == 4;
+        const std::vector<int32_t> refs = first ? std::vector<int32_t>{previousFirst, lastOld, y, x}
+                                          : slot == 3 ? std::vector<int32_t>{y, x, previousFirst, lastOld}
+                                                      : std::vector<int32_t>{y, lastOld, previousFirst, x};
+        for (int32_t r : refs)
+            if (r >= 0) sources.push_back(r);
+        for (int i = 0; i < fifo.count(); ++i) sources.push_back(fifo.at(i));
+        std::vector<int32_t> expected;
+        for (int32_t r : sources)
+            for (int32_t k = 1; k <= kNearOldSteps; ++k)
+                for (int32_t v : {r + k, r - k}) {
+                    if (v < 0 || v >= V || !border.has(v) || fifo.find(v) >= 0 || cand.find(v) >= 0) continue;
+                    if (std::find(expected.begin(), expected.end(), v) != expected.end()) continue;
+                    if (expected.size() < static_cast<size_t>(kMaxNearOld)) expected.push_back(v);
+                }
+        ASSERT_EQ(got, expected) << "list " << list;
+
+        jump.start(slot, x, y, previousFirst, lastOld, fifo, cand);
+        size_t at = 0;
+        for (;;) {
+            const int skip = static_cast<int>(rng() % (list % 3 == 0 ? 70 : 12));
+            const int32_t c = jump.nextAfter(skip, border);
+            at += static_cast<size_t>(skip);
+            ASSERT_EQ(c, at < expected.size() ? expected[at] : -1) << "list " << list << " place " << at;
+            if (c < 0) break;
+            ++at;
+        }
+        EXPECT_EQ(jump.next(border), -1) << "list " << list;
     }
 }
 

@@ -1,10 +1,12 @@
 // BitWords: the width of a 64-bit word, and counting and selecting its set
 // bits, for the model's step costs and the rank structures of
 // ConnectivityModel.h (vertex sets kept as bit words with a Fenwick tree over
-// the words' counts). The counts are written out rather than left to the
-// builtins, which the baseline x86-64 target turns into library calls.
+// the words' counts), and reading a short run of a row of such words. The
+// counts are written out rather than left to the builtins, which the baseline
+// x86-64 target turns into library calls.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace orv {
@@ -32,6 +34,20 @@ inline int selectBit(uint64_t _w, int _r) {
     uint32_t bits = static_cast<uint32_t>(_w >> (8 * byte)) & 0xFFu;
     for (; _r > 0; --_r) bits &= bits - 1;
     return 8 * byte + __builtin_ctz(bits | 0x100u);
+}
+
+// Bit i set when bit _from + i of a row of _count words (_word(w), w <
+// _count) is set, for i < _n (1..32); bits outside the row read as clear.
+template <class Word>
+uint32_t bitWindow(const Word& _word, size_t _count, int64_t _from, int _n) {
+    const uint32_t mask = static_cast<uint32_t>((1ull << _n) - 1);
+    if (_from < 0) return _from <= -_n ? 0u : bitWindow(_word, _count, 0, _n + static_cast<int>(_from)) << -_from & mask;
+    const size_t w = static_cast<size_t>(_from) >> 6;
+    if (w >= _count) return 0;
+    const int off = static_cast<int>(_from & 63);
+    uint64_t bits = _word(w) >> off;
+    if (off != 0 && w + 1 < _count) bits |= _word(w + 1) << (64 - off);
+    return static_cast<uint32_t>(bits) & mask;
 }
 
 }  // namespace orv

@@ -184,7 +184,7 @@ private:
             int32_t u = nearOld_.next(border_);
             if (u >= 0 && rc_.bit(p_.nearOld[context])) {
                 const int place = static_cast<int>(index(p_.nearOldIndex[context], kNearOldBits));
-                for (int i = 0; i < place && u >= 0; ++i) u = nearOld_.next(border_);
+                if (place > 0) u = nearOld_.nextAfter(place - 1, border_);
                 if (u < 0) malformed("a face names an old vertex beside one that does not exist");
                 lastOld_ = u;
                 pushVertex(u);

@@ -528,6 +528,18 @@ public:
             if (at(i) == _v) return i;
         return -1;
     }
+    // _f(at(i)) for every i below count(), in order, each list walked once
+    // instead of chosen per place.
+    template <class F>
+    void forEach(const F& _f) const {
+        int i = 0;
+        for (; i < n_ && i < nInto_; ++i) _f(open_.into(y_, i));
+        for (; i < n_ && i < nInto_ + nOut_; ++i) _f(open_.outOf(x_, i - nInto_));
+        const int base = nInto_ + nOut_;
+        const int ny = y_ < 0 ? 0 : adjacency_.degree(y_);
+        for (; i < n_ && i < base + ny; ++i) _f(adjacency_.neighbour(y_, i - base));
+        for (; i < n_; ++i) _f(adjacency_.neighbour(x_, i - base - ny));
+    }
     // The same counting only the candidates _live takes (see VertexFifo).
     template <class Live>
     int findLive(int32_t _v, const Live& _live) const {
@@ -638,15 +650,11 @@ public:
     // Bit i set when _from + i is a border vertex, for i < _n (at most 32);
     // numbers outside the vertex range read as off the border.
     uint32_t window(int64_t _from, int _n) const {
-        const uint32_t mask = static_cast<uint32_t>((1ull << _n) - 1);
-        if (_from < 0) return _from <= -_n ? 0u : window(0, _n + static_cast<int>(_from)) << -_from & mask;
-        const size_t w = static_cast<size_t>(_from) >> 6;
-        if (w >= bits_.size()) return 0;
-        const int off = static_cast<int>(_from & 63);
-        uint64_t bits = bits_[w] >> off;
-        if (off != 0 && w + 1 < bits_.size()) bits |= bits_[w + 1] << (64 - off);
-        return static_cast<uint32_t>(bits) & mask;
+        return bitWindow([this](size_t _w) { return bits_[_w]; }, bits_.size(), _from, _n);
     }
+    // The bits of vertices 64 _w .. 64 _w + 63 (_w < words()).
+    uint64_t word(size_t _w) const { return bits_[_w]; }
+    size_t words() const { return bits_.size(); }
 
     // The number of border vertices below _v (0 <= _v < V).
     int32_t rankBelow(int32_t _v) {
@@ -707,7 +715,8 @@ private:
 // short where the numbers around are inside the mesh already. Like
 // NearbyNumbers the list is produced one candidate at a time; the steps of
 // one source that land on the border are read as two windows of
-// BorderVertices' bits, since most steps land inside the mesh.
+// BorderVertices' bits less those of a bit row of the vertices left out (in
+// the FIFO or listed already), since most steps land inside the mesh.
 constexpr int kNearOldRefs = 4;
 constexpr int32_t kNearOldSteps = 8;
 constexpr int kNearOldBits = 6;
@@ -720,56 +729,46 @@ public:
     // The FIFO took _in and dropped _out (-1: none): what it holds is left
     // out of every list without a walk over it per list.
     void fifoMoved(int32_t _in, int32_t _out) {
-        if (mark_.empty()) mark_.assign(static_cast<size_t>(V_), 0);
-        ++mark_[static_cast<size_t>(_in)];
-        if (_out >= 0) --mark_[static_cast<size_t>(_out)];
+        allocate();
+        if (inFifo_[static_cast<size_t>(_in)]++ == 0) fifoBit(_in);
+        if (_out >= 0 && --inFifo_[static_cast<size_t>(_out)] == 0) noFifoBit(_out);
     }
 
     // _x, _y as given to the vertex decision of _slot; _cand: the face's
     // candidates of that decision.
     void start(int _slot, int32_t _x, int32_t _y, int32_t _previousFirst, int32_t _lastOld, const VertexFifo& _fifo,
                const Candidates& _cand) {
-        if (mark_.empty()) mark_.assign(static_cast<size_t>(V_), 0);
-        if (++epoch_ == kEpochs) {
-            for (uint32_t& m : mark_) m &= kInFifo;
-            epoch_ = 1;
-        }
+        allocate();
+        for (int i = 0; i < nTaken_; ++i) taken_[static_cast<size_t>(takenWords_[static_cast<size_t>(i)])] = 0;
+        nTaken_ = 0;
         static_assert(kNearOldSteps == 8, "the steps of a reference fill one 16-bit mask");
+        // The references in the order of the slot (one array, not a table of
+        // the three orders built per list).
         const bool first = _slot == 0 || _slot == 4;
-        const int32_t order[3][kNearOldRefs] = {{_previousFirst, _lastOld, _y, _x},
-                                                {_y, _lastOld, _previousFirst, _x},
-                                                {_y, _x, _previousFirst, _lastOld}};
-        const int32_t* o = order[first ? 0 : _slot == 3 ? 2 : 1];
+        const int32_t o[kNearOldRefs] = {first ? _previousFirst : _y, first ? _lastOld : _slot == 3 ? _x : _lastOld,
+                                         first ? _y : _previousFirst, first ? _x : _slot == 3 ? _lastOld : _x};
         n_ = 0;
         for (int i = 0; i < kNearOldRefs; ++i)
             if (o[i] >= 0) refNumbers_[static_cast<size_t>(n_++)] = o[i];
         refs_ = n_;
         fifo_ = &_fifo;
         n_ += _fifo.count();
-        for (int i = 0; i < _cand.count(); ++i) take(_cand.at(i));
+        _cand.forEach([this](int32_t _v) { take(_v); });
         s_ = -1;
         steps_ = 0;
         emitted_ = 0;
     }
 
     // The next candidate on _border, or -1 when the list is complete. The
-    // steps of a source that are listed already are cleared when the source
-    // is reached (its own steps never repeat one another), so that taking a
+    // steps of a source are read once it is reached, without those listed
+    // already (its own steps never repeat one another), so that taking a
     // candidate tests nothing.
     int32_t next(const BorderVertices& _border) {
         if (emitted_ == kMaxNearOld) return -1;
         while (steps_ == 0) {
             if (++s_ >= n_) return -1;
             const int32_t r = s_ < refs_ ? refNumbers_[static_cast<size_t>(s_)] : fifo_->at(s_ - refs_);
-            uint32_t steps = stepsOnBorder(_border, r);
-            for (uint32_t left = steps; left != 0; left &= left - 1) {
-                const int p = __builtin_ctz(left);
-                const size_t v = static_cast<size_t>(r + step(p));
-                const uint32_t m = mark_[v];
-                const uint32_t listed = static_cast<uint32_t>((m >> kEpochShift) == epoch_) | static_cast<uint32_t>((m & kInFifo) != 0);
-                steps &= ~(listed << p);
-            }
-            steps_ = steps;
+            steps_ = stepsOnBorder(_border, r);
             source_ = r;
         }
         const int32_t v = source_ + step(__builtin_ctz(steps_));
@@ -778,23 +777,94 @@ public:
         ++emitted_;
         return v;
     }
+    // The candidate _skip places after the next one (nextAfter(0) is
+    // next()), or -1 when the list ends before it; the list goes on after
+    // it as if next() had been called _skip + 1 times. The sources passed
+    // over whole are taken a window at a time, as a decoder reading a place
+    // far down the list would otherwise take their steps one by one.
+    int32_t nextAfter(int _skip, const BorderVertices& _border) {
+        for (;;) {
+            if (kMaxNearOld - emitted_ <= _skip) {
+                emitted_ = kMaxNearOld;
+                return -1;
+            }
+            while (steps_ == 0) {
+                if (++s_ >= n_) return -1;
+                const int32_t r = s_ < refs_ ? refNumbers_[static_cast<size_t>(s_)] : fifo_->at(s_ - refs_);
+                steps_ = stepsOnBorder(_border, r);
+                source_ = r;
+            }
+            const int n = popcount64(steps_);
+            if (_skip < n) break;
+            // Even bits: source + 1.. up, odd bits: source - 1.. down.
+            const uint32_t up = compact(steps_), down = reverse8(compact(steps_ >> 1));
+            takeWindow(static_cast<int64_t>(source_) + 1, up);
+            takeWindow(static_cast<int64_t>(source_) - kNearOldSteps, down);
+            emitted_ += n;
+            _skip -= n;
+            steps_ = 0;
+        }
+        for (; _skip > 0; --_skip) {
+            take(source_ + step(__builtin_ctz(steps_)));
+            steps_ &= steps_ - 1;
+            ++emitted_;
+        }
+        return next(_border);
+    }
 
 private:
+    void allocate() {
+        if (!inFifo_.empty()) return;
+        inFifo_.assign(static_cast<size_t>(V_), 0);
+        fifoBits_.assign(static_cast<size_t>(V_) / 64 + 1, 0);
+        taken_.assign(fifoBits_.size(), 0);
+    }
+    void fifoBit(int32_t _v) { fifoBits_[static_cast<size_t>(_v) >> 6] |= 1ull << (_v & 63); }
+    void noFifoBit(int32_t _v) { fifoBits_[static_cast<size_t>(_v) >> 6] &= ~(1ull << (_v & 63)); }
     void take(int32_t _v) {
         if (_v >= 0) {
-            uint32_t& m = mark_[static_cast<size_t>(_v)];
-            m = epoch_ << kEpochShift | (m & kInFifo);
+            const int32_t w = _v >> 6;
+            taken_[static_cast<size_t>(w)] |= 1ull << (_v & 63);
+            takenWords_[static_cast<size_t>(nTaken_++)] = w;
         }
     }
-    // Bit 2(k - 1) set when _r + k is on the border, bit 2(k - 1) + 1 when
-    // _r - k is, for k = 1..kNearOldSteps: the list's order of steps.
-    static uint32_t stepsOnBorder(const BorderVertices& _border, int32_t _r) {
-        const uint32_t up = _border.window(static_cast<int64_t>(_r) + 1, kNearOldSteps);
-        uint32_t down = _border.window(static_cast<int64_t>(_r) - kNearOldSteps, kNearOldSteps);  // bit 7: _r - 1
-        down = (down & 0xF0u) >> 4 | (down & 0x0Fu) << 4;
-        down = (down & 0xCCu) >> 2 | (down & 0x33u) << 2;
-        down = (down & 0xAAu) >> 1 | (down & 0x55u) << 1;
-        return spread(up) | spread(down) << 1;
+    // Takes the vertices _from + i of the bits i of _bits (8 bits); those
+    // below 0 or past the last vertex are never set.
+    void takeWindow(int64_t _from, uint32_t _bits) {
+        if (_from < 0) {
+            _bits >>= -_from;
+            _from = 0;
+        }
+        if (_bits == 0) return;
+        const int32_t w = static_cast<int32_t>(_from >> 6);
+        const int off = static_cast<int>(_from & 63);
+        taken_[static_cast<size_t>(w)] |= static_cast<uint64_t>(_bits) << off;
+        takenWords_[static_cast<size_t>(nTaken_++)] = w;
+        if (off > 64 - kNearOldSteps && (_bits >> (64 - off)) != 0) {
+            taken_[static_cast<size_t>(w) + 1] |= static_cast<uint64_t>(_bits) >> (64 - off);
+            takenWords_[static_cast<size_t>(nTaken_++)] = w + 1;
+        }
+    }
+    // The even bits of _b (16 bits) to bits 0..7: the inverse of spread.
+    static uint32_t compact(uint32_t _b) {
+        _b &= 0x5555u;
+        _b = (_b | _b >> 1) & 0x3333u;
+        _b = (_b | _b >> 2) & 0x0F0Fu;
+        return (_b | _b >> 4) & 0x00FFu;
+    }
+    static uint32_t reverse8(uint32_t _b) {
+        _b = (_b & 0xF0u) >> 4 | (_b & 0x0Fu) << 4;
+        _b = (_b & 0xCCu) >> 2 | (_b & 0x33u) << 2;
+        return (_b & 0xAAu) >> 1 | (_b & 0x55u) << 1;
+    }
+    // Bit 2(k - 1) set when _r + k is on the border and not left out, bit
+    // 2(k - 1) + 1 when _r - k is, for k = 1..kNearOldSteps: the list's order
+    // of steps.
+    uint32_t stepsOnBorder(const BorderVertices& _border, int32_t _r) const {
+        const auto open = [&](size_t _w) { return _border.word(_w) & ~(fifoBits_[_w] | taken_[_w]); };
+        const uint32_t up = bitWindow(open, _border.words(), static_cast<int64_t>(_r) + 1, kNearOldSteps);
+        const uint32_t down = bitWindow(open, _border.words(), static_cast<int64_t>(_r) - kNearOldSteps, kNearOldSteps);  // bit 7: _r - 1
+        return spread(up) | spread(reverse8(down)) << 1;
     }
     // The step of bit _p of stepsOnBorder.
     static int32_t step(int _p) { return _p & 1 ? -(_p / 2 + 1) : _p / 2 + 1; }
@@ -805,20 +875,18 @@ private:
         return (_b | _b << 1) & 0x5555u;
     }
 
-    // Per vertex, in one word (a step tests both with one load): the epoch
-    // of the last list that took it above kEpochShift, how often the FIFO
-    // holds it below.
-    static constexpr int kEpochShift = 8;
-    static constexpr uint32_t kInFifo = (1u << kEpochShift) - 1;
-    static constexpr uint32_t kEpochs = 1u << (32 - kEpochShift);
-    static_assert(kVertexFifoSize <= kInFifo, "the FIFO count fits below the epoch");
-    std::vector<uint32_t> mark_;
+    static_assert(kVertexFifoSize < 256, "a FIFO count fits in a byte");
+    std::vector<uint8_t> inFifo_;      // per vertex, how often the FIFO holds it
+    std::vector<uint64_t> fifoBits_;   // a bit per vertex the FIFO holds
+    std::vector<uint64_t> taken_;      // a bit per vertex the list took, candidates included
+    // The words of taken_ to clear at the next start: one per candidate and
+    // per vertex listed, at most two per window of a source passed over.
+    std::array<int32_t, kMaxCandidates + 4 * kMaxNearOld> takenWords_{};
     std::array<int32_t, kNearOldRefs> refNumbers_{};
     const VertexFifo* fifo_ = nullptr;  // the sources after the references
     int32_t source_ = 0;                // the number of source s_
     int32_t V_;
-    uint32_t epoch_ = 0;
-    int n_ = 0, refs_ = 0, s_ = 0, emitted_ = 0;
+    int n_ = 0, refs_ = 0, s_ = 0, emitted_ = 0, nTaken_ = 0;
     uint32_t steps_ = 0;  // the steps of source s_ not yet taken, as stepsOnBorder
 };
 
