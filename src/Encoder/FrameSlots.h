@@ -39,8 +39,10 @@ public:
             if (_zeroed) std::fill_n(blocks_[static_cast<size_t>(slot)].get(), values_, 0.0);
         } else {
             slot = static_cast<int>(blocks_.size());
+            // new double[] leaves the values unset, as the standard library
+            // of some targets (WebAssembly) has no make_unique_for_overwrite.
             blocks_.push_back(_zeroed ? std::make_unique<double[]>(values_)
-                                      : std::make_unique_for_overwrite<double[]>(values_));
+                                      : std::unique_ptr<double[]>(new double[values_]));
         }
         slotOf_[static_cast<size_t>(_f)] = slot;
         ++live_;
