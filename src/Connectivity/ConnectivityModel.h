@@ -765,12 +765,7 @@ public:
     // candidate tests nothing.
     int32_t next(const BorderVertices& _border) {
         if (emitted_ == kMaxNearOld) return -1;
-        while (steps_ == 0) {
-            if (++s_ >= n_) return -1;
-            const int32_t r = s_ < refs_ ? refNumbers_[static_cast<size_t>(s_)] : fifo_->at(s_ - refs_);
-            steps_ = stepsOnBorder(_border, r);
-            source_ = r;
-        }
+        if (!reachSteps(_border)) return -1;
         const int32_t v = source_ + step(__builtin_ctz(steps_));
         steps_ &= steps_ - 1;
         take(v);
@@ -788,12 +783,7 @@ public:
                 emitted_ = kMaxNearOld;
                 return -1;
             }
-            while (steps_ == 0) {
-                if (++s_ >= n_) return -1;
-                const int32_t r = s_ < refs_ ? refNumbers_[static_cast<size_t>(s_)] : fifo_->at(s_ - refs_);
-                steps_ = stepsOnBorder(_border, r);
-                source_ = r;
-            }
+            if (!reachSteps(_border)) return -1;
             const int n = popcount64(steps_);
             if (_skip < n) break;
             // Even bits: source + 1.. up, odd bits: source - 1.. down.
@@ -813,6 +803,17 @@ public:
     }
 
 private:
+    // Moves on to the next source with steps on the border unless the
+    // current one has some left; false when the sources are used up.
+    bool reachSteps(const BorderVertices& _border) {
+        while (steps_ == 0) {
+            if (++s_ >= n_) return false;
+            const int32_t r = s_ < refs_ ? refNumbers_[static_cast<size_t>(s_)] : fifo_->at(s_ - refs_);
+            steps_ = stepsOnBorder(_border, r);
+            source_ = r;
+        }
+        return true;
+    }
     void allocate() {
         if (!inFifo_.empty()) return;
         inFifo_.assign(static_cast<size_t>(V_), 0);
