@@ -207,6 +207,37 @@ TEST(ReferenceChoice, ThreadsChooseExactlyAsOneDoes) {
         }
 }
 
+// Candidates are dropped once a partial sum shows they cannot be among the
+// best: the choice and its statistics must be those of sums run to their
+// ends, on exact repeats too, where many candidates tie and the order among
+// equals decides.
+TEST(ReferenceChoice, DroppingHopelessCandidatesChoosesAsTheFullSearch) {
+    const Sheet repeats = makeSheet(14, 11, 90, [](int f, double x, double y) {
+        const double t = 2 * M_PI * (f % 6) / 6;
+        return Vector3T<double>{x, y, 0.2 * std::sin(t + 5 * x) + 0.05 * std::cos(t + 3 * y)};
+    });
+    const std::vector<std::pair<const char*, Sheet>> sheets = {
+        {"loop", makeLoop(131, 8)}, {"steady", makeSteady(70)}, {"exact repeats", repeats}};
+    int changed = 0;
+    for (const auto& [name, sheet] : sheets)
+        for (bool closed : {false, true})
+            for (double q : {1e-4, 1e-3, 3e-2}) {
+                SCOPED_TRACE(testing::Message() << name << ", closed " << closed << ", q " << q);
+                const FrameSignatures s = frameSignatures(sheet.positions, sheet.faces);
+                const Order start = hierarchy(sheet.positions.F, 4, closed);
+                Order full = start, pruned = start;
+                const ReferenceChoiceStats a =
+                    chooseReferences(s, full.frames, full.layers, full.refs, q, closed, 0.05, 1, false);
+                const ReferenceChoiceStats b = chooseReferences(s, pruned.frames, pruned.layers, pruned.refs, q, closed);
+                EXPECT_EQ(pruned.refs, full.refs);
+                EXPECT_EQ(b.framesChanged, a.framesChanged);
+                EXPECT_EQ(std::memcmp(&b.defaultCost, &a.defaultCost, sizeof(double)), 0);
+                EXPECT_EQ(std::memcmp(&b.chosenCost, &a.chosenCost, sizeof(double)), 0);
+                changed += a.framesChanged;
+            }
+    EXPECT_GT(changed, 0);
+}
+
 TEST(ReferenceChoice, FarRepeatsOnlyThroughFrameZeroAndSteadyMotionKeepsTheHierarchy) {
     // Poses without temporal coherence that repeat after 130 frames: the
     // offsets cannot reach back a whole cycle, except from frame 130 to 0.

@@ -120,15 +120,44 @@ bool sameFile(const fs::path& _a, const fs::path& _b) {
     return fs::exists(a, ec) && fs::exists(b, ec) && fs::equivalent(a, b, ec);
 }
 
-// The outputs replace files; one that names an input would destroy it.
+// The outputs replace files; one that names an input would destroy it. A
+// sequence has hundreds of frames, so each output's name is resolved once
+// and each frame costs a look at its status: an output that exists can only
+// be a frame that exists (the same file), one that does not only a frame
+// that does not either (the same resolved name).
 void refuseInputsAsOutputs(const EncoderOptions& _o, const std::vector<std::string>& _frames) {
+    struct Output {
+        const std::string* path;
+        const char* what;
+        bool exists;
+        fs::path resolved;
+    };
+    std::vector<Output> outputs;
     for (const auto& [path, what] : {std::pair{&_o.output, "output stream"},
                                      std::pair{&_o.connectivity, "connectivity file"}, std::pair{&_o.package, "package"}}) {
         if (path->empty()) continue;
-        for (const std::string& frame : _frames)
-            if (sameFile(*path, frame))
-                throw UsageError(std::string("the ") + what + " " + quoted(*path) + " is the input frame " +
+        std::error_code ec;
+        const bool exists = fs::exists(*path, ec);
+        fs::path resolved = exists ? fs::path() : fs::weakly_canonical(*path, ec);
+        if (!ec) outputs.push_back({path, what, exists, std::move(resolved)});
+    }
+    for (const std::string& frame : _frames) {
+        std::error_code ec;
+        const bool exists = fs::exists(frame, ec);
+        fs::path resolved;
+        for (const Output& out : outputs) {
+            if (out.exists != exists) continue;
+            bool same;
+            if (exists) {
+                same = fs::equivalent(*out.path, frame, ec) && !ec;
+            } else {
+                if (resolved.empty()) resolved = fs::weakly_canonical(frame, ec);
+                same = !ec && resolved == out.resolved;
+            }
+            if (same)
+                throw UsageError(std::string("the ") + out.what + " " + quoted(*out.path) + " is the input frame " +
                                  quoted(frame) + ": choose another name");
+        }
     }
     if (!_o.output.empty() && sameFile(_o.output, _o.connectivity))
         throw UsageError("the output stream and the connectivity file are both " + quoted(_o.output));

@@ -88,7 +88,13 @@ FrameSignatures frameSignatures(const GeometryT<double>& _positions, const FaceL
     return s;
 }
 
-double predictionCost(const FrameSignatures& _s, int _f, const std::vector<int>& _refs, double _q) {
+namespace {
+
+// The rate proxy, summed sample by sample in a fixed order. Every term is
+// positive, so a partial sum that reaches _bound already says the whole is
+// no smaller: the sum stops there and returns that partial sum (checked
+// every 16 samples, which leaves the arithmetic of a whole sum unchanged).
+double predictionCostUpTo(const FrameSignatures& _s, int _f, const std::vector<int>& _refs, double _q, double _bound) {
     const double q2 = _q * _q;
     const size_t n = _refs.size();
     // A reference's reconstruction is off by about q^2/4 per vertex (three
@@ -107,8 +113,15 @@ double predictionCost(const FrameSignatures& _s, int _f, const std::vector<int>&
             e2 += e * e;
         }
         cost += std::log2(1.0 + (e2 + noise) / q2);
+        if ((i & 15) == 15 && cost >= _bound) return cost;
     }
     return cost;
+}
+
+}  // namespace
+
+double predictionCost(const FrameSignatures& _s, int _f, const std::vector<int>& _refs, double _q) {
+    return predictionCostUpTo(_s, _f, _refs, _q, HUGE_VAL);
 }
 
 CycleEstimate findCycle(const FrameSignatures& _s, double _q) {
@@ -143,17 +156,38 @@ struct Candidate {
 };
 
 // Squared distance of two signatures: ranks the single candidates before
-// the rate proxy (with its logarithm per sample) is spent on the best.
-double distance(const FrameSignatures& _s, int _a, int _b) {
+// the rate proxy (with its logarithm per sample) is spent on the best. Like
+// the proxy, it stops with the partial sum once that exceeds _bound.
+double distanceUpTo(const FrameSignatures& _s, int _a, int _b, double _bound) {
     const double* x = _s.frame(_a);
     const double* y = _s.frame(_b);
     double sum = 0.0;
     for (size_t i = 0, n = 3 * static_cast<size_t>(_s.samples); i < n; ++i) {
         const double e = x[i] - y[i];
         sum += e * e;
+        if ((i & 63) == 63 && sum > _bound) return sum;
     }
     return sum;
 }
+
+// The _n least of the values offered so far (all of them while fewer have
+// come): what a candidate must not exceed to stay among the _n best.
+class LeastValues {
+public:
+    explicit LeastValues(size_t _n) : n_(_n) {}
+    double bound() const { return values_.size() < n_ ? HUGE_VAL : values_.back(); }
+    void offer(double _v) {
+        if (values_.size() == n_) {
+            if (!(_v < values_.back())) return;
+            values_.pop_back();
+        }
+        values_.insert(std::upper_bound(values_.begin(), values_.end(), _v), _v);
+    }
+
+private:
+    size_t n_;
+    std::vector<double> values_;
+};
 
 // Ties go to the nearer frame, then the earlier one: a fixed order.
 void sortCandidates(std::vector<Candidate>& _c, int _k) {
@@ -168,7 +202,7 @@ void sortCandidates(std::vector<Candidate>& _c, int _k) {
 
 ReferenceChoiceStats chooseReferences(const FrameSignatures& _s, const std::vector<int>& _frames,
                                       const std::vector<int>& _layers, std::vector<std::vector<int>>& _refs,
-                                      double _q, bool _closedGroups, double _margin, int _threads) {
+                                      double _q, bool _closedGroups, double _margin, int _threads, bool _prune) {
     ReferenceChoiceStats stats;
     const int F = static_cast<int>(_frames.size());
     if (F == 0 || _s.frames != F || _s.samples == 0) return stats;
@@ -217,12 +251,33 @@ ReferenceChoiceStats chooseReferences(const FrameSignatures& _s, const std::vect
             return !_closedGroups || j == 0 || group[static_cast<size_t>(j)] == own ||
                    j == anchor[static_cast<size_t>(own)];
         };
+        // A candidate strictly beyond the kRanked-th least distance so far
+        // sorts after at least kRanked others whatever follows, so it is
+        // left out as soon as its partial sum shows that; ties are kept for
+        // the sort to break.
+        LeastValues nearest(kRanked);
+        auto offer = [&](int j) {
+            const double d = distanceUpTo(_s, k, j, _prune ? nearest.bound() : HUGE_VAL);
+            if (_prune && d > nearest.bound()) return;
+            nearest.offer(d);
+            singles.push_back({d, j});
+        };
         for (int j = lo; j <= hi; ++j)
-            if (eligible(j)) singles.push_back({distance(_s, k, j), j});
-        if (lo > 0 && eligible(0)) singles.push_back({distance(_s, k, 0), 0});
+            if (eligible(j)) offer(j);
+        if (lo > 0 && eligible(0)) offer(0);
         sortCandidates(singles, k);
         if (singles.size() > kRanked) singles.resize(kRanked);
-        for (Candidate& c : singles) c.cost = predictionCost(_s, k, {c.frame}, _q);
+        // The same for the proxy and the kKept best singles.
+        LeastValues cheapest(kKept);
+        std::vector<Candidate> ranked;
+        for (const Candidate& c : singles) {
+            const double bound = _prune ? std::nextafter(cheapest.bound(), HUGE_VAL) : HUGE_VAL;
+            const double cost = predictionCostUpTo(_s, k, {c.frame}, _q, bound);
+            if (_prune && cost > cheapest.bound()) continue;
+            cheapest.offer(cost);
+            ranked.push_back({cost, c.frame});
+        }
+        singles = std::move(ranked);
         sortCandidates(singles, k);
         if (singles.size() > kKept) singles.resize(kKept);
 
@@ -236,7 +291,8 @@ ReferenceChoiceStats chooseReferences(const FrameSignatures& _s, const std::vect
         };
         auto consider = [&](std::vector<int> set) {
             if (set.size() == 2 && set[0] == set[1]) return;
-            take(set, predictionCost(_s, k, set, _q));
+            // One that reaches the best cost so far cannot replace it.
+            take(set, predictionCostUpTo(_s, k, set, _q, _prune ? bestCost : HUGE_VAL));
         };
         for (size_t a = 0; a < singles.size(); ++a) {
             // The single's cost is the one it was ranked by.

@@ -63,9 +63,12 @@ struct ReferenceChoiceStats {
 // only frame 0, records of its own group and what the group's records
 // already reference outside it (the previous key frame), so a group still
 // decodes from the same few records. Up to _threads threads choose, with
-// the same result on any number.
+// the same result on any number. Candidates that cannot be among the best
+// are dropped part way through their sums; without _prune every sum runs to
+// its end (the same choice, slower: the tests compare the two).
 ReferenceChoiceStats chooseReferences(const FrameSignatures& _s, const std::vector<int>& _frames,
                                       const std::vector<int>& _layers, std::vector<std::vector<int>>& _refs,
-                                      double _q, bool _closedGroups, double _margin = 0.05, int _threads = 1);
+                                      double _q, bool _closedGroups, double _margin = 0.05, int _threads = 1,
+                                      bool _prune = true);
 
 }  // namespace orv
