@@ -29,6 +29,11 @@ public:
     int planes() const { return B_; }
 
 private:
+    double bitsOfMagnitude(uint32_t _m) const;  // of a non-zero value, |x| - 1 = _m
+
+    // The small magnitudes, where nearly every decision falls, looked up.
+    static constexpr uint32_t kTabled = 32;
+    double tabled_[kTabled];
     double zero_ = 1.0;     // significance bin 0
     double nonZero_ = 1.0;  // significance bin 1 plus the bypass sign bin
     double mag0_ = 1.0, mag1_ = 1.0;
