@@ -84,8 +84,12 @@ double ResidualCostModel::totalBits(const std::vector<int>& _values) const {
     return sum;
 }
 
-int rdChoose(double _error, double _q, double _lambda, const ResidualCostModel& _model) {
-    const double plain = roundToNearest(_error, _q);
+namespace {
+
+// rdChoose with the quotient _error / _q given: the iterations of a layer
+// divide each error once.
+int rdChooseQuotient(double _error, double _quotient, double _q, double _lambda, const ResidualCostModel& _model) {
+    const double plain = roundQuotient(_quotient);
     if (plain == 0.0) return 0;
     const int R = static_cast<int>(plain);
     const int candidates[3] = {R, R > 0 ? R - 1 : R + 1, 0};
@@ -103,15 +107,23 @@ int rdChoose(double _error, double _q, double _lambda, const ResidualCostModel& 
     return best;
 }
 
+}  // namespace
+
+int rdChoose(double _error, double _q, double _lambda, const ResidualCostModel& _model) {
+    return rdChooseQuotient(_error, _error / _q, _q, _lambda, _model);
+}
+
 LayerDecision decideLayer(const std::vector<double>& _errors, double _q, const RdOptions& _options,
                           bool _allowEmpty) {
     LayerDecision d;
     const size_t n = _errors.size();
     d.residuals.resize(n);
+    std::vector<double> quotients(n);
+    for (size_t i = 0; i < n; ++i) quotients[i] = _errors[i] / _q;
     for (size_t i = 0; i < n; ++i) {
-        const double r = _options.deadZone && !_options.rdoq ? deadZoneRound(_errors[i], _q, _options.deadZoneTheta,
-                                                                            _options.deadZoneZeroOnly)
-                                                              : roundToNearest(_errors[i], _q);
+        const double r = _options.deadZone && !_options.rdoq
+                             ? deadZoneQuotient(quotients[i], _options.deadZoneTheta, _options.deadZoneZeroOnly)
+                             : roundQuotient(quotients[i]);
         // Out-of-range values are left to the coder, which refuses them with
         // the site named; clamp only so the model stays defined.
         d.residuals[i] = std::fabs(r) <= 2147483647.0 ? static_cast<int>(r) : 0;
@@ -121,7 +133,8 @@ LayerDecision decideLayer(const std::vector<double>& _errors, double _q, const R
     if (_options.rdoq) {
         for (int it = 0; it < std::max(1, _options.rdoqIterations); ++it) {
             const ResidualCostModel model(d.residuals);
-            for (size_t i = 0; i < n; ++i) d.residuals[i] = rdChoose(_errors[i], _q, lambda, model);
+            for (size_t i = 0; i < n; ++i)
+                d.residuals[i] = rdChooseQuotient(_errors[i], quotients[i], _q, lambda, model);
         }
     }
     if (_options.maxVertexError > 0 && (_options.rdoq || _options.deadZone)) {
