@@ -8,7 +8,7 @@
 #include <random>
 #include <string>
 
-#include "Connectivity/BitWords.h"
+#include "Common/BitWords.h"
 #include "Connectivity/ConnectivityCodec.h"
 #include "Connectivity/ConnectivityModel.h"
 #include "GeneratedMeshes.h"

@@ -16,7 +16,7 @@
 #include <memory>
 #include <vector>
 
-#include "Connectivity/BitWords.h"
+#include "Common/BitWords.h"
 #include "Connectivity/RangeCoder.h"
 
 namespace orv {

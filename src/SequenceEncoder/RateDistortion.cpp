@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "Common/BitWords.h"
 #include "Common/Check.h"
 #include "SequenceEncoder/Quantizer.h"
 
@@ -27,14 +28,6 @@ double costOf(double _count, double _total) {
 }
 
 int bitLength(uint32_t _m) { return static_cast<int>(std::bit_width(_m)); }
-
-// The portable build has no population-count instruction, and the library
-// call std::popcount becomes there is a fifth of a decision's time.
-int bitCount(uint32_t _v) {
-    _v = _v - ((_v >> 1) & 0x55555555u);
-    _v = (_v & 0x33333333u) + ((_v >> 2) & 0x33333333u);
-    return static_cast<int>((((_v + (_v >> 4)) & 0x0F0F0F0Fu) * 0x01010101u) >> 24);
-}
 
 uint32_t magnitudeMinusOne(int _x) {
     const int64_t x = _x;
@@ -54,7 +47,7 @@ ResidualCostModel::ResidualCostModel(const std::vector<int>& _values) {
             const uint32_t m = magnitudeMinusOne(x);
             ++nonZero;
             largest = std::max(largest, m);
-            ones += bitCount(m);
+            ones += popcount64(m);
         }
     B_ = bitLength(largest);
     const double n = static_cast<double>(_values.size());
@@ -68,7 +61,7 @@ ResidualCostModel::ResidualCostModel(const std::vector<int>& _values) {
 
 double ResidualCostModel::bitsOfMagnitude(uint32_t _m) const {
     const int planes = std::max(B_, bitLength(_m));
-    const int ones = bitCount(_m);
+    const int ones = popcount64(_m);
     return nonZero_ + ones * mag1_ + (planes - ones) * mag0_;
 }
 

@@ -1,9 +1,9 @@
 // BitWords: the width of a 64-bit word, and counting and selecting its set
-// bits, for the model's step costs and the rank structures of
-// ConnectivityModel.h (vertex sets kept as bit words with a Fenwick tree over
-// the words' counts), and reading a short run of a row of such words. The
-// counts are written out rather than left to the builtins, which the baseline
-// x86-64 target turns into library calls.
+// bits, and reading a short run of a row of such words: for the rank
+// structures of the connectivity model (vertex sets kept as bit words with a
+// Fenwick tree over the words' counts) and the encoder's residual cost model.
+// The counts are written out rather than left to the builtins, which the
+// baseline x86-64 target turns into library calls.
 #pragma once
 
 #include <cstddef>
