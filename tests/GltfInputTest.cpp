@@ -184,6 +184,17 @@ TEST(GltfInput, MalformedFilesAreRefusedByName) {
     std::vector<uint8_t> badIndex = quadBin();
     badIndex[100] = 9;
     expect(glb(quadJson(), badIndex), "outside the 4 vertices");
+    // Signed or normalized index components (a SHORT -1 read as vertex -1).
+    std::vector<uint8_t> negative = quadBin();
+    negative[100] = 0xFF;
+    negative[101] = 0xFF;
+    std::string signedIndices = quadJson();
+    signedIndices.replace(signedIndices.find("\"componentType\":5123"), 20, "\"componentType\":5122");
+    expect(glb(signedIndices, negative), "indices must be unsigned integers");
+    std::string normalizedIndices = quadJson();
+    normalizedIndices.replace(normalizedIndices.find("\"componentType\":5123"), 20,
+                              "\"componentType\":5123,\"normalized\":true");
+    expect(glb(normalizedIndices, quadBin()), "indices cannot be normalized");
     const std::string two = quadJson().replace(quadJson().find("\"meshes\":[{"), 11, "\"meshes\":[{\"primitives\":[]},{");
     expect(glb(two, quadBin()), "2 meshes");
     const std::string anim = quadJson("4", "4", R"(,"animations":[{"samplers":[{"input":2,"output":2,"interpolation":"CUBICSPLINE"}],"channels":[{"sampler":0,"target":{"node":0,"path":"weights"}}]}])");

@@ -127,10 +127,16 @@ std::vector<double> Reader::accessor(const JsonValue& _index, const std::string&
     const uint64_t ct = whole(member(a, "componentType", what), what + " componentType");
     const JsonValue* normFlag = a.find("normalized");
     const bool normalized = normFlag && normFlag->kind == JsonValue::Kind::Bool && normFlag->boolean;
+    if (_indices && normalized) fail(what + ": indices cannot be normalized");
     size_t size = 0;
     switch (ct) {
-    case 5120: case 5121: size = 1; break;
-    case 5122: case 5123: size = 2; break;
+    case 5120: case 5122:
+        // Signed components would give negative vertex numbers.
+        if (_indices) fail(what + ": indices must be unsigned integers");
+        size = ct == 5120 ? 1 : 2;
+        break;
+    case 5121: size = 1; break;
+    case 5123: size = 2; break;
     case 5125: if (!_indices) fail(what + ": UNSIGNED_INT is only allowed for indices"); size = 4; break;
     case 5126: if (_indices) fail(what + ": indices must be integers"); size = 4; break;
     default: fail(what + " has the unknown componentType " + std::to_string(ct));
